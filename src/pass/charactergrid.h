@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace dotmatrix {
+
+// The dots of one character: one column per byte, eight bits per column,
+// bit 7 at the top. Cells hold 1 (dot set) or 0 (dot clear).
+class CharacterGrid {
+public:
+    static constexpr int kMaxColumns = 7;
+    static constexpr int kBits = 8;
+
+    // Discards every cell and sizes the grid to `columns` columns; 0 leaves no cells.
+    void resize(int columns);
+
+    [[nodiscard]] int columns() const { return columns_; }
+
+    [[nodiscard]] bool hasCell(int column, int bit) const
+    {
+        return column >= 0 && column < columns_ && bit >= 0 && bit < kBits;
+    }
+
+    // The cell must exist (hasCell).
+    [[nodiscard]] std::uint8_t dot(int column, int bit) const { return cells_[column][bit]; }
+    void setDot(int column, int bit, std::uint8_t value) { cells_[column][bit] = value; }
+
+private:
+    int columns_ = 0;
+    std::array<std::array<std::uint8_t, kBits>, kMaxColumns> cells_{};
+};
+
+} // namespace dotmatrix

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "charactergrid.h"
+#include "fileservice.h"
+#include "position.h"
+#include "windowport.h"
+
+namespace dotmatrix {
+
+// What every operation of a pass shares. Nothing of it is saved.
+struct WorkingState {
+    std::string SourcePath;
+    std::string TargetPath;
+    std::uint8_t XferByte = 0;      // the byte of the last single-byte read
+    std::uint8_t ComposedByte = 0;  // the byte built from a grid column before it is written
+    std::int16_t CharWidth = 0;     // columns of a character, 4 to 7 once a pass has started
+    Position CurOffset{0};          // position of the first byte of the character on display
+    CharacterGrid DotGrid;
+};
+
+// A conversion pass: the source copied to the target byte by byte, one
+// character at a time shown and edited in the dot grid, and written back.
+// Each public operation is the handler of one control of the window.
+class ConversionPass {
+public:
+    explicit ConversionPass(WindowPort& window);
+
+    [[nodiscard]] const WorkingState& state() const { return state_; }
+
+    // True from a successful start until the pass is finished or fails.
+    [[nodiscard]] bool isOpen() const { return files_.isOpen(); }
+
+    void setSourcePath(std::string path) { state_.SourcePath = std::move(path); }
+    void setTargetPath(std::string path) { state_.TargetPath = std::move(path); }
+
+    // `StartButt`: opens both files, copies every byte in front of the starting
+    // offset and captures the first character. Refuses unusable input.
+    void start();
+    // `FwButt`: writes the character back and captures the next one from the source.
+    void nextCharacter();
+    // `BackButt`: writes the character back and captures the previous one from the target.
+    void previousCharacter();
+    // `Stepfwd`: writes the character back and captures one byte further on.
+    void stepForward();
+    // `Stepback`: writes the character back and captures one byte further back.
+    void stepBack();
+    // `SkipButt`: copies the rest of the source unchanged, reports "Completed"
+    // and closes both files.
+    void skipRest();
+    // `Symtype`: writes the character back at the old width and captures it
+    // again at the width now selected.
+    void changeWidth();
+    // Switches one dot; false, and nothing changed, where the grid has no such cell.
+    bool toggleDot(int column, int bit);
+
+private:
+    void veskinput();
+    void veskinput2();
+    void veskoutput();
+    void capture(PassFile from);
+    void move(std::int64_t distance, PassFile captureFrom);
+    // Runs an operation of an open pass. A returned message is a refusal, shown
+    // once the written bytes are with the system; a file error ends the pass.
+    void run(const std::function<std::optional<std::string>()>& operation);
+    void endAfter(const FileError& error);
+
+    WindowPort& window_;
+    WorkingState state_;
+    FileService files_;
+};
+
+} // namespace dotmatrix

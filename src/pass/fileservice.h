@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "position.h"
+
+namespace dotmatrix {
+
+// The two files of a pass, numbered as the pass knows them.
+enum class PassFile { SourceFile = 1, TargetFile = 2 };
+
+// A file operation that failed: which file, its path and the system's reason.
+class FileError : public std::runtime_error {
+public:
+    FileError(PassFile file, const std::string& path, const std::string& action, const std::string& reason);
+
+    [[nodiscard]] PassFile file() const { return file_; }
+
+private:
+    PassFile file_;
+};
+
+class BufferedFile;
+
+// Byte-by-byte access by position to the source and the target of a pass.
+// Bytes go through one block buffer per file, so single-byte reads and writes
+// cost no system call each; every result is exactly that of unbuffered access,
+// also when source and target are one file. Failures throw FileError.
+class FileService {
+public:
+    FileService();
+    FileService(const FileService&) = delete;
+    FileService& operator=(const FileService&) = delete;
+    ~FileService();
+
+    // Opens the source for reading and the target for reading and writing,
+    // creating a missing target and never truncating one. On failure no file
+    // is left open.
+    void open(const std::string& sourcePath, const std::string& targetPath);
+
+    [[nodiscard]] bool isOpen() const;
+
+    // The byte at `position`; 0 behind the end of the file.
+    [[nodiscard]] std::uint8_t readByte(PassFile file, Position position);
+
+    // Writes one byte of the target; a position behind the end extends the file.
+    void writeByte(Position position, std::uint8_t value);
+
+    // The file's current length in bytes, writes not yet handed over included.
+    [[nodiscard]] std::int64_t length(PassFile file) const;
+
+    // Copies positions `first` to `last` of the source to the same positions of
+    // the target, with the result of reading and writing them one at a time.
+    // `progress`, if set, hears the last position copied after every block.
+    void copy(Position first, Position last, const std::function<void(Position)>& progress = {});
+
+    // Hands every byte written so far to the operating system.
+    void flush();
+
+    // Flushes and commits the target to stable storage.
+    void sync();
+
+    // Flushes what it can and closes both files; errors are dropped.
+    void closeAll() noexcept;
+
+private:
+    [[nodiscard]] BufferedFile& file(PassFile which) const;
+
+    std::unique_ptr<BufferedFile> source_;
+    std::unique_ptr<BufferedFile> target_;
+    bool sameFile_ = false;
+    std::vector<std::uint8_t> copyBuffer_;
+};
+
+} // namespace dotmatrix

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+namespace dotmatrix {
+
+// The window as the conversion pass sees it: the controls it reads and writes,
+// and the messages it shows. The main window implements it; tests record it.
+class WindowPort {
+public:
+    virtual ~WindowPort() = default;
+
+    // The text of `Offset`, as typed.
+    [[nodiscard]] virtual std::string offsetText() const = 0;
+    // The index of the selected `Symtype` option (0 to 3), or -1 if none is selected.
+    [[nodiscard]] virtual int selectedSymtype() const = 0;
+    // Sets the text of `curoff`.
+    virtual void setCuroffText(const std::string& text) = 0;
+    // Enables or disables `StartButt`.
+    virtual void setStartButtEnabled(bool enabled) = 0;
+    // Paints the pass's `DotGrid` onto the cells.
+    virtual void veskdisplay() = 0;
+    // Shows "Completed" and returns once the user has closed it.
+    virtual void showCompleted() = 0;
+    // Shows a refusal or a file error and returns once the user has closed it.
+    virtual void showProblem(const std::string& message) = 0;
+};
+
+} // namespace dotmatrix

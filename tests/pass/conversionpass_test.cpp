@@ -1,0 +1,546 @@
+#include "conversionpass.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "testfiles.h"
+
+namespace dotmatrix {
+namespace {
+
+using testing::Bytes;
+using testing::countingBytes;
+using testing::readFile;
+using testing::writeFile;
+
+class PassTest : public ::testing::Test {
+protected:
+    PassTest() : source(folder.path("font.rom")), target(folder.path("out.bin"))
+    {
+        pass.setSourcePath(source);
+        pass.setTargetPath(target);
+    }
+
+    // Starts a pass over `bytes` at `offset` with the option "4x7" + symtype.
+    void start(const Bytes& bytes, const std::string& offset, int symtype)
+    {
+        writeFile(source, bytes);
+        window.offset = offset;
+        window.symtype = symtype;
+        pass.start();
+        ASSERT_TRUE(pass.isOpen()) << (window.problems.empty() ? "" : window.problems.back());
+    }
+
+    // The grid as the bytes its columns encode.
+    [[nodiscard]] Bytes grid() const
+    {
+        const CharacterGrid& dots = pass.state().DotGrid;
+        Bytes bytes;
+        for (int column = 0; column < dots.columns(); ++column) {
+            int value = 0;
+            for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
+                value |= dots.dot(column, bit) << bit;
+            bytes.push_back(static_cast<std::uint8_t>(value));
+        }
+        return bytes;
+    }
+
+    // Toggles dots until column `column` holds `value`.
+    void edit(int column, std::uint8_t value)
+    {
+        const std::uint8_t now = grid().at(static_cast<std::size_t>(column));
+        for (int bit = 0; bit < CharacterGrid::kBits; ++bit) {
+            if (((now ^ value) >> bit) & 1) {
+                ASSERT_TRUE(pass.toggleDot(column, bit));
+            }
+        }
+    }
+
+    testing::TempFolder folder;
+    std::string source;
+    std::string target;
+    testing::RecordingWindow window;
+    ConversionPass pass{window};
+};
+
+Bytes slice(const Bytes& bytes, std::size_t firstPosition, std::size_t lastPosition)
+{
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(firstPosition - 1),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(lastPosition));
+}
+
+TEST_F(PassTest, StepForwardEditIsOverwrittenByTheNextWriteBack)
+{
+    const Bytes s = countingBytes(16);
+    start(s, "5", 0);
+    EXPECT_EQ(readFile(target), slice(s, 1, 4));
+    EXPECT_EQ(grid(), slice(s, 5, 8));
+
+    edit(1, 0xE6);
+    pass.stepForward();
+    Bytes expected = slice(s, 1, 8);
+    expected[5] = 0xE6;
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(pass.state().CurOffset, Position(6));
+    EXPECT_EQ(grid(), slice(s, 6, 9));
+
+    pass.nextCharacter();
+    EXPECT_EQ(pass.state().CurOffset, Position(10));
+    EXPECT_EQ(grid(), slice(s, 10, 13));
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), s);
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+}
+
+TEST_F(PassTest, PreviousCharacterShowsTheEditsWrittenToTheTarget)
+{
+    const Bytes s = countingBytes(16);
+    const Bytes edits{0xE5, 0xE6, 0xE7, 0xE8};
+    start(s, "5", 0);
+    for (int column = 0; column < 4; ++column)
+        edit(column, edits[static_cast<std::size_t>(column)]);
+    pass.nextCharacter();
+    EXPECT_EQ(grid(), slice(s, 9, 12));
+    pass.previousCharacter();
+    EXPECT_EQ(pass.state().CurOffset, Position(5));
+    EXPECT_EQ(grid(), edits);
+    pass.nextCharacter();
+    pass.skipRest();
+
+    Bytes expected = s;
+    std::copy(edits.begin(), edits.end(), expected.begin() + 4);
+    EXPECT_EQ(readFile(target), expected);
+}
+
+TEST_F(PassTest, StartCopiesThePrefixAndCapturesTheFirstCharacter)
+{
+    const Bytes s = countingBytes(100);
+    start(s, "10", 1);
+    EXPECT_EQ(readFile(target), slice(s, 1, 9));
+    ASSERT_GE(window.curoffTexts.size(), 2U);
+    EXPECT_EQ(window.curoffTexts[window.curoffTexts.size() - 2], "9");
+    EXPECT_EQ(window.curoff(), "10");
+    EXPECT_EQ(pass.state().CharWidth, 5);
+    EXPECT_EQ(grid(), slice(s, 10, 14));
+    EXPECT_FALSE(window.startEnabled);
+}
+
+TEST_F(PassTest, StartReadsLeadingZerosAsADecimalNumber)
+{
+    const Bytes s = countingBytes(40);
+    start(s, "0010", 3);
+    EXPECT_EQ(window.curoff(), "10");
+    EXPECT_EQ(pass.state().CurOffset, Position(10));
+    EXPECT_EQ(grid(), slice(s, 10, 16));
+}
+
+TEST_F(PassTest, StartAtOneCopiesNothing)
+{
+    const Bytes s = countingBytes(20);
+    start(s, "1", 0);
+    EXPECT_TRUE(readFile(target).empty());
+    EXPECT_EQ(window.curoffTexts, std::vector<std::string>{"1"});
+    EXPECT_EQ(grid(), slice(s, 1, 4));
+}
+
+TEST_F(PassTest, CaptureDecodesBitSevenAtTheTop)
+{
+    start({0, 255, 128, 1, 165, 0, 0}, "1", 3);
+    const CharacterGrid& dots = pass.state().DotGrid;
+    for (int bit = 0; bit < 8; ++bit) {
+        EXPECT_EQ(dots.dot(0, bit), 0) << bit;
+        EXPECT_EQ(dots.dot(1, bit), 1) << bit;
+        EXPECT_EQ(dots.dot(2, bit), bit == 7 ? 1 : 0) << bit;
+        EXPECT_EQ(dots.dot(3, bit), bit == 0 ? 1 : 0) << bit;
+        EXPECT_EQ(dots.dot(4, bit), (165 >> bit) & 1) << bit;
+    }
+    EXPECT_EQ(pass.state().XferByte, 0);
+}
+
+TEST_F(PassTest, WriteBackEncodesEveryDotPattern)
+{
+    start(Bytes(8, 0), "1", 0);
+    edit(0, 255);
+    edit(1, 128);
+    edit(2, 1);
+    edit(3, 0x5A);
+    pass.nextCharacter();
+    EXPECT_EQ(readFile(target), (Bytes{255, 128, 1, 0x5A}));
+    EXPECT_EQ(pass.state().ComposedByte, 0x5A);
+}
+
+TEST_F(PassTest, ExistingLongerTargetKeepsItsTail)
+{
+    writeFile(target, Bytes(30, 0xAA));
+    const Bytes s = countingBytes(16);
+    start(s, "5", 0);
+    Bytes expected(30, 0xAA);
+    std::copy(s.begin(), s.begin() + 4, expected.begin());
+    EXPECT_EQ(readFile(target), expected);
+
+    pass.skipRest();
+    std::copy(s.begin(), s.end(), expected.begin());
+    EXPECT_EQ(readFile(target), expected);
+}
+
+TEST_F(PassTest, SecondPassWritesItsPrefixOverTheFirstPassEdits)
+{
+    const Bytes s = countingBytes(16);
+    start(s, "1", 0);
+    edit(0, 0xEE);
+    pass.nextCharacter();
+    pass.skipRest();
+    ASSERT_EQ(readFile(target)[0], 0xEE);
+
+    window.symtype = 3;
+    pass.start();
+    EXPECT_EQ(readFile(target)[0], 0xEE);  // offset 1: no prefix
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), s);
+    EXPECT_EQ(pass.state().CharWidth, 7);
+}
+
+TEST_F(PassTest, PreviousRightAfterStartShowsThePrefixCopy)
+{
+    const Bytes s = countingBytes(30);
+    start(s, "12", 1);
+    pass.previousCharacter();
+    EXPECT_EQ(pass.state().CurOffset, Position(7));
+    EXPECT_EQ(window.curoff(), "7");
+    EXPECT_EQ(grid(), slice(s, 7, 11));
+    EXPECT_EQ(readFile(target), slice(s, 1, 16));
+}
+
+TEST_F(PassTest, StepBackShowsTheSourceWherePreviousShowsTheTarget)
+{
+    const Bytes s = countingBytes(30);
+    start(s, "5", 0);
+    edit(3, 0xF0);
+    pass.stepForward();
+    pass.stepBack();
+    EXPECT_EQ(grid(), slice(s, 5, 8));
+    EXPECT_EQ(readFile(target)[7], s[7]);  // the step back wrote the source byte over the edit
+
+    edit(0, 0x0F);
+    pass.nextCharacter();
+    pass.previousCharacter();
+    EXPECT_EQ(grid()[0], 0x0F);
+}
+
+TEST_F(PassTest, WidthChangeWritesTheOldWidthAndCapturesTheNewFromTheSource)
+{
+    const Bytes s = countingBytes(30);
+    start(s, "3", 3);
+    edit(6, 0x77);
+    edit(0, 0x11);
+    window.symtype = 0;
+    pass.changeWidth();
+    Bytes expected = slice(s, 1, 9);
+    expected[2] = 0x11;
+    expected[8] = 0x77;
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(pass.state().CharWidth, 4);
+    EXPECT_EQ(grid(), slice(s, 3, 6));
+    EXPECT_EQ(window.curoff(), "3");
+
+    window.symtype = 3;
+    pass.changeWidth();
+    EXPECT_EQ(grid(), slice(s, 3, 9));
+    expected[2] = s[2];
+    EXPECT_EQ(readFile(target), expected);
+}
+
+TEST_F(PassTest, MovesBelowPositionOneAreRefusedAfterTheWriteBack)
+{
+    const Bytes s = countingBytes(20);
+    start(s, "3", 0);
+    edit(0, 0x99);
+    pass.previousCharacter();
+    EXPECT_EQ(pass.state().CurOffset, Position(3));
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("position 1"), std::string::npos);
+    EXPECT_EQ(readFile(target), (Bytes{1, 2, 0x99, 4, 5, 6}));
+    EXPECT_EQ(grid()[0], 0x99);
+    EXPECT_TRUE(pass.isOpen());
+
+    pass.stepBack();
+    pass.stepBack();
+    EXPECT_EQ(pass.state().CurOffset, Position(1));
+    pass.stepBack();
+    EXPECT_EQ(pass.state().CurOffset, Position(1));
+    EXPECT_EQ(window.problems.size(), 2U);
+    EXPECT_EQ(window.curoff(), "1");
+}
+
+TEST_F(PassTest, MovesPastTheHighestPositionAreRefused)
+{
+    start(countingBytes(10), "2147483640", 1);
+    EXPECT_EQ(std::filesystem::file_size(target), 2147483639U);
+    pass.nextCharacter();
+    EXPECT_EQ(pass.state().CurOffset, Position(2147483640));
+    EXPECT_EQ(window.problems.size(), 1U);
+    pass.stepForward();
+    pass.stepForward();
+    pass.stepForward();
+    EXPECT_EQ(pass.state().CurOffset, Position(2147483643));
+    pass.stepForward();
+    EXPECT_EQ(pass.state().CurOffset, Position(2147483643));
+    EXPECT_EQ(window.problems.size(), 2U);
+    window.symtype = 3;
+    pass.changeWidth();
+    EXPECT_EQ(pass.state().CharWidth, 5);
+    EXPECT_EQ(window.problems.size(), 3U);
+    pass.skipRest();
+    EXPECT_EQ(std::filesystem::file_size(target), 2147483647U);
+}
+
+TEST_F(PassTest, WriteBackPastTheEndOfTheSourceExtendsTheTarget)
+{
+    const Bytes s = countingBytes(6);
+    start(s, "5", 0);
+    EXPECT_EQ(grid(), (Bytes{5, 6, 0, 0}));
+    pass.nextCharacter();
+    EXPECT_EQ(grid(), (Bytes{0, 0, 0, 0}));
+    pass.nextCharacter();
+    EXPECT_EQ(readFile(target).size(), 12U);
+    pass.skipRest();
+    Bytes expected = s;
+    expected.resize(12, 0);
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(window.completed, 1);
+}
+
+TEST_F(PassTest, SourceShorterThanTheOffsetGivesZerosInFront)
+{
+    start(countingBytes(3), "7", 0);
+    EXPECT_EQ(readFile(target), (Bytes{1, 2, 3, 0, 0, 0}));
+    EXPECT_EQ(grid(), Bytes(4, 0));
+}
+
+TEST_F(PassTest, TailCopyFromTheLastByteCopiesExactlyIt)
+{
+    const Bytes s = countingBytes(12);
+    writeFile(target, Bytes(14, 0xCC));
+    start(s, "9", 0);
+    pass.skipRest();
+    Bytes expected = s;
+    expected.resize(14, 0xCC);
+    EXPECT_EQ(readFile(target), expected);
+
+    start(s, "12", 0);
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), expected);
+}
+
+TEST_F(PassTest, UnwrittenEditsDoNotReachTheTarget)
+{
+    const Bytes s = countingBytes(10);
+    start(s, "2", 0);
+    edit(0, 0);
+    edit(3, 0);
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), s);
+    EXPECT_TRUE(pass.toggleDot(0, 0));  // the last character stays editable
+    EXPECT_EQ(grid()[0], 1);
+    EXPECT_EQ(readFile(target), s);
+}
+
+TEST_F(PassTest, DotsOutsideTheGridAreIgnored)
+{
+    EXPECT_FALSE(pass.toggleDot(0, 0));
+    start(countingBytes(10), "1", 0);
+    const int displays = window.displays;
+    EXPECT_FALSE(pass.toggleDot(4, 0));
+    EXPECT_FALSE(pass.toggleDot(0, 8));
+    EXPECT_EQ(window.displays, displays);
+    EXPECT_TRUE(pass.toggleDot(3, 7));
+    EXPECT_EQ(window.displays, displays + 1);
+    EXPECT_TRUE(pass.toggleDot(3, 7));
+    EXPECT_EQ(grid(), countingBytes(4));
+}
+
+TEST_F(PassTest, ButtonsOutsideAPassChangeNothing)
+{
+    auto clickEverything = [&] {
+        pass.nextCharacter();
+        pass.previousCharacter();
+        pass.stepForward();
+        pass.stepBack();
+        window.symtype = 2;
+        pass.changeWidth();
+        pass.skipRest();
+    };
+    clickEverything();
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(pass.state().CharWidth, 0);
+    EXPECT_TRUE(window.problems.empty());
+    EXPECT_EQ(window.completed, 0);
+
+    const Bytes s = countingBytes(20);
+    start(s, "5", 1);
+    pass.skipRest();
+    const WorkingState before = pass.state();
+    clickEverything();
+    EXPECT_EQ(readFile(target), s);
+    EXPECT_EQ(pass.state().CurOffset, before.CurOffset);
+    EXPECT_EQ(pass.state().CharWidth, before.CharWidth);
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_TRUE(window.startEnabled);
+}
+
+struct RefusedStart {
+    const char* name;
+    std::string offset;
+    bool sourceChosen;
+    bool targetChosen;
+    const char* expected;
+};
+
+class RefusedStartTest : public PassTest, public ::testing::WithParamInterface<RefusedStart> {};
+
+TEST_P(RefusedStartTest, OpensNothingAndLeavesStartEnabled)
+{
+    const RefusedStart& refused = GetParam();
+    writeFile(source, countingBytes(10));
+    if (!refused.sourceChosen)
+        pass.setSourcePath("");
+    if (!refused.targetChosen)
+        pass.setTargetPath("");
+    window.offset = refused.offset;
+    pass.start();
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find(refused.expected), std::string::npos) << window.problems[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Input, RefusedStartTest,
+    ::testing::Values(RefusedStart{"Empty", "", true, true, "empty"},
+                      RefusedStart{"Blanks", "   ", true, true, "empty"},
+                      RefusedStart{"Letters", "12a", true, true, "not a decimal"},
+                      RefusedStart{"Negative", "-5", true, true, "not a decimal"},
+                      RefusedStart{"Fraction", "1.5", true, true, "not a decimal"},
+                      RefusedStart{"Zeros", "0000", true, true, "below 1"},
+                      RefusedStart{"TooHigh", "2147483648", true, true, "highest position"},
+                      RefusedStart{"Huge", "99999999999999999999999", true, true, "highest position"},
+                      RefusedStart{"CharacterTooHigh", "2147483645", true, true, "would end beyond"},
+                      RefusedStart{"NoSource", "1", false, true, "No source file"},
+                      RefusedStart{"NoTarget", "1", true, false, "No target file"}),
+    [](const auto& param) { return param.param.name; });
+
+TEST_F(PassTest, FilesThatCannotBeOpenedAreNamedWithTheReason)
+{
+    window.offset = "1";
+    pass.setSourcePath(folder.path("missing.rom"));
+    pass.start();
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("source file \"" + folder.path("missing.rom") + "\""), std::string::npos);
+    EXPECT_NE(window.problems[0].find("No such file"), std::string::npos);
+
+    writeFile(source, countingBytes(10));
+    pass.setSourcePath(source);
+    pass.setTargetPath(folder.path(""));
+    pass.start();
+    ASSERT_EQ(window.problems.size(), 2U);
+    EXPECT_NE(window.problems[1].find("target file"), std::string::npos);
+    EXPECT_NE(window.problems[1].find("directory"), std::string::npos);
+
+    pass.setSourcePath(folder.path(""));
+    pass.setTargetPath(target);
+    pass.start();
+    ASSERT_EQ(window.problems.size(), 3U);
+    EXPECT_NE(window.problems[2].find("source file"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(target));
+
+    pass.setTargetPath(folder.path("no/such/folder/out.bin"));
+    pass.setSourcePath(source);
+    pass.start();
+    EXPECT_EQ(window.problems.size(), 4U);
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+}
+
+TEST_F(PassTest, FailedWriteEndsThePassWithoutCompleted)
+{
+    pass.setTargetPath("/dev/full");
+    start(countingBytes(10), "1", 0);
+    pass.nextCharacter();
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("write to the target file \"/dev/full\""), std::string::npos);
+    EXPECT_NE(window.problems[0].find("No space left"), std::string::npos);
+
+    start(countingBytes(10), "1", 0);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 0);
+    EXPECT_EQ(window.problems.size(), 2U);
+    EXPECT_FALSE(pass.isOpen());
+
+    window.offset = "5";
+    pass.start();
+    EXPECT_EQ(window.problems.size(), 3U);
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+}
+
+TEST_F(PassTest, ReadOnlySourceIsEnough)
+{
+    // A running program's file cannot be opened for writing, not even by root.
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    pass.setSourcePath(program);
+    window.offset = "3";
+    pass.start();
+    ASSERT_TRUE(pass.isOpen());
+    pass.nextCharacter();
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), readFile(program));
+}
+
+TEST_F(PassTest, OneFileUnderTwoNamesSeesItsOwnWrites)
+{
+    const Bytes s = countingBytes(16);
+    writeFile(source, s);
+    std::filesystem::create_hard_link(source, target);
+    start(s, "5", 0);
+    edit(0, 0xAB);
+    pass.stepForward();
+    pass.stepBack();
+    EXPECT_EQ(grid()[0], 0xAB);  // the "source" now holds the edit
+    pass.skipRest();
+    Bytes expected = s;
+    expected[4] = 0xAB;
+    EXPECT_EQ(readFile(source), expected);
+}
+
+TEST_F(PassTest, TailCopyReachesBeyondTwoGibibytes)
+{
+    const std::int64_t length = (std::int64_t{1} << 31) + 16;
+    {
+        writeFile(source, {});
+        std::filesystem::resize_file(source, static_cast<std::uintmax_t>(length - 3));
+        std::ofstream out(source, std::ios::binary | std::ios::app);
+        out.write("\x01\x02\x03", 3);
+    }
+    window.offset = "2147483600";
+    window.symtype = 0;
+    pass.start();
+    ASSERT_TRUE(pass.isOpen());
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    ASSERT_EQ(std::filesystem::file_size(target), static_cast<std::uintmax_t>(length));
+    std::ifstream in(target, std::ios::binary);
+    in.seekg(length - 4);
+    char tail[4] = {};
+    in.read(tail, 4);
+    EXPECT_EQ(std::string(tail, 4), std::string("\0\x01\x02\x03", 4));
+}
+
+} // namespace
+} // namespace dotmatrix
