@@ -1,0 +1,58 @@
+#include "commondialog.h"
+
+#include <QFileDialog>
+#include <QStringList>
+
+namespace dotmatrix {
+
+namespace {
+
+// "Desc|*.rom|Desc|*.bin" as Qt's name filters. The description is shown as
+// it stands; the pattern follows in parentheses and is hidden from view.
+QStringList nameFilters(const QString& filter)
+{
+    const QStringList parts = filter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString pattern = parts[i + 1] == u"*.*" ? QStringLiteral("*") : parts[i + 1];
+        filters << parts[i] + QStringLiteral(" (") + pattern + QChar(u')');
+    }
+    return filters;
+}
+
+} // namespace
+
+bool CommonDialog::ShowOpen(QWidget* parent)
+{
+    return show(parent, false);
+}
+
+bool CommonDialog::ShowSave(QWidget* parent)
+{
+    return show(parent, true);
+}
+
+bool CommonDialog::show(QWidget* parent, bool save)
+{
+    QFileDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    // Qt's own dialog on every platform, so what the tests drive is what users see.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode((Flags & kFileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    if (save)
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    const QStringList filters = nameFilters(Filter);
+    dialog.setNameFilters(filters);
+    if (!filters.isEmpty())
+        dialog.selectNameFilter(filters.value(std::clamp<qsizetype>(FilterIndex - 1, 0, filters.size() - 1)));
+    if (!FileName.isEmpty())
+        dialog.selectFile(FileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    FileName = dialog.selectedFiles().constFirst();
+    return true;
+}
+
+} // namespace dotmatrix

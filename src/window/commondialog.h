@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace dotmatrix {
+
+// The file dialog behind both file buttons. Its settings stay as the last
+// caller left them, and it proposes the file name chosen last in either dialog.
+class CommonDialog {
+public:
+    static constexpr int kFileMustExist = 0x1000;
+    static constexpr int kHideReadOnly = 0x4;
+
+    int Flags = 0;
+    // Alternating descriptions and patterns separated by "|"; "*.*" means every file.
+    QString Filter;
+    // The 1-based filter entry selected when the dialog opens.
+    int FilterIndex = 1;
+    // The full path of the file chosen last; empty before the first choice.
+    QString FileName;
+
+    // Shows an open-file dialog; false, with nothing changed, when cancelled.
+    [[nodiscard]] bool ShowOpen(QWidget* parent);
+    // Shows a save-file dialog; false, with nothing changed, when cancelled.
+    [[nodiscard]] bool ShowSave(QWidget* parent);
+
+private:
+    bool show(QWidget* parent, bool save);
+};
+
+} // namespace dotmatrix

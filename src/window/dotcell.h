@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+
+#include <QFrame>
+
+namespace dotmatrix {
+
+// One dot of the grid: a plain panel whose background shows the dot and whose
+// click switches it. Operated with the mouse only.
+class DotCell : public QFrame {
+    Q_OBJECT
+
+public:
+    explicit DotCell(QWidget* parent);
+
+    void setColour(const QColor& colour);
+    [[nodiscard]] QColor colour() const;
+
+    // Supplies the tooltip at the moment the mouse rests on the cell.
+    void setToolTipSource(std::function<QString()> source) { toolTipSource_ = std::move(source); }
+
+signals:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    std::function<QString()> toolTipSource_;
+    bool pressed_ = false;
+};
+
+} // namespace dotmatrix

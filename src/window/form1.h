@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include "commondialog.h"
+#include "conversionpass.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace dotmatrix {
+
+class DotCell;
+
+inline constexpr char kApplicationName[] = "Dot matrix character generator";
+
+// The tool's one window: file choice, starting offset, character size, the
+// buttons that drive the pass and the 7 x 8 block of dot cells.
+class Form1 : public QWidget, private WindowPort {
+    Q_OBJECT
+
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    [[nodiscard]] const ConversionPass& pass() const { return pass_; }
+
+    // What hovering cell `index` of the array ColN shows: its byte's position,
+    // value and bit number; empty where the cell is not part of the character.
+    [[nodiscard]] QString cellToolTip(int arrayNumber, int index) const;
+
+private:
+    static constexpr int kArrays = 7;
+    static constexpr int kCellsPerArray = 8;
+
+    void createControls();
+    void Loadfile_Click();
+    void Savefile_Click();
+    void Col_Click(int arrayNumber, int index);
+    void Symtype_Click(int index);
+    void selectSymtypeOfCharWidth();
+
+    // WindowPort
+    [[nodiscard]] std::string offsetText() const override;
+    [[nodiscard]] int selectedSymtype() const override;
+    void setCuroffText(const std::string& text) override;
+    void setStartButtEnabled(bool enabled) override;
+    void veskdisplay() override;
+    void showCompleted() override;
+    void showProblem(const std::string& message) override;
+
+    ConversionPass pass_{*this};
+    CommonDialog CommonDialog1;
+    QElapsedTimer curoffRepaint_;
+    bool selectingSymtype_ = false;
+
+    QPushButton* Loadfile = nullptr;
+    QLineEdit* sfile = nullptr;
+    QLineEdit* ttext = nullptr;
+    QPushButton* Savefile = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Offset = nullptr;
+    QGroupBox* Csize = nullptr;
+    std::array<QRadioButton*, 4> Symtype{};
+    QPushButton* StartButt = nullptr;
+    QPushButton* BackButt = nullptr;
+    QPushButton* FwButt = nullptr;
+    QPushButton* SkipButt = nullptr;
+    QPushButton* Stepback = nullptr;
+    QPushButton* Stepfwd = nullptr;
+    QLineEdit* curoff = nullptr;
+    QLabel* Label2 = nullptr;
+    // Col[N - 1][index] is the cell ColN(index).
+    std::array<std::array<DotCell*, kCellsPerArray>, kArrays> Col{};
+};
+
+} // namespace dotmatrix
