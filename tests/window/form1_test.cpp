@@ -1,4 +1,535 @@
+#include <deque>
+#include <functional>
+#include <random>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
 #include <QtTest>
-class Form1Test : public QObject { Q_OBJECT };
+
+#include "dotcell.h"
+#include "form1.h"
+
+using dotmatrix::DotCell;
+using dotmatrix::Form1;
+
+namespace {
+
+QByteArray countingBytes(int count)
+{
+    QByteArray bytes;
+    for (int i = 1; i <= count; ++i)
+        bytes.append(static_cast<char>(i));
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+// Answers every modal the window opens: message boxes are read and closed
+// with OK; file dialogs take the next queued choice, or are cancelled.
+class ModalAnswerer : public QObject {
+public:
+    ModalAnswerer()
+    {
+        connect(&timer_, &QTimer::timeout, this, &ModalAnswerer::answer);
+        timer_.start(2);
+    }
+
+    QStringList messages;
+    std::deque<std::function<void(QFileDialog*)>> fileChoices;
+    // Per dialog: the file it proposed on opening, its filters and the selected one.
+    QStringList proposed;
+    QStringList filters;
+    QStringList selectedFilters;
+
+    static std::function<void(QFileDialog*)> choose(const QString& path)
+    {
+        return [path](QFileDialog* dialog) {
+            dialog->selectFile(path);
+            static_cast<QDialog*>(dialog)->accept();
+        };
+    }
+    static std::function<void(QFileDialog*)> cancel()
+    {
+        return [](QFileDialog* dialog) { dialog->reject(); };
+    }
+
+private:
+    void answer()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible())
+            return;
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            messages << box->text();
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            proposed << dialog->selectedFiles().value(0);
+            const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QStringList shown;
+            for (int i = 0; i < types->count(); ++i)
+                shown << types->itemText(i);
+            filters << shown.join(u'|');
+            selectedFilters << types->currentText();
+            if (fileChoices.empty()) {
+                dialog->reject();
+                return;
+            }
+            auto choice = std::move(fileChoices.front());
+            fileChoices.pop_front();
+            choice(dialog);
+        }
+    }
+
+    QTimer timer_;
+};
+
+} // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void opensWithTheInitialState();
+    void controlsStandWhereTheyAreDrawn();
+    void onlyOffsetTakesTyping();
+    void wholePassByClicksFollowsTheContentRule();
+    void cellsShowColumnsRightToLeftWithBitSevenOnTop();
+    void clicksOutsideTheCharacterAreIgnored();
+    void clickOnTheSelectedSizeDoesNothing();
+    void refusedStartAndFileErrorLeaveTheWindowUsable();
+    void dialogsRememberTheLastChoiceAndCancelChangesNothing();
+    void pathsAreKeptAsTheDialogReturnsThem();
+    void tooltipsLinkCellsToBytes();
+    void randomClicksNeverLeaveStartDisabledWithoutAPass();
+
+private:
+    template <typename T>
+    T* control(const QString& name) const
+    {
+        T* found = window_->findChild<T*>(name);
+        if (found == nullptr)
+            qFatal("no control %s", qPrintable(name));
+        return found;
+    }
+    QPushButton* button(const char* name) const { return control<QPushButton>(QString::fromLatin1(name)); }
+    QLineEdit* textBox(const char* name) const { return control<QLineEdit>(QString::fromLatin1(name)); }
+    QRadioButton* symtype(int index) const { return control<QRadioButton>(QStringLiteral("Symtype(%1)").arg(index)); }
+    DotCell* cell(int arrayNumber, int index) const
+    {
+        return control<DotCell>(QStringLiteral("Col%1(%2)").arg(arrayNumber).arg(index));
+    }
+    void click(QWidget* widget) const { QTest::mouseClick(widget, Qt::LeftButton); }
+    void typeOffset(const QString& text) const
+    {
+        QLineEdit* offset = textBox("Offset");
+        offset->selectAll();
+        QTest::keyClick(offset, Qt::Key_Delete);
+        QTest::keyClicks(offset, text);
+    }
+    void chooseFiles(const QString& source, const QString& target)
+    {
+        answerer_->fileChoices.push_back(ModalAnswerer::choose(source));
+        click(button("Loadfile"));
+        answerer_->fileChoices.push_back(ModalAnswerer::choose(target));
+        click(button("Savefile"));
+    }
+    // The colour of a cell as rendered on screen.
+    QColor renderedColour(int arrayNumber, int index) const
+    {
+        const QImage image = window_->grab().toImage();
+        const QPoint centre = cell(arrayNumber, index)->geometry().center();
+        return image.pixelColor(centre * image.devicePixelRatio());
+    }
+    QColor buttonFace() const { return window_->palette().color(QPalette::Button); }
+
+    std::unique_ptr<QTemporaryDir> folder_;
+    std::unique_ptr<Form1> window_;
+    std::unique_ptr<ModalAnswerer> answerer_;
+};
+
+QtMessageHandler qtHandler = nullptr;
+
+void Form1Test::initTestCase()
+{
+    // The offscreen platform warns about every fixed-size window it shows.
+    qtHandler = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (!text.contains(QStringLiteral("propagateSizeHints")))
+            qtHandler(type, context, text);
+    });
+}
+
+void Form1Test::init()
+{
+    folder_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder_->isValid());
+    window_ = std::make_unique<Form1>();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    answerer_ = std::make_unique<ModalAnswerer>();
+}
+
+void Form1Test::cleanup()
+{
+    answerer_.reset();
+    window_.reset();
+    folder_.reset();
+}
+
+void Form1Test::opensWithTheInitialState()
+{
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Dot matrix character generator by Quillmorn"));
+    QCOMPARE(textBox("sfile")->text(), QString());
+    QCOMPARE(textBox("ttext")->text(), QString());
+    QCOMPARE(textBox("Offset")->text(), QStringLiteral("0000"));
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("0000"));
+    QVERIFY(textBox("Offset")->alignment() & Qt::AlignRight);
+    QVERIFY(textBox("curoff")->alignment() & Qt::AlignRight);
+    const char* captions[][2] = {{"Loadfile", "Source file..."}, {"Savefile", "Target file..."},
+                                 {"StartButt", "Start processing"}, {"BackButt", "< Previous"},
+                                 {"FwButt", "Next >"}, {"SkipButt", "Skip the rest"},
+                                 {"Stepback", "-1"}, {"Stepfwd", "+1"}};
+    for (const auto& [name, caption] : captions) {
+        QCOMPARE(button(name)->text(), QString::fromLatin1(caption));
+        QVERIFY(button(name)->isEnabled());
+    }
+    QCOMPARE(control<QLabel>(QStringLiteral("Label1"))->text(), QStringLiteral("Starting offset (dec.):"));
+    QCOMPARE(control<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("Current offset (dec.):"));
+    QCOMPARE(control<QGroupBox>(QStringLiteral("Csize"))->title(), QStringLiteral("Character size: "));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(symtype(i)->text(), QStringLiteral("%1x7").arg(i + 4));
+        QCOMPARE(symtype(i)->isChecked(), i == 1);
+    }
+    for (int n = 1; n <= 7; ++n) {
+        for (int index = 0; index < 8; ++index) {
+            QCOMPARE(cell(n, index)->focusPolicy(), Qt::NoFocus);
+            QCOMPARE(renderedColour(n, index), buttonFace());
+        }
+    }
+
+    QStringList tabOrder;
+    QWidget* widget = button("Loadfile");
+    do {
+        if ((widget->focusPolicy() & Qt::TabFocus) != 0 && widget->window() == window_.get())
+            tabOrder << widget->objectName();
+        widget = widget->nextInFocusChain();
+    } while (widget != button("Loadfile"));
+    const QStringList expected{"Loadfile",  "sfile",     "ttext",  "Savefile", "Offset",   "Symtype(0)",
+                               "Symtype(1)", "Symtype(2)", "Symtype(3)", "StartButt", "BackButt", "FwButt",
+                               "SkipButt",  "Stepback",  "Stepfwd", "curoff"};
+    QCOMPARE(tabOrder, expected);
+}
+
+void Form1Test::controlsStandWhereTheyAreDrawn()
+{
+    // Twips at 15 to the pixel.
+    QCOMPARE(window_->size(), QSize(469, 306));
+    QCOMPARE(button("Loadfile")->geometry(), QRect(24, 16, 81, 17));
+    QCOMPARE(textBox("sfile")->geometry(), QRect(120, 16, 337, 19));
+    QCOMPARE(button("FwButt")->geometry(), QRect(384, 272, 73, 25));
+    QCOMPARE(symtype(3)->geometry(), QRect(208, 24, 41, 17));
+    QCOMPARE(cell(1, 7)->geometry(), QRect(296, 64, 17, 25));
+    QCOMPARE(cell(7, 0)->geometry(), QRect(440, 232, 17, 25));
+    QVERIFY(cell(1, 7)->geometry().left() < cell(2, 7)->geometry().left());
+    QVERIFY(cell(1, 7)->geometry().top() < cell(1, 6)->geometry().top());
+
+    window_->resize(800, 600);
+    QCOMPARE(window_->size(), QSize(469, 306));
+    QCOMPARE(cell(7, 0)->geometry(), QRect(440, 232, 17, 25));
+}
+
+void Form1Test::onlyOffsetTakesTyping()
+{
+    for (const char* name : {"sfile", "ttext", "curoff"}) {
+        QTest::keyClicks(textBox(name), QStringLiteral("12ab"));
+        QVERIFY2(textBox(name)->text() != QStringLiteral("12ab") && !textBox(name)->text().endsWith(u"12ab"), name);
+    }
+    typeOffset(QStringLiteral("x1 y"));
+    QCOMPARE(textBox("Offset")->text(), QStringLiteral("x1 y"));
+}
+
+void Form1Test::wholePassByClicksFollowsTheContentRule()
+{
+    const QByteArray source = countingBytes(40);
+    const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    const QString targetPath = folder_->filePath(QStringLiteral("patched.bin"));
+    writeFile(sourcePath, source);
+    chooseFiles(sourcePath, targetPath);
+    QCOMPARE(textBox("sfile")->text(), sourcePath);
+    QCOMPARE(textBox("ttext")->text(), targetPath);
+
+    typeOffset(QStringLiteral("5"));
+    click(symtype(0));
+    click(button("StartButt"));
+    QVERIFY(!button("StartButt")->isEnabled());
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("5"));
+    QCOMPARE(readFile(targetPath), source.left(4));
+
+    click(cell(7, 0));  // byte 5 loses bit 0
+    click(button("FwButt"));
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("9"));
+    click(button("BackButt"));
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("5"));
+    QCOMPARE(renderedColour(7, 2), QColor(255, 0, 0));  // 4 read back from the target
+    QCOMPARE(renderedColour(7, 0), buttonFace());
+
+    click(button("Stepfwd"));
+    click(cell(6, 7));  // byte 7 gains bit 7
+    click(button("Stepback"));
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("5"));
+    QByteArray expected = source.left(12);
+    expected[4] = 4;
+    expected[6] = static_cast<char>(0x87);
+    QCOMPARE(readFile(targetPath), expected);
+
+    click(symtype(3));  // writes 5..8 as captured from the source, shows 5..11
+    click(cell(1, 3));  // byte 11 loses bit 3
+    click(button("FwButt"));
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("12"));
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages, QStringList{QStringLiteral("Completed")});
+    QVERIFY(button("StartButt")->isEnabled());
+
+    expected = source;
+    expected[10] = 3;
+    QCOMPARE(readFile(targetPath), expected);
+}
+
+void Form1Test::cellsShowColumnsRightToLeftWithBitSevenOnTop()
+{
+    const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    writeFile(sourcePath, QByteArray::fromHex("010000008000FF"));
+    chooseFiles(sourcePath, folder_->filePath(QStringLiteral("out.rom")));
+    typeOffset(QStringLiteral("1"));
+    click(symtype(3));
+    click(button("StartButt"));
+
+    const QColor red(255, 0, 0);
+    for (int index = 0; index < 8; ++index) {
+        QCOMPARE(renderedColour(7, index), index == 0 ? red : buttonFace());
+        QCOMPARE(renderedColour(3, index), index == 7 ? red : buttonFace());
+        QCOMPARE(renderedColour(1, index), red);
+        QCOMPARE(renderedColour(5, index), buttonFace());
+    }
+
+    click(symtype(0));
+    QCOMPARE(window_->pass().state().CharWidth, 4);
+    for (int index = 0; index < 8; ++index) {
+        QCOMPARE(renderedColour(7, index), index == 0 ? red : buttonFace());
+        QCOMPARE(renderedColour(3, index), index == 7 ? red : buttonFace());  // left over from width 7
+        QCOMPARE(renderedColour(1, index), red);
+    }
+    click(button("Stepfwd"));  // now 0x00 0x00 0x00 0x80
+    QCOMPARE(renderedColour(4, 7), red);
+    QCOMPARE(renderedColour(7, 0), buttonFace());
+    QCOMPARE(renderedColour(1, 0), red);
+}
+
+void Form1Test::clicksOutsideTheCharacterAreIgnored()
+{
+    click(cell(4, 4));
+    QCOMPARE(renderedColour(4, 4), buttonFace());
+    QCOMPARE(window_->pass().state().DotGrid.columns(), 0);
+
+    const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    const QString targetPath = folder_->filePath(QStringLiteral("out.rom"));
+    writeFile(sourcePath, QByteArray(8, '\0'));
+    chooseFiles(sourcePath, targetPath);
+    typeOffset(QStringLiteral("1"));
+    click(symtype(0));
+    click(button("StartButt"));
+    click(cell(1, 0));
+    click(cell(3, 7));
+    QCOMPARE(renderedColour(1, 0), buttonFace());
+    click(cell(4, 0));  // bit 0 of the byte at position 4
+    click(cell(7, 7));  // bit 7 of the byte at position 1
+    QCOMPARE(renderedColour(4, 0), QColor(255, 0, 0));
+    click(button("FwButt"));
+    QCOMPARE(readFile(targetPath), QByteArray::fromHex("80000001"));
+}
+
+void Form1Test::clickOnTheSelectedSizeDoesNothing()
+{
+    const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    const QString targetPath = folder_->filePath(QStringLiteral("out.rom"));
+    writeFile(sourcePath, countingBytes(10));
+    chooseFiles(sourcePath, targetPath);
+    typeOffset(QStringLiteral("1"));
+    click(button("StartButt"));
+    click(cell(7, 7));
+    click(symtype(1));
+    QCOMPARE(readFile(targetPath), QByteArray());
+    QCOMPARE(renderedColour(7, 7), QColor(255, 0, 0));
+
+    click(button("SkipButt"));
+    click(symtype(2));  // outside a pass only the selection changes
+    QVERIFY(symtype(2)->isChecked());
+    QCOMPARE(window_->pass().state().CharWidth, 5);
+    QCOMPARE(readFile(targetPath), countingBytes(10));
+}
+
+void Form1Test::refusedStartAndFileErrorLeaveTheWindowUsable()
+{
+    click(button("StartButt"));
+    QCOMPARE(answerer_->messages.size(), 1);
+    QVERIFY(answerer_->messages[0].contains(QStringLiteral("below 1")));
+    QVERIFY(button("StartButt")->isEnabled());
+
+    const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    writeFile(sourcePath, countingBytes(10));
+    chooseFiles(sourcePath, QStringLiteral("/dev/full"));
+    typeOffset(QStringLiteral("1"));
+    click(button("StartButt"));
+    QVERIFY(!button("StartButt")->isEnabled());
+    click(button("FwButt"));
+    QCOMPARE(answerer_->messages.size(), 2);
+    QVERIFY(answerer_->messages[1].contains(QStringLiteral("target file \"/dev/full\"")));
+    QVERIFY(button("StartButt")->isEnabled());
+    QVERIFY(!window_->pass().isOpen());
+
+    const QString targetPath = folder_->filePath(QStringLiteral("out.rom"));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(targetPath));
+    click(button("Savefile"));
+    click(button("StartButt"));
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+    QCOMPARE(readFile(targetPath), countingBytes(10));
+}
+
+void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
+{
+    const QString first = folder_->filePath(QStringLiteral("first.rom"));
+    writeFile(first, countingBytes(4));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(first));
+    click(button("Loadfile"));
+    QCOMPARE(answerer_->filters.last(), QStringLiteral("All Files (*.*)"));
+    QCOMPARE(textBox("sfile")->text(), first);
+
+    answerer_->fileChoices.push_back(ModalAnswerer::cancel());
+    click(button("Loadfile"));
+    QCOMPARE(answerer_->proposed.last(), first);
+    QCOMPARE(textBox("sfile")->text(), first);
+
+    // The target dialog proposes the source; accepting it is allowed.
+    answerer_->fileChoices.push_back([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+    click(button("Savefile"));
+    QCOMPARE(answerer_->proposed.last(), first);
+    QCOMPARE(answerer_->filters.last(), QStringLiteral("Firmware Files (*.rom)|Firmware Files (*.bin)"));
+    QCOMPARE(answerer_->selectedFilters.last(), QStringLiteral("Firmware Files (*.bin)"));
+    QCOMPARE(textBox("ttext")->text(), first);
+
+    // No suffix is added and no question asked.
+    const QString bare = folder_->filePath(QStringLiteral("bare"));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(bare));
+    click(button("Savefile"));
+    QCOMPARE(textBox("ttext")->text(), bare);
+    QCOMPARE(answerer_->messages, QStringList());
+    QVERIFY(!QFile::exists(bare));
+
+    answerer_->fileChoices.push_back(ModalAnswerer::cancel());
+    click(button("Savefile"));
+    QCOMPARE(textBox("ttext")->text(), bare);
+}
+
+void Form1Test::pathsAreKeptAsTheDialogReturnsThem()
+{
+    const QString source = folder_->filePath(QStringLiteral("my fönt ÄÖ.rom"));
+    const QString target = folder_->filePath(QStringLiteral("zielé datei.bin"));
+    writeFile(source, countingBytes(12));
+    chooseFiles(source, target);
+    QCOMPARE(textBox("sfile")->text(), source);
+    QCOMPARE(textBox("ttext")->text(), target);
+    typeOffset(QStringLiteral("3"));
+    click(button("StartButt"));
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages, QStringList{QStringLiteral("Completed")});
+    QCOMPARE(readFile(target), countingBytes(12));
+}
+
+void Form1Test::tooltipsLinkCellsToBytes()
+{
+    QCOMPARE(window_->cellToolTip(7, 7), QString());
+    const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    QByteArray bytes(20, '\0');
+    bytes[9] = static_cast<char>(0xA5);
+    bytes[10] = 0x01;
+    writeFile(sourcePath, bytes);
+    chooseFiles(sourcePath, folder_->filePath(QStringLiteral("out.rom")));
+    typeOffset(QStringLiteral("10"));
+    click(symtype(0));
+    click(button("StartButt"));
+    QCOMPARE(window_->cellToolTip(7, 7), QStringLiteral("Position 10 (0x0000000A)\nByte 0xA5 = 1010 0101\nBit 7"));
+    QCOMPARE(window_->cellToolTip(6, 0), QStringLiteral("Position 11 (0x0000000B)\nByte 0x01 = 0000 0001\nBit 0"));
+    QCOMPARE(window_->cellToolTip(3, 0), QString());
+    click(cell(6, 7));
+    QVERIFY(window_->cellToolTip(6, 2).contains(QStringLiteral("Byte 0x81 = 1000 0001")));
+}
+
+void Form1Test::randomClicksNeverLeaveStartDisabledWithoutAPass()
+{
+    const quint32 seed = QRandomGenerator::global()->generate();
+    std::mt19937 random(seed);
+    const QString sources[] = {folder_->filePath(QStringLiteral("a.rom")), folder_->filePath(QStringLiteral("b.rom"))};
+    writeFile(sources[0], countingBytes(60));
+    writeFile(sources[1], QByteArray(3, 'x'));
+    const QString targets[] = {folder_->filePath(QStringLiteral("t.bin")), sources[1], QStringLiteral("/dev/full")};
+    const QString offsets[] = {QStringLiteral("1"), QStringLiteral("7"), QStringLiteral("0000"), QStringLiteral("abc"),
+                               QStringLiteral("58"), QStringLiteral("300"), QString()};
+    const char* buttons[] = {"StartButt", "FwButt", "BackButt", "Stepfwd", "Stepback", "SkipButt"};
+
+    for (int step = 0; step < 1200; ++step) {
+        const unsigned action = random() % 100;
+        if (action < 3) {
+            answerer_->fileChoices.push_back(random() % 4 == 0 ? ModalAnswerer::cancel()
+                                                               : ModalAnswerer::choose(sources[random() % 2]));
+            click(button("Loadfile"));
+        } else if (action < 6) {
+            answerer_->fileChoices.push_back(random() % 4 == 0 ? ModalAnswerer::cancel()
+                                                               : ModalAnswerer::choose(targets[random() % 3]));
+            click(button("Savefile"));
+        } else if (action < 10) {
+            typeOffset(offsets[random() % std::size(offsets)]);
+        } else if (action < 16) {
+            click(symtype(static_cast<int>(random() % 4)));
+        } else if (action < 50) {
+            click(cell(1 + static_cast<int>(random() % 7), static_cast<int>(random() % 8)));
+        } else {
+            click(button(buttons[random() % std::size(buttons)]));
+        }
+        const bool open = window_->pass().isOpen();
+        QVERIFY2(button("StartButt")->isEnabled() != open,
+                 qPrintable(QStringLiteral("seed %1, step %2").arg(seed).arg(step)));
+        if (open) {
+            QVERIFY2(symtype(window_->pass().state().CharWidth - 4)->isChecked(),
+                     qPrintable(QStringLiteral("seed %1, step %2").arg(seed).arg(step)));
+        }
+    }
+}
+
 QTEST_MAIN(Form1Test)
 #include "form1_test.moc"
