@@ -26,16 +26,23 @@ std::int64_t offsetOf(Position position)
 
 bool allZero(std::span<const std::uint8_t> bytes)
 {
-    std::uint64_t any = 0;
-    std::size_t i = 0;
-    for (; i + sizeof any <= bytes.size(); i += sizeof any) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, bytes.data() + i, sizeof word);
-        any |= word;
+    // Word by word within a page, so data with any set bit is rejected early.
+    constexpr std::size_t kPage = 4096;
+    for (std::size_t page = 0; page < bytes.size(); page += kPage) {
+        const auto piece = bytes.subspan(page, std::min(kPage, bytes.size() - page));
+        std::uint64_t any = 0;
+        std::size_t i = 0;
+        for (; i + sizeof any <= piece.size(); i += sizeof any) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, piece.data() + i, sizeof word);
+            any |= word;
+        }
+        for (; i < piece.size(); ++i)
+            any |= piece[i];
+        if (any != 0)
+            return false;
     }
-    for (; i < bytes.size(); ++i)
-        any |= bytes[i];
-    return any == 0;
+    return true;
 }
 
 } // namespace

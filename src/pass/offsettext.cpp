@@ -26,7 +26,8 @@ StartingOffset readStartingOffset(std::string_view text)
         return {std::nullopt, "The starting offset is empty. " + kWhatToType};
 
     const bool digitsOnly = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    const std::string quoted = "\"" + std::string(text) + "\"";
+    std::string quoted(1, '"');
+    quoted.append(text).push_back('"');
     if (!digitsOnly)
         return {std::nullopt, "The starting offset " + quoted + " is not a decimal whole number. " + kWhatToType};
 
