@@ -1,0 +1,275 @@
+// Times a whole pass over a large image against a plain copy of the same
+// file, and single moves on a small one; reports peak memory.
+//
+//   pass_bench [--size-mib N] [--moves N] [--folder PATH]
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+#include <array>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "conversionpass.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using dotmatrix::ConversionPass;
+using dotmatrix::Position;
+
+// The window as a benchmark needs it: fixed inputs, outputs counted.
+class QuietWindow : public dotmatrix::WindowPort {
+public:
+    std::string offset = "1";
+    int symtype = 1;
+    int problems = 0;
+    int completed = 0;
+    long curoffUpdates = 0;
+
+    [[nodiscard]] std::string offsetText() const override { return offset; }
+    [[nodiscard]] int selectedSymtype() const override { return symtype; }
+    void setCuroffText(const std::string&) override { ++curoffUpdates; }
+    void setStartButtEnabled(bool) override {}
+    void veskdisplay() override {}
+    void showCompleted() override { ++completed; }
+    void showProblem(const std::string& message) override
+    {
+        ++problems;
+        std::fprintf(stderr, "problem: %s\n", message.c_str());
+    }
+};
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long peakResidentKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+[[noreturn]] void fail(const std::string& what)
+{
+    std::fprintf(stderr, "pass_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+void makeRandomFile(const std::string& path, std::int64_t size, std::mt19937_64& random)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<std::uint64_t> block(1 << 17);
+    for (std::int64_t written = 0; written < size;) {
+        for (auto& word : block)
+            word = random();
+        const auto count = std::min<std::int64_t>(size - written, static_cast<std::int64_t>(block.size() * 8));
+        out.write(reinterpret_cast<const char*>(block.data()), count);
+        written += count;
+    }
+    if (!out)
+        fail("cannot write " + path);
+}
+
+// The baseline: the whole file in 1 MiB reads and writes, then one fsync.
+double plainCopy(const std::string& from, const std::string& to)
+{
+    const auto start = Clock::now();
+    const int in = ::open(from.c_str(), O_RDONLY);
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0)
+        fail("cannot open the baseline files");
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0)
+            fail("baseline read failed");
+        if (got == 0)
+            break;
+        if (::write(out, buffer.data(), static_cast<std::size_t>(got)) != got)
+            fail("baseline write failed");
+    }
+    if (::fsync(out) != 0)
+        fail("baseline fsync failed");
+    ::close(in);
+    ::close(out);
+    return secondsSince(start);
+}
+
+// Compares two files block by block without holding either.
+bool sameContent(const std::string& a, const std::string& b, const std::vector<std::pair<std::int64_t, std::uint8_t>>& edits)
+{
+    std::ifstream left(a, std::ios::binary);
+    std::ifstream right(b, std::ios::binary);
+    std::vector<char> x(1 << 20);
+    std::vector<char> y(1 << 20);
+    std::int64_t offset = 0;
+    std::size_t nextEdit = 0;
+    for (;;) {
+        left.read(x.data(), static_cast<std::streamsize>(x.size()));
+        right.read(y.data(), static_cast<std::streamsize>(y.size()));
+        if (left.gcount() != right.gcount())
+            return false;
+        const auto count = left.gcount();
+        if (count == 0)
+            return true;
+        // Apply the expected edits that fall into this block to the source side.
+        while (nextEdit < edits.size() && edits[nextEdit].first - 1 < offset + count) {
+            x[static_cast<std::size_t>(edits[nextEdit].first - 1 - offset)] = static_cast<char>(edits[nextEdit].second);
+            ++nextEdit;
+        }
+        if (std::memcmp(x.data(), y.data(), static_cast<std::size_t>(count)) != 0)
+            return false;
+        offset += count;
+    }
+}
+
+// Replays the pass's moves on a model of the target: the positions that
+// write-backs left in front of the tail copy, with the byte each holds.
+std::vector<std::pair<std::int64_t, std::uint8_t>> expectedEdits(const std::string& source, std::int64_t first)
+{
+    std::ifstream in(source, std::ios::binary);
+    auto sourceByte = [&](std::int64_t position) {
+        in.seekg(position - 1);
+        return static_cast<std::uint8_t>(in.get());
+    };
+    std::map<std::int64_t, std::uint8_t> written;
+    auto targetByte = [&](std::int64_t position) -> std::uint8_t {
+        if (const auto found = written.find(position); found != written.end())
+            return found->second;
+        return position < first ? sourceByte(position) : 0;
+    };
+    constexpr int width = 5;
+    std::array<std::uint8_t, width> grid{};
+    std::int64_t offset = first;
+    auto capture = [&](bool fromTarget) {
+        for (int c = 0; c < width; ++c)
+            grid[static_cast<std::size_t>(c)] = fromTarget ? targetByte(offset + c) : sourceByte(offset + c);
+    };
+    capture(false);
+    for (int move = 0; move < 100; ++move) {
+        grid[static_cast<std::size_t>(move % 5)] ^= static_cast<std::uint8_t>(1 << (move % 8));
+        for (int c = 0; c < width; ++c)
+            written[offset + c] = grid[static_cast<std::size_t>(c)];
+        const std::int64_t distance[] = {width, 1, -1, -width};
+        offset += distance[move % 4];
+        capture(move % 4 == 3);
+    }
+    std::vector<std::pair<std::int64_t, std::uint8_t>> edits;
+    for (const auto& [position, value] : written) {
+        if (position < offset)
+            edits.emplace_back(position, value);
+    }
+    return edits;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    std::int64_t sizeMiB = 256;
+    long moves = 100000;
+    std::filesystem::path folder = std::filesystem::temp_directory_path();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--size-mib")
+            sizeMiB = std::atoll(argv[i + 1]);
+        else if (option == "--moves")
+            moves = std::atol(argv[i + 1]);
+        else if (option == "--folder")
+            folder = argv[i + 1];
+        else
+            fail("unknown option " + option);
+    }
+    if (sizeMiB < 1 || moves < 1)
+        fail("sizes must be positive");
+
+    std::string pattern = (folder / "pass-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        fail("cannot make a temporary folder in " + folder.string());
+    const std::filesystem::path work = pattern;
+    const std::string source = (work / "source.rom").string();
+    const std::string target = (work / "target.bin").string();
+    const std::string baseline = (work / "baseline.bin").string();
+    const std::int64_t size = sizeMiB << 20;
+
+    const long residentBefore = peakResidentKiB();
+    std::mt19937_64 random(20261207);
+    makeRandomFile(source, size, random);
+    std::ofstream(target, std::ios::trunc).close();
+    // The baseline runs before and after the pass; the faster run counts.
+    const double baselineBefore = plainCopy(source, baseline);
+
+    // A whole pass: start in the middle at width 5, 100 moves with toggles, skip.
+    QuietWindow window;
+    ConversionPass pass(window);
+    pass.setSourcePath(source);
+    pass.setTargetPath(target);
+    const std::int64_t first = size / 2;
+    window.offset = std::to_string(first);
+    window.symtype = 1;
+    const auto passStart = Clock::now();
+    pass.start();
+    for (int move = 0; move < 100; ++move) {
+        pass.toggleDot(move % 5, move % 8);
+        switch (move % 4) {
+        case 0: pass.nextCharacter(); break;
+        case 1: pass.stepForward(); break;
+        case 2: pass.stepBack(); break;
+        default: pass.previousCharacter(); break;
+        }
+    }
+    pass.skipRest();
+    const double passSeconds = secondsSince(passStart);
+    const long residentPass = peakResidentKiB();
+    if (window.problems != 0 || window.completed != 1)
+        fail("the pass did not complete");
+
+    const double baselineSeconds = std::min(baselineBefore, plainCopy(source, baseline));
+    const bool targetRight = sameContent(source, target, expectedEdits(source, first));
+
+    // Single moves on a small image.
+    const std::string small = (work / "small.rom").string();
+    const std::string smallTarget = (work / "small.bin").string();
+    makeRandomFile(small, 64 << 10, random);
+    QuietWindow smallWindow;
+    ConversionPass smallPass(smallWindow);
+    smallPass.setSourcePath(small);
+    smallPass.setTargetPath(smallTarget);
+    smallWindow.offset = "1000";
+    smallPass.start();
+    const auto movesStart = Clock::now();
+    for (long move = 0; move < moves; ++move) {
+        if (move % 2 == 0)
+            smallPass.nextCharacter();
+        else
+            smallPass.previousCharacter();
+    }
+    const double moveSeconds = secondsSince(movesStart) / static_cast<double>(moves);
+    smallPass.skipRest();
+
+    std::filesystem::remove_all(work);
+
+    std::printf("image: %lld MiB, %u cores\n", static_cast<long long>(sizeMiB), std::thread::hardware_concurrency());
+    std::printf("pass: %.3f s\n", passSeconds);
+    std::printf("baseline copy: %.3f s\n", baselineSeconds);
+    std::printf("pass / baseline: %.2f\n", passSeconds / baselineSeconds);
+    std::printf("one move: %.2f us\n", moveSeconds * 1e6);
+    std::printf("peak resident memory: %.1f MiB with no file open, %.1f MiB after the pass (+%.1f MiB)\n",
+                static_cast<double>(residentBefore) / 1024, static_cast<double>(residentPass) / 1024,
+                static_cast<double>(residentPass - residentBefore) / 1024);
+    std::printf("target check: %s\n", targetRight ? "ok" : "WRONG");
+    return targetRight ? 0 : 1;
+}

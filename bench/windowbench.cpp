@@ -1,0 +1,123 @@
+// Times a start in the middle of a large image in the real window: from the
+// click on "Start processing" to the first character on display, and how
+// often `curoff` was painted meanwhile. Run it on a real display (or Xvfb).
+//
+//   window_bench [--size-mib N] [--folder PATH]
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest/QTest>
+
+#include "form1.h"
+
+namespace {
+
+// Notes the moments at which `curoff` is painted during the copy.
+class PaintClock : public QObject {
+public:
+    explicit PaintClock(const QElapsedTimer& clock) : clock_(clock) {}
+    std::vector<qint64> paints;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            paints.push_back(clock_.nsecsElapsed());
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    const QElapsedTimer& clock_;
+};
+
+// Chooses `path` in the file dialog that the next click opens.
+void chooseFile(QPushButton* button, const QString& path)
+{
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&poll, path] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible())
+            return;
+        poll.stop();
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    poll.start(10);
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    qint64 sizeMiB = 256;
+    std::filesystem::path folder = std::filesystem::temp_directory_path();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--size-mib")
+            sizeMiB = std::atoll(argv[i + 1]);
+        else if (std::string(argv[i]) == "--folder")
+            folder = argv[i + 1];
+    }
+    const std::filesystem::path work = folder / ("window-bench-" + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::create_directories(work);
+    const QString source = QString::fromStdString((work / "source.rom").string());
+    const QString target = QString::fromStdString((work / "target.bin").string());
+    {
+        std::ofstream out(source.toStdString(), std::ios::binary);
+        std::vector<char> block(1 << 20, '\x5a');
+        for (qint64 i = 0; i < sizeMiB; ++i)
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+
+    // A message box here means the run went wrong: say so and go on.
+    QTimer boxes;
+    QObject::connect(&boxes, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            std::fprintf(stderr, "message: %s\n", qPrintable(box->text()));
+            box->accept();
+        }
+    });
+    boxes.start(100);
+
+    dotmatrix::Form1 window;
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return 2;
+    chooseFile(window.findChild<QPushButton*>(QStringLiteral("Loadfile")), source);
+    chooseFile(window.findChild<QPushButton*>(QStringLiteral("Savefile")), target);
+    auto* offset = window.findChild<QLineEdit*>(QStringLiteral("Offset"));
+    offset->setText(QString::number((sizeMiB << 20) / 2));
+
+    QElapsedTimer clock;
+    PaintClock paints(clock);
+    window.findChild<QLineEdit*>(QStringLiteral("curoff"))->installEventFilter(&paints);
+    clock.start();
+    // The handler returns once the first character is captured and painted.
+    QTest::mouseClick(window.findChild<QPushButton*>(QStringLiteral("StartButt")), Qt::LeftButton);
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+
+    qint64 longestGap = 0;
+    qint64 previous = 0;
+    for (const qint64 paint : paints.paints) {
+        longestGap = std::max(longestGap, paint - previous);
+        previous = paint;
+    }
+    std::printf("start in the middle of %lld MiB: first character after %.3f s\n", static_cast<long long>(sizeMiB),
+                seconds);
+    std::printf("curoff painted %zu times during the copy, at most %.0f ms apart\n", paints.paints.size(),
+                static_cast<double>(longestGap) / 1e6);
+    std::filesystem::remove_all(work);
+    return window.pass().isOpen() ? 0 : 1;
+}
