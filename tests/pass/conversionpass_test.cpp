@@ -33,19 +33,7 @@ protected:
         ASSERT_TRUE(pass.isOpen()) << (window.problems.empty() ? "" : window.problems.back());
     }
 
-    // The grid as the bytes its columns encode.
-    [[nodiscard]] Bytes grid() const
-    {
-        const CharacterGrid& dots = pass.state().DotGrid;
-        Bytes bytes;
-        for (int column = 0; column < dots.columns(); ++column) {
-            int value = 0;
-            for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
-                value |= dots.dot(column, bit) << bit;
-            bytes.push_back(static_cast<std::uint8_t>(value));
-        }
-        return bytes;
-    }
+    [[nodiscard]] Bytes grid() const { return testing::gridBytes(pass.state().DotGrid); }
 
     // Toggles dots until column `column` holds `value`.
     void edit(int column, std::uint8_t value)

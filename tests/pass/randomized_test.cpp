@@ -13,6 +13,7 @@ namespace dotmatrix {
 namespace {
 
 using testing::Bytes;
+using testing::gridBytes;
 using testing::readFile;
 using testing::writeFile;
 
@@ -115,18 +116,6 @@ private:
     std::int64_t offset_ = 0;
     std::array<std::uint8_t, 7> grid_{};
 };
-
-Bytes gridBytes(const CharacterGrid& grid)
-{
-    Bytes bytes;
-    for (int column = 0; column < grid.columns(); ++column) {
-        int value = 0;
-        for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
-            value |= grid.dot(column, bit) << bit;
-        bytes.push_back(static_cast<std::uint8_t>(value));
-    }
-    return bytes;
-}
 
 Bytes randomBytes(std::mt19937& random, std::size_t count)
 {

@@ -56,4 +56,16 @@ Bytes countingBytes(std::size_t count, std::uint8_t first)
     return bytes;
 }
 
+Bytes gridBytes(const CharacterGrid& grid)
+{
+    Bytes bytes;
+    for (int column = 0; column < grid.columns(); ++column) {
+        int value = 0;
+        for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
+            value |= grid.dot(column, bit) << bit;
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    return bytes;
+}
+
 } // namespace dotmatrix::testing

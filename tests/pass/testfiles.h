@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "charactergrid.h"
 #include "windowport.h"
 
 namespace dotmatrix::testing {
@@ -29,6 +30,9 @@ void writeFile(const std::string& path, const Bytes& bytes);
 [[nodiscard]] Bytes readFile(const std::string& path);
 // `count` bytes 1, 2, 3, ... wrapping after 255: every position tells its own byte.
 [[nodiscard]] Bytes countingBytes(std::size_t count, std::uint8_t first = 1);
+
+// The grid as the bytes its columns encode.
+[[nodiscard]] Bytes gridBytes(const CharacterGrid& grid);
 
 // Stands in for the window: inputs set by the test, outputs recorded.
 class RecordingWindow : public WindowPort {
