@@ -31,17 +31,17 @@ QRect twipRect(int left, int top, int width, int height)
 const QColor kLitDot(255, 0, 0);
 
 template <typename Control>
-Control* place(QWidget* parent, const char* name, QRect geometry)
+Control* place(QWidget* parent, const QString& name, QRect geometry)
 {
     auto* control = new Control(parent);
-    control->setObjectName(QString::fromLatin1(name));
+    control->setObjectName(name);
     control->setGeometry(geometry);
     return control;
 }
 
 QPushButton* button(QWidget* parent, const char* name, const char* caption, QRect geometry)
 {
-    auto* control = place<QPushButton>(parent, name, geometry);
+    auto* control = place<QPushButton>(parent, QString::fromLatin1(name), geometry);
     control->setText(QString::fromLatin1(caption));
     control->setAutoDefault(false);
     return control;
@@ -49,7 +49,7 @@ QPushButton* button(QWidget* parent, const char* name, const char* caption, QRec
 
 QLineEdit* textBox(QWidget* parent, const char* name, QRect geometry, bool readOnly)
 {
-    auto* control = place<QLineEdit>(parent, name, geometry);
+    auto* control = place<QLineEdit>(parent, QString::fromLatin1(name), geometry);
     control->setReadOnly(readOnly);
     if (readOnly) {
         QPalette colours = control->palette();
@@ -61,7 +61,7 @@ QLineEdit* textBox(QWidget* parent, const char* name, QRect geometry, bool readO
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, QRect geometry)
 {
-    auto* control = place<QLabel>(parent, name, geometry);
+    auto* control = place<QLabel>(parent, QString::fromLatin1(name), geometry);
     control->setText(QString::fromLatin1(caption));
     return control;
 }
@@ -104,12 +104,11 @@ void Form1::createControls()
     Offset = textBox(this, "Offset", twipRect(2040, 1080, 852, 288), false);
     Offset->setText(QStringLiteral("0000"));
     Offset->setAlignment(Qt::AlignRight);
-    Csize = place<QGroupBox>(this, "Csize", twipRect(240, 1800, 3972, 972));
+    Csize = place<QGroupBox>(this, QStringLiteral("Csize"), twipRect(240, 1800, 3972, 972));
     Csize->setTitle(QStringLiteral("Character size: "));
     const int optionLeft[] = {120, 1200, 2280, 3120};
     for (int i = 0; i < 4; ++i) {
-        QRadioButton* option = place<QRadioButton>(Csize, "Symtype", twipRect(optionLeft[i], 360, 612, 252));
-        option->setObjectName(QStringLiteral("Symtype(%1)").arg(i));
+        auto* option = place<QRadioButton>(Csize, QStringLiteral("Symtype(%1)").arg(i), twipRect(optionLeft[i], 360, 612, 252));
         option->setText(QStringLiteral("%1x7").arg(4 + i));
         connect(option, &QRadioButton::toggled, this, [this, i](bool checked) {
             if (checked && !selectingSymtype_)
@@ -131,8 +130,8 @@ void Form1::createControls()
 
     for (int n = 1; n <= kArrays; ++n) {
         for (int index = 0; index < kCellsPerArray; ++index) {
-            auto* cell = place<DotCell>(this, "Col", twipRect(4440 + 360 * (n - 1), 3480 - 360 * index, 252, 372));
-            cell->setObjectName(QStringLiteral("Col%1(%2)").arg(n).arg(index));
+            auto* cell = place<DotCell>(this, QStringLiteral("Col%1(%2)").arg(n).arg(index),
+                                        twipRect(4440 + 360 * (n - 1), 3480 - 360 * index, 252, 372));
             cell->setColour(palette().color(QPalette::Button));
             cell->setToolTipSource([this, n, index] { return cellToolTip(n, index); });
             connect(cell, &DotCell::clicked, this, [this, n, index] { Col_Click(n, index); });
