@@ -245,6 +245,14 @@ void FileService::copy(Position first, Position last, const std::function<void(P
     BufferedFile& source = file(PassFile::SourceFile);
     BufferedFile& target = *target_;
     const std::int64_t end = offsetOf(last) + 1;
+    if (sameFile_) {
+        // Each byte would be written back where it was read: only the
+        // positions behind the end change, to zeros.
+        target.extend(end);
+        if (progress && first <= last)
+            progress(last);
+        return;
+    }
     if (copyBuffer_.empty())
         copyBuffer_.resize(kCopyBlockSize);
     for (std::int64_t offset = offsetOf(first); offset < end;) {
