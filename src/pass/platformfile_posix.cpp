@@ -40,13 +40,19 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
     const int flags = access == Access::ReadOnly ? O_RDONLY : O_RDWR | O_CREAT;
     int handle = -1;
     do {
-        handle = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+        // Non-blocking, so that a named pipe can't hang the window on open.
+        handle = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (handle < 0 && errno == EINTR);
     if (handle < 0) {
         error = lastError();
         return {};
     }
     PlatformFile file(handle);
+    const int statusFlags = ::fcntl(handle, F_GETFL);
+    if (statusFlags < 0 || ::fcntl(handle, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
+        error = lastError();
+        return {};
+    }
     struct stat status {};
     if (::fstat(handle, &status) != 0) {
         error = lastError();
