@@ -388,6 +388,11 @@ struct RefusedStart {
     const char* expected;
 };
 
+void PrintTo(const RefusedStart& refused, std::ostream* out)
+{
+    *out << refused.name;
+}
+
 class RefusedStartTest : public PassTest, public ::testing::WithParamInterface<RefusedStart> {};
 
 TEST_P(RefusedStartTest, OpensNothingAndLeavesStartEnabled)
