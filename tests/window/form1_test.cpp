@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -66,7 +67,9 @@ public:
     static std::function<void(QFileDialog*)> choose(const QString& path)
     {
         return [path](QFileDialog* dialog) {
-            dialog->selectFile(path);
+            // As a user would: drop the proposed file and type the name.
+            dialog->findChild<QListView*>(QStringLiteral("listView"))->selectionModel()->clear();
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
             static_cast<QDialog*>(dialog)->accept();
         };
     }
