@@ -1,7 +1,7 @@
 // Times a whole pass over a large image against a plain copy of the same
 // file, and single moves on a small one; reports peak memory.
 //
-//   pass_bench [--size-mib N] [--moves N] [--folder PATH]
+//   pass_bench [--size-mib N] [--moves N] [--runs N] [--folder PATH]
 
 #include <chrono>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <thread>
+#include <algorithm>
 #include <array>
 #include <random>
 #include <string>
@@ -83,9 +84,19 @@ void makeRandomFile(const std::string& path, std::int64_t size, std::mt19937_64&
         fail("cannot write " + path);
 }
 
-// The baseline: the whole file in 1 MiB reads and writes, then one fsync.
+// Lets the system write out every dirty page first, so that no timed run
+// pays for the writes of the one before it.
+void settle()
+{
+    ::sync();
+}
+
+// The baseline: the whole file in 1 MiB reads and writes to a fresh file,
+// then one fsync.
 double plainCopy(const std::string& from, const std::string& to)
 {
+    std::filesystem::remove(to);
+    settle();
     const auto start = Clock::now();
     const int in = ::open(from.c_str(), O_RDONLY);
     const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -136,6 +147,41 @@ bool sameContent(const std::string& a, const std::string& b, const std::vector<s
     }
 }
 
+// A whole pass: start in the middle at width 5, 100 moves of all four kinds
+// with a dot toggled before each, then "Skip the rest".
+double timePass(const std::string& source, const std::string& target, std::int64_t first)
+{
+    QuietWindow window;
+    ConversionPass pass(window);
+    pass.setSourcePath(source);
+    pass.setTargetPath(target);
+    window.offset = std::to_string(first);
+    window.symtype = 1;
+    settle();
+    const auto start = Clock::now();
+    pass.start();
+    for (int move = 0; move < 100; ++move) {
+        pass.toggleDot(move % 5, move % 8);
+        switch (move % 4) {
+        case 0: pass.nextCharacter(); break;
+        case 1: pass.stepForward(); break;
+        case 2: pass.stepBack(); break;
+        default: pass.previousCharacter(); break;
+        }
+    }
+    pass.skipRest();
+    const double seconds = secondsSince(start);
+    if (window.problems != 0 || window.completed != 1)
+        fail("the pass did not complete");
+    return seconds;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Replays the pass's moves on a model of the target: the positions that
 // write-backs left in front of the tail copy, with the byte each holds.
 std::vector<std::pair<std::int64_t, std::uint8_t>> expectedEdits(const std::string& source, std::int64_t first)
@@ -181,6 +227,7 @@ int main(int argc, char* argv[])
 {
     std::int64_t sizeMiB = 256;
     long moves = 100000;
+    int runs = 3;
     std::filesystem::path folder = std::filesystem::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -188,12 +235,14 @@ int main(int argc, char* argv[])
             sizeMiB = std::atoll(argv[i + 1]);
         else if (option == "--moves")
             moves = std::atol(argv[i + 1]);
+        else if (option == "--runs")
+            runs = std::atoi(argv[i + 1]);
         else if (option == "--folder")
             folder = argv[i + 1];
         else
             fail("unknown option " + option);
     }
-    if (sizeMiB < 1 || moves < 1)
+    if (sizeMiB < 1 || moves < 1 || runs < 1)
         fail("sizes must be positive");
 
     std::string pattern = (folder / "pass-bench-XXXXXX").string();
@@ -208,37 +257,23 @@ int main(int argc, char* argv[])
     const long residentBefore = peakResidentKiB();
     std::mt19937_64 random(20261207);
     makeRandomFile(source, size, random);
-    std::ofstream(target, std::ios::trunc).close();
-    // The baseline runs before and after the pass; the faster run counts.
-    const double baselineBefore = plainCopy(source, baseline);
-
-    // A whole pass: start in the middle at width 5, 100 moves with toggles, skip.
-    QuietWindow window;
-    ConversionPass pass(window);
-    pass.setSourcePath(source);
-    pass.setTargetPath(target);
     const std::int64_t first = size / 2;
-    window.offset = std::to_string(first);
-    window.symtype = 1;
-    const auto passStart = Clock::now();
-    pass.start();
-    for (int move = 0; move < 100; ++move) {
-        pass.toggleDot(move % 5, move % 8);
-        switch (move % 4) {
-        case 0: pass.nextCharacter(); break;
-        case 1: pass.stepForward(); break;
-        case 2: pass.stepBack(); break;
-        default: pass.previousCharacter(); break;
-        }
-    }
-    pass.skipRest();
-    const double passSeconds = secondsSince(passStart);
-    const long residentPass = peakResidentKiB();
-    if (window.problems != 0 || window.completed != 1)
-        fail("the pass did not complete");
 
-    const double baselineSeconds = std::min(baselineBefore, plainCopy(source, baseline));
-    const bool targetRight = sameContent(source, target, expectedEdits(source, first));
+    // The disk's write-back time varies a lot from run to run: pass and
+    // baseline take turns, and the medians count.
+    std::vector<double> passTimes;
+    std::vector<double> baselineTimes;
+    bool targetRight = true;
+    for (int run = 0; run < runs; ++run) {
+        std::filesystem::remove(target);
+        std::ofstream(target, std::ios::trunc).close();
+        passTimes.push_back(timePass(source, target, first));
+        baselineTimes.push_back(plainCopy(source, baseline));
+        targetRight = targetRight && sameContent(source, target, expectedEdits(source, first));
+    }
+    const long residentPass = peakResidentKiB();
+    const double passSeconds = median(passTimes);
+    const double baselineSeconds = median(baselineTimes);
 
     // Single moves on a small image.
     const std::string small = (work / "small.rom").string();
@@ -263,8 +298,8 @@ int main(int argc, char* argv[])
     std::filesystem::remove_all(work);
 
     std::printf("image: %lld MiB, %u cores\n", static_cast<long long>(sizeMiB), std::thread::hardware_concurrency());
-    std::printf("pass: %.3f s\n", passSeconds);
-    std::printf("baseline copy: %.3f s\n", baselineSeconds);
+    std::printf("pass: %.3f s (median of %d)\n", passSeconds, runs);
+    std::printf("baseline copy: %.3f s (median of %d)\n", baselineSeconds, runs);
     std::printf("pass / baseline: %.2f\n", passSeconds / baselineSeconds);
     std::printf("one move: %.2f us\n", moveSeconds * 1e6);
     std::printf("peak resident memory: %.1f MiB with no file open, %.1f MiB after the pass (+%.1f MiB)\n",

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -50,7 +51,9 @@ void chooseFile(QPushButton* button, const QString& path)
         if (dialog == nullptr || !dialog->isVisible())
             return;
         poll.stop();
-        dialog->selectFile(path);
+        // As a user would: drop the proposed file and type the name.
+        dialog->findChild<QListView*>(QStringLiteral("listView"))->selectionModel()->clear();
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
         static_cast<QDialog*>(dialog)->accept();
     });
     poll.start(10);
@@ -97,6 +100,11 @@ int main(int argc, char* argv[])
         return 2;
     chooseFile(window.findChild<QPushButton*>(QStringLiteral("Loadfile")), source);
     chooseFile(window.findChild<QPushButton*>(QStringLiteral("Savefile")), target);
+    if (window.findChild<QLineEdit*>(QStringLiteral("sfile"))->text() != source
+        || window.findChild<QLineEdit*>(QStringLiteral("ttext"))->text() != target) {
+        std::fprintf(stderr, "window_bench: the files were not chosen\n");
+        return 2;
+    }
     auto* offset = window.findChild<QLineEdit*>(QStringLiteral("Offset"));
     offset->setText(QString::number((sizeMiB << 20) / 2));
 
