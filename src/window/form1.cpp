@@ -179,7 +179,7 @@ void Form1::Savefile_Click()
 void Form1::Col_Click(int arrayNumber, int index)
 {
     // Cells beyond the character's width, or before any pass, are ignored.
-    (void)pass_.toggleDot(kArrays - arrayNumber, index);
+    pass_.toggleDot(kArrays - arrayNumber, index);
 }
 
 void Form1::Symtype_Click(int /*index*/)
