@@ -269,8 +269,9 @@ void Form1Test::controlsStandWhereTheyAreDrawn()
 void Form1Test::onlyOffsetTakesTyping()
 {
     for (const char* name : {"sfile", "ttext", "curoff"}) {
+        const QString before = textBox(name)->text();
         QTest::keyClicks(textBox(name), QStringLiteral("12ab"));
-        QVERIFY2(textBox(name)->text() != QStringLiteral("12ab") && !textBox(name)->text().endsWith(u"12ab"), name);
+        QCOMPARE(textBox(name)->text(), before);
     }
     typeOffset(QStringLiteral("x1 y"));
     QCOMPARE(textBox("Offset")->text(), QStringLiteral("x1 y"));
