@@ -49,7 +49,6 @@ bool allZero(std::span<const std::uint8_t> bytes)
 
 FileError::FileError(PassFile file, const std::string& path, const std::string& action, const std::string& reason)
     : std::runtime_error("Cannot " + action + " the " + fileName(file) + " file \"" + path + "\": " + reason + ".")
-    , file_(file)
 {
 }
 

@@ -18,11 +18,6 @@ enum class PassFile { SourceFile = 1, TargetFile = 2 };
 class FileError : public std::runtime_error {
 public:
     FileError(PassFile file, const std::string& path, const std::string& action, const std::string& reason);
-
-    [[nodiscard]] PassFile file() const { return file_; }
-
-private:
-    PassFile file_;
 };
 
 class BufferedFile;
