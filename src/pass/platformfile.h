@@ -32,8 +32,6 @@ public:
     // A folder is refused.
     [[nodiscard]] static PlatformFile open(const std::string& path, Access access, std::error_code& error);
 
-    [[nodiscard]] bool isOpen() const;
-
     // Reads up to `into.size()` bytes at `offset`; fewer only at the end of the file.
     [[nodiscard]] std::size_t readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error);
     // Writes all of `bytes` at `offset`, extending the file as needed.

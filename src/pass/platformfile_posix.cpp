@@ -65,11 +65,6 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
     return file;
 }
 
-bool PlatformFile::isOpen() const
-{
-    return handle_ >= 0;
-}
-
 std::size_t PlatformFile::readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
 {
     error.clear();

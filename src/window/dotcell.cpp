@@ -20,11 +20,6 @@ void DotCell::setColour(const QColor& colour)
     setPalette(colours);
 }
 
-QColor DotCell::colour() const
-{
-    return palette().color(QPalette::Window);
-}
-
 void DotCell::mousePressEvent(QMouseEvent* event)
 {
     pressed_ = event->button() == Qt::LeftButton;

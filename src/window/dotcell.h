@@ -15,7 +15,6 @@ public:
     explicit DotCell(QWidget* parent);
 
     void setColour(const QColor& colour);
-    [[nodiscard]] QColor colour() const;
 
     // Supplies the tooltip at the moment the mouse rests on the cell.
     void setToolTipSource(std::function<QString()> source) { toolTipSource_ = std::move(source); }
