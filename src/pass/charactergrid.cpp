@@ -10,4 +10,14 @@ void CharacterGrid::resize(int columns)
     cells_ = {};
 }
 
+std::uint8_t CharacterGrid::columnByte(int column) const
+{
+    std::uint8_t byte = 0;
+    for (int bit = kBits - 1; bit >= 0; --bit) {
+        if (cells_[column][bit] == 1)
+            byte = static_cast<std::uint8_t>(byte + (1 << bit));
+    }
+    return byte;
+}
+
 } // namespace dotmatrix

@@ -26,6 +26,9 @@ public:
     [[nodiscard]] std::uint8_t dot(int column, int bit) const { return cells_[column][bit]; }
     void setDot(int column, int bit, std::uint8_t value) { cells_[column][bit] = value; }
 
+    // The byte that column `column` encodes: bit b is set where cell (column, b) holds 1.
+    [[nodiscard]] std::uint8_t columnByte(int column) const;
+
 private:
     int columns_ = 0;
     std::array<std::array<std::uint8_t, kBits>, kMaxColumns> cells_{};

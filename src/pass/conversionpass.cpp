@@ -190,11 +190,7 @@ void ConversionPass::veskoutput()
     const Position first = state_.CurOffset;
     const int width = state_.CharWidth;
     for (int column = 0; column < width; ++column) {
-        state_.ComposedByte = 0;
-        for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit) {
-            if (state_.DotGrid.dot(column, bit) == 1)
-                state_.ComposedByte = static_cast<std::uint8_t>(state_.ComposedByte + (1 << bit));
-        }
+        state_.ComposedByte = state_.DotGrid.columnByte(column);
         files_.writeByte(first + column, state_.ComposedByte);
     }
 }

@@ -193,11 +193,11 @@ void Form1::Symtype_Click(int /*index*/)
 void Form1::selectSymtypeOfCharWidth()
 {
     // A refused change keeps the old width: show the option that is in force.
-    const int index = pass_.state().CharWidth - 4;
-    if (!pass_.isOpen() || index < 0 || index >= static_cast<int>(Symtype.size()) || Symtype[static_cast<std::size_t>(index)]->isChecked())
+    const auto index = static_cast<std::size_t>(pass_.state().CharWidth - 4);
+    if (!pass_.isOpen() || index >= Symtype.size() || Symtype[index]->isChecked())
         return;
     selectingSymtype_ = true;
-    Symtype[static_cast<std::size_t>(index)]->setChecked(true);
+    Symtype[index]->setChecked(true);
     selectingSymtype_ = false;
 }
 
@@ -207,13 +207,11 @@ QString Form1::cellToolTip(int arrayNumber, int index) const
     const int column = kArrays - arrayNumber;
     if (!state.DotGrid.hasCell(column, index))
         return {};
-    int byte = 0;
-    for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
-        byte |= state.DotGrid.dot(column, bit) << bit;
+    const std::uint8_t byte = state.DotGrid.columnByte(column);
     const qint64 position = (state.CurOffset + column).number();
     return QStringLiteral("Position %1 (0x%2)\nByte 0x%3 = %4\nBit %5")
         .arg(position)
-        .arg(hex(position, 8), hex(byte, 2), binary(static_cast<std::uint8_t>(byte)))
+        .arg(hex(position, 8), hex(byte, 2), binary(byte))
         .arg(index);
 }
 
@@ -259,15 +257,17 @@ void Form1::veskdisplay()
 
 void Form1::showCompleted()
 {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), QStringLiteral("Completed"),
-                    QMessageBox::Ok, this);
-    box.exec();
+    showWarning(QStringLiteral("Completed"));
 }
 
 void Form1::showProblem(const std::string& message)
 {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), QString::fromStdString(message),
-                    QMessageBox::Ok, this);
+    showWarning(QString::fromStdString(message));
+}
+
+void Form1::showWarning(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), text, QMessageBox::Ok, this);
     box.exec();
 }
 

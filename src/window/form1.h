@@ -45,6 +45,8 @@ private:
     void Col_Click(int arrayNumber, int index);
     void Symtype_Click(int index);
     void selectSymtypeOfCharWidth();
+    // A modal box with the exclamation icon and OK alone, titled with the tool's name.
+    void showWarning(const QString& text);
 
     // WindowPort
     [[nodiscard]] std::string offsetText() const override;
