@@ -49,6 +49,8 @@ public:
         ++problems;
         std::fprintf(stderr, "problem: %s\n", message.c_str());
     }
+    bool confirm(const std::string&) override { return true; }
+    void setBusy(bool) override {}
 };
 
 double secondsSince(Clock::time_point start)

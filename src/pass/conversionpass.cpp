@@ -1,5 +1,7 @@
 #include "conversionpass.h"
 
+#include <algorithm>
+
 #include "offsettext.h"
 
 namespace dotmatrix {
@@ -28,6 +30,18 @@ std::string beyondLastMessage(Position first, std::int16_t width)
            + " would end beyond position " + decimalText(kLastCharacterPosition)
            + ", the highest this tool can address.";
 }
+
+// Shows the window busy while a copy blocks it.
+class BusyWindow {
+public:
+    explicit BusyWindow(WindowPort& window) : window_(window) { window_.setBusy(true); }
+    BusyWindow(const BusyWindow&) = delete;
+    BusyWindow& operator=(const BusyWindow&) = delete;
+    ~BusyWindow() { window_.setBusy(false); }
+
+private:
+    WindowPort& window_;
+};
 
 } // namespace
 
@@ -69,9 +83,12 @@ void ConversionPass::start()
         window_.showProblem(std::string(error.what()) + "\n\nChoose another file and start again.");
         return;
     }
+    highestWritten_ = Position(0);
     run([&]() -> std::optional<std::string> {
-        if (first > kFirstPosition)
+        if (first > kFirstPosition) {
+            const BusyWindow busy(window_);
             files_.copy(kFirstPosition, first - 1, [&](Position copied) { window_.setCuroffText(decimalText(copied)); });
+        }
         state_.CharWidth = *width;
         state_.DotGrid.resize(state_.CharWidth);
         state_.CurOffset = first;
@@ -141,10 +158,18 @@ void ConversionPass::skipRest()
     if (!isOpen())
         return;
     try {
+        if (const auto question = tailCopyQuestion(files_.length(PassFile::SourceFile))) {
+            if (!window_.confirm(*question))
+                return;
+        }
+        // The source may have grown or shrunk while the question was open.
         const std::int64_t length = files_.length(PassFile::SourceFile);
-        if (state_.CurOffset.number() <= length)
+        if (state_.CurOffset.number() <= length) {
+            const BusyWindow busy(window_);
             files_.copy(state_.CurOffset, Position(length));
+        }
         files_.sync();
+        files_.checkTargetPath();
     } catch (const FileError& error) {
         endAfter(error);
         return;
@@ -152,6 +177,51 @@ void ConversionPass::skipRest()
     window_.showCompleted();
     files_.closeAll();
     window_.setStartButtEnabled(true);
+}
+
+std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceLength)
+{
+    const Position tailEnd(sourceLength);
+    bool dotsLost = false;
+    for (int column = 0; column < state_.CharWidth && !dotsLost; ++column) {
+        const Position position = state_.CurOffset + column;
+        const PassFile holder = position <= tailEnd ? PassFile::SourceFile : PassFile::TargetFile;
+        dotsLost = state_.DotGrid.columnByte(column) != files_.readByte(holder, position);
+    }
+    bool writesLost = false;
+    for (Position position = state_.CurOffset; position <= std::min(highestWritten_, tailEnd) && !writesLost;
+         position = position + 1) {
+        writesLost = files_.readByte(PassFile::TargetFile, position) != files_.readByte(PassFile::SourceFile, position);
+    }
+    if (!dotsLost && !writesLost)
+        return std::nullopt;
+    std::string lost;
+    if (dotsLost)
+        lost = "the changed dots on display";
+    if (dotsLost && writesLost)
+        lost += " and ";
+    if (writesLost)
+        lost += "changes this pass wrote from that position on";
+    return "\"Skip the rest\" copies the source unchanged from position " + decimalText(state_.CurOffset)
+           + " to its end. That replaces " + lost + ".\n\nCopy the rest anyway?";
+}
+
+bool ConversionPass::hasUnwrittenEdits() const
+{
+    for (int column = 0; column < state_.DotGrid.columns(); ++column) {
+        if (state_.DotGrid.columnByte(column) != savedColumns_[static_cast<std::size_t>(column)])
+            return true;
+    }
+    return false;
+}
+
+std::string ConversionPass::closeQuestion() const
+{
+    std::string question = "A pass is open. Closing now copies nothing more: the target file \"" + state_.TargetPath
+                           + "\" is complete only in front of position " + decimalText(state_.CurOffset) + ".";
+    if (hasUnwrittenEdits())
+        question += " The changed dots on display are not written.";
+    return question + "\n\nClose anyway?";
 }
 
 bool ConversionPass::toggleDot(int column, int bit)
@@ -179,6 +249,7 @@ void ConversionPass::capture(PassFile from)
     window_.setCuroffText(decimalText(state_.CurOffset));
     for (int column = 0; column < state_.CharWidth; ++column) {
         state_.XferByte = files_.readByte(from, state_.CurOffset + column);
+        savedColumns_[static_cast<std::size_t>(column)] = state_.XferByte;
         for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit)
             state_.DotGrid.setDot(column, bit, (state_.XferByte >> bit) & 1);
     }
@@ -192,7 +263,9 @@ void ConversionPass::veskoutput()
     for (int column = 0; column < width; ++column) {
         state_.ComposedByte = state_.DotGrid.columnByte(column);
         files_.writeByte(first + column, state_.ComposedByte);
+        savedColumns_[static_cast<std::size_t>(column)] = state_.ComposedByte;
     }
+    highestWritten_ = std::max(highestWritten_, first + (width - 1));
 }
 
 void ConversionPass::run(const std::function<std::optional<std::string>()>& operation)
@@ -201,6 +274,7 @@ void ConversionPass::run(const std::function<std::optional<std::string>()>& oper
     try {
         refusal = operation();
         files_.flush();
+        files_.checkTargetPath();
     } catch (const FileError& error) {
         endAfter(error);
         return;

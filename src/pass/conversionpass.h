@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -50,13 +51,18 @@ public:
     // `Stepback`: writes the character back and captures one byte further back.
     void stepBack();
     // `SkipButt`: copies the rest of the source unchanged, reports "Completed"
-    // and closes both files.
+    // and closes both files. Asks first where that would undo changes.
     void skipRest();
     // `Symtype`: writes the character back at the old width and captures it
     // again at the width now selected.
     void changeWidth();
     // Switches one dot; false, and nothing changed, where the grid has no such cell.
     bool toggleDot(int column, int bit);
+
+    // True while dots on display differ from the bytes last read or written for them.
+    [[nodiscard]] bool hasUnwrittenEdits() const;
+    // What closing the window during an open pass would leave undone.
+    [[nodiscard]] std::string closeQuestion() const;
 
 private:
     void veskinput();
@@ -68,10 +74,16 @@ private:
     // once the written bytes are with the system; a file error ends the pass.
     void run(const std::function<std::optional<std::string>()>& operation);
     void endAfter(const FileError& error);
+    // Why the tail copy would undo changes, or nothing where it wouldn't.
+    [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
 
     WindowPort& window_;
     WorkingState state_;
     FileService files_;
+    // The bytes of the columns on display as last captured or written back.
+    std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
+    // The last position any write-back of this pass has reached.
+    Position highestWritten_{0};
 };
 
 } // namespace dotmatrix

@@ -1,6 +1,7 @@
 #include "fileservice.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <span>
 
@@ -11,7 +12,9 @@ namespace dotmatrix {
 namespace {
 
 constexpr std::int64_t kBlockSize = 64 * 1024;
-constexpr std::size_t kCopyBlockSize = 1024 * 1024;
+constexpr std::int64_t kCopyBlockSize = 1024 * 1024;
+constexpr std::int64_t kFirstCopyPiece = 8 * kCopyBlockSize;
+constexpr std::int64_t kLargestCopyPiece = 1024 * kCopyBlockSize;
 
 std::string fileName(PassFile file)
 {
@@ -56,6 +59,9 @@ FileError::FileError(PassFile file, const std::string& path, const std::string& 
 // the dirty part of the block reaches the file on flush or on a block change.
 class BufferedFile {
 public:
+    // Hears every range of the file that has been handed to the system.
+    using WriteListener = std::function<void(std::int64_t offset, std::int64_t count)>;
+
     BufferedFile(PlatformFile file, PassFile role, std::string path)
         : file_(std::move(file)), role_(role), path_(std::move(path))
     {
@@ -65,9 +71,15 @@ public:
     }
 
     [[nodiscard]] std::int64_t size() const { return size_; }
+    [[nodiscard]] PlatformFile& platform() { return file_; }
+    [[nodiscard]] const std::string& path() const { return path_; }
+    void listen(WriteListener listener) { listener_ = std::move(listener); }
 
     [[nodiscard]] std::uint8_t read(std::int64_t offset)
     {
+        // Someone else may have lengthened the source since its length was read.
+        if (offset >= size_ && role_ == PassFile::SourceFile)
+            refreshSize();
         if (offset >= size_)
             return 0;
         hold(offset);
@@ -109,10 +121,7 @@ public:
         std::error_code error;
         file_.writeAt(offset, bytes, error);
         check(error, "write to");
-        const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
-        if (blockStart_ >= 0 && offset < blockStart_ + kBlockSize && end > blockStart_)
-            blockStart_ = -1;
-        size_ = std::max(size_, end);
+        written(offset, static_cast<std::int64_t>(bytes.size()));
     }
 
     // Lengthens the file to `size` bytes of which the new ones are zero.
@@ -122,9 +131,50 @@ public:
             return;
         flush();
         std::error_code error;
-        file_.resize(size, error);
+        file_.extend(size, error);
         check(error, "write to");
-        size_ = size;
+        written(size_, size - size_);
+    }
+
+    // Takes note of bytes that reached the file past the buffer.
+    void written(std::int64_t offset, std::int64_t count)
+    {
+        const std::int64_t end = offset + count;
+        if (blockStart_ >= 0 && offset < blockStart_ + kBlockSize && end > blockStart_)
+            blockStart_ = -1;
+        size_ = std::max(size_, end);
+        if (listener_)
+            listener_(offset, count);
+    }
+
+    // Reads the length again; buffered bytes of another length are dropped.
+    void refreshSize()
+    {
+        std::error_code error;
+        const std::int64_t now = file_.size(error);
+        check(error, "read the length of");
+        if (now != size_) {
+            size_ = now;
+            blockStart_ = -1;
+        }
+    }
+
+    // Reads the buffered bytes of a range again from the file, which may have
+    // changed through another name of it.
+    void reload(std::int64_t offset, std::int64_t count)
+    {
+        if (offset + count > size_)
+            refreshSize();
+        const std::int64_t from = std::max(offset, blockStart_);
+        const std::int64_t to = std::min(offset + count, blockStart_ + kBlockSize);
+        if (blockStart_ < 0 || from >= to)
+            return;
+        const auto bytes = std::span<std::uint8_t>(block_).subspan(static_cast<std::size_t>(from - blockStart_),
+                                                                   static_cast<std::size_t>(to - from));
+        std::error_code error;
+        const std::size_t got = from < size_ ? file_.readAt(from, bytes, error) : 0;
+        check(error, "read");
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.end(), std::uint8_t{0});
     }
 
     void flush()
@@ -136,7 +186,10 @@ public:
         std::error_code error;
         file_.writeAt(blockStart_ + dirtyBegin_, dirty, error);
         check(error, "write to");
+        const std::int64_t offset = blockStart_ + dirtyBegin_;
         dirtyBegin_ = dirtyEnd_ = 0;
+        if (listener_)
+            listener_(offset, static_cast<std::int64_t>(dirty.size()));
     }
 
     void sync()
@@ -155,6 +208,28 @@ public:
         return id;
     }
 
+    [[nodiscard]] std::int64_t nextData(std::int64_t offset, std::int64_t limit) const
+    {
+        std::error_code error;
+        const std::int64_t found = file_.nextData(offset, std::min(size_, limit), error);
+        check(error, "read");
+        return found;
+    }
+
+    [[nodiscard]] std::int64_t nextHole(std::int64_t offset, std::int64_t limit) const
+    {
+        std::error_code error;
+        const std::int64_t found = file_.nextHole(offset, std::min(size_, limit), error);
+        check(error, "read");
+        return found;
+    }
+
+    void check(const std::error_code& error, const char* action) const
+    {
+        if (error)
+            throw FileError(role_, path_, action, error.message());
+    }
+
 private:
     // Makes the block that holds `offset` the buffered one.
     void hold(std::int64_t offset)
@@ -170,12 +245,6 @@ private:
         blockStart_ = start;
     }
 
-    void check(const std::error_code& error, const char* action) const
-    {
-        if (error)
-            throw FileError(role_, path_, action, error.message());
-    }
-
     PlatformFile file_;
     PassFile role_;
     std::string path_;
@@ -184,6 +253,7 @@ private:
     std::int64_t blockStart_ = -1;
     std::int64_t dirtyBegin_ = 0;
     std::int64_t dirtyEnd_ = 0;
+    WriteListener listener_;
 };
 
 FileService::FileService() = default;
@@ -204,14 +274,32 @@ void FileService::open(const std::string& sourcePath, const std::string& targetP
     if (error)
         throw FileError(PassFile::TargetFile, targetPath, "open", error.message());
 
-    auto sourceFile = std::make_unique<BufferedFile>(std::move(source), PassFile::SourceFile, sourcePath);
-    auto targetFile = std::make_unique<BufferedFile>(std::move(target), PassFile::TargetFile, targetPath);
-    // One file under two names must see its own writes: read it through the
-    // target's buffer alone.
-    sameFile_ = sourceFile->identity() == targetFile->identity();
-    if (!sameFile_)
-        source_ = std::move(sourceFile);
-    target_ = std::move(targetFile);
+    const bool created = target.created();
+    try {
+        auto sourceFile = std::make_unique<BufferedFile>(std::move(source), PassFile::SourceFile, sourcePath);
+        auto targetFile = std::make_unique<BufferedFile>(std::move(target), PassFile::TargetFile, targetPath);
+        targetIdentity_ = targetFile->identity();
+        // One file under two names must see its own writes: read it through
+        // the target's buffer alone.
+        sameFile_ = sourceFile->identity() == targetIdentity_;
+        if (!sameFile_) {
+            // Names the system doesn't tell apart (an overlay's merged and
+            // upper path) may still be one file: whatever reaches the target
+            // is read again where the source holds it in its buffer.
+            BufferedFile* sourceBuffer = sourceFile.get();
+            targetFile->listen([sourceBuffer](std::int64_t offset, std::int64_t count) {
+                sourceBuffer->reload(offset, count);
+            });
+            source_ = std::move(sourceFile);
+        }
+        target_ = std::move(targetFile);
+    } catch (const FileError&) {
+        if (created)
+            PlatformFile::remove(targetPath);
+        throw;
+    }
+    kernelCopies_ = true;
+    copyPiece_ = kFirstCopyPiece;
 }
 
 bool FileService::isOpen() const
@@ -234,14 +322,15 @@ void FileService::writeByte(Position position, std::uint8_t value)
     target_->write(offsetOf(position), value);
 }
 
-std::int64_t FileService::length(PassFile which) const
+std::int64_t FileService::length(PassFile which)
 {
+    if (which == PassFile::SourceFile && !sameFile_)
+        source_->refreshSize();
     return file(which).size();
 }
 
 void FileService::copy(Position first, Position last, const std::function<void(Position)>& progress)
 {
-    BufferedFile& source = file(PassFile::SourceFile);
     BufferedFile& target = *target_;
     const std::int64_t end = offsetOf(last) + 1;
     if (sameFile_) {
@@ -252,26 +341,120 @@ void FileService::copy(Position first, Position last, const std::function<void(P
             progress(last);
         return;
     }
-    if (copyBuffer_.empty())
-        copyBuffer_.resize(kCopyBlockSize);
+    BufferedFile& source = *source_;
+    target.flush();
+    const std::int64_t limit = std::min(end, source.size());
     for (std::int64_t offset = offsetOf(first); offset < end;) {
-        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kCopyBlockSize));
-        if (offset >= source.size() && offset >= target.size()) {
-            // Behind both ends every byte read is 0 and every write extends.
-            target.extend(end);
-            offset = end;
+        // Behind the source's end, and in its holes, every byte reads as 0.
+        const std::int64_t data = offset < limit ? source.nextData(offset, limit) : end;
+        if (data > offset) {
+            copyHole(offset, data);
+            offset = data;
         } else {
-            const auto block = std::span<std::uint8_t>(copyBuffer_).first(count);
-            source.readSpan(offset, block);
-            if (offset >= target.size() && allZero(block))
-                target.extend(offset + static_cast<std::int64_t>(count));
-            else
-                target.writeSpan(offset, block);
-            offset += static_cast<std::int64_t>(count);
+            const std::int64_t dataEnd = source.nextHole(offset, limit);
+            copyData(source, offset, dataEnd, progress);
+            offset = dataEnd;
         }
         if (progress)
             progress(Position(offset));
     }
+}
+
+void FileService::copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
+                           const std::function<void(Position)>& progress)
+{
+    BufferedFile& target = *target_;
+    while (offset < end) {
+        if (!kernelCopies_) {
+            const std::int64_t pieceEnd = std::min<std::int64_t>(end, offset + kCopyBlockSize);
+            copyBuffered(source, offset, pieceEnd);
+            offset = pieceEnd;
+        } else {
+            // Pieces sized to take about a tick of the offset display each.
+            const std::int64_t piece = std::min(end - offset, copyPiece_);
+            const auto started = std::chrono::steady_clock::now();
+            bool declined = false;
+            std::error_code error;
+            const std::int64_t copied = source.platform().copyTo(target.platform(), offset, piece, declined, error);
+            if (copied > 0)
+                target.written(offset, copied);
+            target.check(error, "write to");
+            offset += copied;
+            if (declined) {
+                kernelCopies_ = false;
+                continue;
+            }
+            if (copied < piece) {
+                // The source has become shorter: the rest reads as zeros.
+                copyBuffered(source, offset, end);
+                offset = end;
+            }
+            const auto took = std::chrono::steady_clock::now() - started;
+            if (took < std::chrono::milliseconds(20))
+                copyPiece_ = std::min(copyPiece_ * 2, kLargestCopyPiece);
+            else if (took > std::chrono::milliseconds(50))
+                copyPiece_ = std::max<std::int64_t>(copyPiece_ / 2, kCopyBlockSize);
+        }
+        if (progress && offset < end)
+            progress(Position(offset));
+    }
+}
+
+void FileService::copyHole(std::int64_t offset, std::int64_t end)
+{
+    BufferedFile& target = *target_;
+    // Zeros go only where the target holds data; its own holes already read as 0.
+    const std::int64_t inside = std::min(end, target.size());
+    while (offset < inside) {
+        const std::int64_t data = target.nextData(offset, inside);
+        if (data >= inside)
+            break;
+        const std::int64_t dataEnd = target.nextHole(data, inside);
+        if (copyBuffer_.empty())
+            copyBuffer_.resize(static_cast<std::size_t>(kCopyBlockSize));
+        for (std::int64_t at = data; at < dataEnd;) {
+            const auto count = static_cast<std::size_t>(std::min<std::int64_t>(dataEnd - at, kCopyBlockSize));
+            const auto zeros = std::span<std::uint8_t>(copyBuffer_).first(count);
+            std::fill(zeros.begin(), zeros.end(), std::uint8_t{0});
+            target.writeSpan(at, zeros);
+            at += static_cast<std::int64_t>(count);
+        }
+        offset = dataEnd;
+    }
+    target.extend(end);
+}
+
+void FileService::copyBuffered(BufferedFile& source, std::int64_t offset, std::int64_t end)
+{
+    BufferedFile& target = *target_;
+    if (copyBuffer_.empty())
+        copyBuffer_.resize(static_cast<std::size_t>(kCopyBlockSize));
+    while (offset < end) {
+        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kCopyBlockSize));
+        const auto block = std::span<std::uint8_t>(copyBuffer_).first(count);
+        source.readSpan(offset, block);
+        if (offset >= target.size() && allZero(block))
+            target.extend(offset + static_cast<std::int64_t>(count));
+        else
+            target.writeSpan(offset, block);
+        offset += static_cast<std::int64_t>(count);
+    }
+}
+
+void FileService::checkTargetPath() const
+{
+    std::error_code error;
+    const FileIdentity now = PlatformFile::identityOf(targetPath(), error);
+    if (error || now != targetIdentity_) {
+        throw FileError(PassFile::TargetFile, targetPath(), "keep writing to",
+                        "it was deleted or replaced while the pass was open, so the bytes written went to a file "
+                        "that is no longer at that path");
+    }
+}
+
+const std::string& FileService::targetPath() const
+{
+    return target_->path();
 }
 
 void FileService::flush()
@@ -295,9 +478,22 @@ void FileService::closeAll() noexcept
             // The failure has been reported where it happened.
         }
     }
-    source_.reset();
     target_.reset();
+    source_.reset();
     sameFile_ = false;
+}
+
+bool isSameFile(const std::string& first, const std::string& second)
+{
+    if (first.empty() || second.empty())
+        return false;
+    if (first == second)
+        return true;
+    std::error_code firstError;
+    std::error_code secondError;
+    const FileIdentity firstIdentity = PlatformFile::identityOf(first, firstError);
+    const FileIdentity secondIdentity = PlatformFile::identityOf(second, secondError);
+    return !firstError && !secondError && firstIdentity == secondIdentity;
 }
 
 } // namespace dotmatrix

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platformfile.h"
 #include "position.h"
 
 namespace dotmatrix {
@@ -40,19 +41,25 @@ public:
 
     [[nodiscard]] bool isOpen() const;
 
-    // The byte at `position`; 0 behind the end of the file.
+    // The byte at `position`; 0 behind the end of the file. A read behind the
+    // source's known end asks the system for its length again.
     [[nodiscard]] std::uint8_t readByte(PassFile file, Position position);
 
     // Writes one byte of the target; a position behind the end extends the file.
     void writeByte(Position position, std::uint8_t value);
 
-    // The file's current length in bytes, writes not yet handed over included.
-    [[nodiscard]] std::int64_t length(PassFile file) const;
+    // The file's current length in bytes, writes not yet handed over included;
+    // the source's as the system reports it now.
+    [[nodiscard]] std::int64_t length(PassFile file);
 
     // Copies positions `first` to `last` of the source to the same positions of
     // the target, with the result of reading and writing them one at a time.
-    // `progress`, if set, hears the last position copied after every block.
+    // The kernel copies where it can, sharing extents, and holes stay holes.
+    // `progress`, if set, hears the last position copied after every piece.
     void copy(Position first, Position last, const std::function<void(Position)>& progress = {});
+
+    // Throws FileError unless the target's path still names the open target.
+    void checkTargetPath() const;
 
     // Hands every byte written so far to the operating system.
     void flush();
@@ -65,11 +72,24 @@ public:
 
 private:
     [[nodiscard]] BufferedFile& file(PassFile which) const;
+    [[nodiscard]] const std::string& targetPath() const;
+
+    void copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
+                  const std::function<void(Position)>& progress);
+    void copyHole(std::int64_t offset, std::int64_t end);
+    void copyBuffered(BufferedFile& source, std::int64_t offset, std::int64_t end);
 
     std::unique_ptr<BufferedFile> source_;
     std::unique_ptr<BufferedFile> target_;
+    FileIdentity targetIdentity_;
     bool sameFile_ = false;
+    bool kernelCopies_ = true;
+    std::int64_t copyPiece_ = 0;
     std::vector<std::uint8_t> copyBuffer_;
 };
+
+// True when both paths name one existing file: the same path, a link, or
+// another name with the same identity.
+[[nodiscard]] bool isSameFile(const std::string& first, const std::string& second);
 
 } // namespace dotmatrix

@@ -15,6 +15,17 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// Why a path that exists is not a file the tool can read and write by position.
+enum class UnusableFile {
+    CharacterDevice = 1,
+    NamedPipe,
+    Socket,
+    KernelFile,
+};
+
+[[nodiscard]] const std::error_category& unusableFileCategory();
+[[nodiscard]] std::error_code make_error_code(UnusableFile reason);
+
 // One open file and the operating system calls on it. This is the only code
 // that talks to the system about files; offsets here are zero-based.
 class PlatformFile {
@@ -28,26 +39,62 @@ public:
     PlatformFile& operator=(PlatformFile&& other) noexcept;
     ~PlatformFile();
 
-    // Opens `path`; ReadWrite creates a missing file and never truncates.
-    // A folder is refused.
+    // Opens `path`, which must be a regular file or a block device with a
+    // definite length. ReadWrite creates a missing file and never truncates.
+    // Anything else is refused before it is opened, with an UnusableFile reason.
     [[nodiscard]] static PlatformFile open(const std::string& path, Access access, std::error_code& error);
+
+    // The identity of the file a path names now.
+    [[nodiscard]] static FileIdentity identityOf(const std::string& path, std::error_code& error);
+
+    // Removes a file this program created; errors are dropped.
+    static void remove(const std::string& path) noexcept;
+
+    // True when open() created the file.
+    [[nodiscard]] bool created() const { return created_; }
 
     // Reads up to `into.size()` bytes at `offset`; fewer only at the end of the file.
     [[nodiscard]] std::size_t readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error);
-    // Writes all of `bytes` at `offset`, extending the file as needed.
+    // Writes all of `bytes` at `offset`, extending the file as needed. On a
+    // device, a write past its end fails with "no space".
     void writeAt(std::int64_t offset, std::span<const std::uint8_t> bytes, std::error_code& error);
+    // The length in bytes; a device's capacity.
     [[nodiscard]] std::int64_t size(std::error_code& error) const;
-    // Makes the file `size` bytes long; new bytes read as zero.
-    void resize(std::int64_t size, std::error_code& error);
+    // Makes a file at least `size` bytes long; new bytes read as zero. A
+    // device can't grow: asking for more than its capacity fails with "no space".
+    void extend(std::int64_t size, std::error_code& error);
     // Commits the file's contents to stable storage.
     void sync(std::error_code& error);
     [[nodiscard]] FileIdentity identity(std::error_code& error) const;
+
+    // The first offset at or after `offset` that holds data, or `size` where
+    // only a hole follows. Where holes can't be asked for, that is `offset`.
+    [[nodiscard]] std::int64_t nextData(std::int64_t offset, std::int64_t size, std::error_code& error) const;
+    // The end of the data that starts at `offset`: the next hole, or `size`.
+    [[nodiscard]] std::int64_t nextHole(std::int64_t offset, std::int64_t size, std::error_code& error) const;
+
+    // Copies `count` bytes at `offset` to the same offset of `target` inside
+    // the kernel, sharing extents where the file system can. Returns the bytes
+    // copied: fewer where the source ends early, or where the kernel declines
+    // such a copy (then `declined` is set and no error), so the caller copies
+    // the rest itself.
+    [[nodiscard]] std::int64_t copyTo(PlatformFile& target, std::int64_t offset, std::int64_t count, bool& declined,
+                                      std::error_code& error);
+
     void close();
 
 private:
-    explicit PlatformFile(int handle) : handle_(handle) {}
+    explicit PlatformFile(int handle, bool device, bool created)
+        : handle_(handle), device_(device), created_(created)
+    {
+    }
 
     int handle_ = -1;
+    bool device_ = false;
+    bool created_ = false;
 };
 
 } // namespace dotmatrix
+
+template <>
+struct std::is_error_code_enum<dotmatrix::UnusableFile> : std::true_type {};

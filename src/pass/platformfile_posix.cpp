@@ -1,10 +1,14 @@
 #include "platformfile.h"
 
+#include <array>
 #include <cerrno>
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace dotmatrix {
@@ -16,15 +20,104 @@ std::error_code lastError()
     return {errno, std::system_category()};
 }
 
+class UnusableFileCategory : public std::error_category {
+public:
+    [[nodiscard]] const char* name() const noexcept override { return "unusable file"; }
+    [[nodiscard]] std::string message(int reason) const override
+    {
+        const std::string unaddressable = ", which has no definite length and can't be read or written by position";
+        switch (static_cast<UnusableFile>(reason)) {
+        case UnusableFile::CharacterDevice:
+            return "it is a character device" + unaddressable;
+        case UnusableFile::NamedPipe:
+            return "it is a named pipe" + unaddressable;
+        case UnusableFile::Socket:
+            return "it is a socket" + unaddressable;
+        case UnusableFile::KernelFile:
+            return "it is a file the kernel makes up as it is read (such as those under /proc and /sys); its "
+                   "length does not tell what it holds";
+        }
+        return "it is not a file";
+    }
+};
+
+// Anything but a regular file or a block device, as stat() sees it.
+std::error_code unusableKind(const struct stat& status)
+{
+    if (S_ISDIR(status.st_mode))
+        return std::make_error_code(std::errc::is_a_directory);
+    if (S_ISCHR(status.st_mode))
+        return UnusableFile::CharacterDevice;
+    if (S_ISFIFO(status.st_mode))
+        return UnusableFile::NamedPipe;
+    if (S_ISSOCK(status.st_mode))
+        return UnusableFile::Socket;
+    if (!S_ISREG(status.st_mode) && !S_ISBLK(status.st_mode))
+        return UnusableFile::CharacterDevice;
+    return {};
+}
+
+// Files of /proc, /sys and their kin report lengths that have nothing to do
+// with what they read, and writing them changes the running system.
+bool isKernelFile(int handle, const struct stat& status)
+{
+    constexpr std::array<unsigned long, 11> kernelFileSystems = {
+        0x9fa0,      // proc
+        0x62656572,  // sysfs
+        0x64626720,  // debugfs
+        0x74726163,  // tracefs
+        0x73636673,  // securityfs
+        0x62656570,  // configfs
+        0xde5e81e4,  // efivarfs
+        0x27e0eb,    // cgroup
+        0x63677270,  // cgroup2
+        0xcafe4a11,  // bpf
+        0x6165676c,  // pstore
+    };
+    struct statfs system {};
+    if (::fstatfs(handle, &system) == 0) {
+        for (const unsigned long type : kernelFileSystems) {
+            if (static_cast<unsigned long>(system.f_type) == type)
+                return true;
+        }
+    }
+    if (S_ISREG(status.st_mode) && status.st_size == 0) {
+        char probe = 0;
+        return ::pread(handle, &probe, 1, 0) > 0;
+    }
+    return false;
+}
+
+bool kernelDeclinesCopy(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
+}
+
 } // namespace
 
-PlatformFile::PlatformFile(PlatformFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+const std::error_category& unusableFileCategory()
+{
+    static const UnusableFileCategory category;
+    return category;
+}
+
+std::error_code make_error_code(UnusableFile reason)
+{
+    return {static_cast<int>(reason), unusableFileCategory()};
+}
+
+PlatformFile::PlatformFile(PlatformFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)), device_(other.device_), created_(other.created_)
+{
+}
 
 PlatformFile& PlatformFile::operator=(PlatformFile&& other) noexcept
 {
     if (this != &other) {
         close();
         handle_ = std::exchange(other.handle_, -1);
+        device_ = other.device_;
+        created_ = other.created_;
     }
     return *this;
 }
@@ -37,32 +130,67 @@ PlatformFile::~PlatformFile()
 PlatformFile PlatformFile::open(const std::string& path, Access access, std::error_code& error)
 {
     error.clear();
-    const int flags = access == Access::ReadOnly ? O_RDONLY : O_RDWR | O_CREAT;
-    int handle = -1;
-    do {
-        // Non-blocking, so that a named pipe can't hang the window on open.
-        handle = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
-    } while (handle < 0 && errno == EINTR);
-    if (handle < 0) {
-        error = lastError();
-        return {};
+    // The kind is checked before opening: opening a device or a pipe can
+    // have effects of its own. A file that appears or goes in between is
+    // looked at again.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        struct stat status {};
+        const bool exists = ::stat(path.c_str(), &status) == 0;
+        if (!exists && (errno != ENOENT || access == Access::ReadOnly)) {
+            error = lastError();
+            return {};
+        }
+        if (exists) {
+            error = unusableKind(status);
+            if (error)
+                return {};
+        }
+        int flags = (access == Access::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        if (!exists)
+            flags |= O_CREAT | O_EXCL;
+        int handle = -1;
+        do {
+            handle = ::open(path.c_str(), flags, 0666);
+        } while (handle < 0 && errno == EINTR);
+        if (handle < 0) {
+            if ((!exists && errno == EEXIST) || (exists && errno == ENOENT))
+                continue;
+            error = lastError();
+            return {};
+        }
+        PlatformFile file(handle, false, !exists);
+        const int statusFlags = ::fcntl(handle, F_GETFL);
+        if (statusFlags < 0 || ::fcntl(handle, F_SETFL, statusFlags & ~O_NONBLOCK) != 0
+            || ::fstat(handle, &status) != 0) {
+            error = lastError();
+            return {};
+        }
+        error = unusableKind(status);
+        if (!error && isKernelFile(handle, status))
+            error = UnusableFile::KernelFile;
+        if (error)
+            return {};
+        file.device_ = S_ISBLK(status.st_mode);
+        return file;
     }
-    PlatformFile file(handle);
-    const int statusFlags = ::fcntl(handle, F_GETFL);
-    if (statusFlags < 0 || ::fcntl(handle, F_SETFL, statusFlags & ~O_NONBLOCK) != 0) {
-        error = lastError();
-        return {};
-    }
+    error = std::make_error_code(std::errc::resource_unavailable_try_again);
+    return {};
+}
+
+FileIdentity PlatformFile::identityOf(const std::string& path, std::error_code& error)
+{
+    error.clear();
     struct stat status {};
-    if (::fstat(handle, &status) != 0) {
+    if (::stat(path.c_str(), &status) != 0) {
         error = lastError();
         return {};
     }
-    if (S_ISDIR(status.st_mode)) {
-        error = std::make_error_code(std::errc::is_a_directory);
-        return {};
-    }
-    return file;
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+void PlatformFile::remove(const std::string& path) noexcept
+{
+    ::unlink(path.c_str());
 }
 
 std::size_t PlatformFile::readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
@@ -109,6 +237,15 @@ void PlatformFile::writeAt(std::int64_t offset, std::span<const std::uint8_t> by
 std::int64_t PlatformFile::size(std::error_code& error) const
 {
     error.clear();
+    if (device_) {
+        // stat() reports 0 for a device; its end is where a seek takes us.
+        const off_t end = ::lseek(handle_, 0, SEEK_END);
+        if (end < 0) {
+            error = lastError();
+            return 0;
+        }
+        return static_cast<std::int64_t>(end);
+    }
     struct stat status {};
     if (::fstat(handle_, &status) != 0) {
         error = lastError();
@@ -117,9 +254,15 @@ std::int64_t PlatformFile::size(std::error_code& error) const
     return static_cast<std::int64_t>(status.st_size);
 }
 
-void PlatformFile::resize(std::int64_t size, std::error_code& error)
+void PlatformFile::extend(std::int64_t size, std::error_code& error)
 {
-    error.clear();
+    const std::int64_t now = this->size(error);
+    if (error || size <= now)
+        return;
+    if (device_) {
+        error = std::make_error_code(std::errc::no_space_on_device);
+        return;
+    }
     int result = 0;
     do {
         result = ::ftruncate(handle_, static_cast<off_t>(size));
@@ -131,11 +274,8 @@ void PlatformFile::resize(std::int64_t size, std::error_code& error)
 void PlatformFile::sync(std::error_code& error)
 {
     error.clear();
-    if (::fsync(handle_) != 0) {
-        // EINVAL: a device or pipe with no storage of its own to commit to.
-        if (errno != EINVAL)
-            error = lastError();
-    }
+    if (::fsync(handle_) != 0)
+        error = lastError();
 }
 
 FileIdentity PlatformFile::identity(std::error_code& error) const
@@ -147,6 +287,65 @@ FileIdentity PlatformFile::identity(std::error_code& error) const
         return {};
     }
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+std::int64_t PlatformFile::nextData(std::int64_t offset, std::int64_t size, std::error_code& error) const
+{
+    error.clear();
+    if (device_ || offset >= size)
+        return std::min(offset, size);
+    const off_t found = ::lseek(handle_, static_cast<off_t>(offset), SEEK_DATA);
+    if (found >= 0)
+        return std::min<std::int64_t>(found, size);
+    if (errno == ENXIO)
+        return size;
+    if (errno != EINVAL && errno != EOPNOTSUPP)
+        error = lastError();
+    return offset;
+}
+
+std::int64_t PlatformFile::nextHole(std::int64_t offset, std::int64_t size, std::error_code& error) const
+{
+    error.clear();
+    if (device_ || offset >= size)
+        return size;
+    const off_t found = ::lseek(handle_, static_cast<off_t>(offset), SEEK_HOLE);
+    if (found >= 0)
+        return std::min<std::int64_t>(found, size);
+    if (errno != ENXIO && errno != EINVAL && errno != EOPNOTSUPP)
+        error = lastError();
+    return size;
+}
+
+std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std::int64_t count, bool& declined,
+                                  std::error_code& error)
+{
+    error.clear();
+    declined = false;
+    if (device_ || target.device_) {
+        declined = true;
+        return 0;
+    }
+    std::int64_t done = 0;
+    while (done < count) {
+        loff_t from = offset + done;
+        loff_t to = from;
+        const ssize_t copied = ::copy_file_range(handle_, &from, target.handle_, &to,
+                                                 static_cast<std::size_t>(count - done), 0);
+        if (copied < 0) {
+            if (errno == EINTR)
+                continue;
+            if (kernelDeclinesCopy(errno))
+                declined = true;
+            else
+                error = lastError();
+            break;
+        }
+        if (copied == 0)
+            break;  // the source ends here
+        done += copied;
+    }
+    return done;
 }
 
 void PlatformFile::close()

@@ -24,6 +24,10 @@ public:
     virtual void showCompleted() = 0;
     // Shows a refusal or a file error and returns once the user has closed it.
     virtual void showProblem(const std::string& message) = 0;
+    // Asks a question with Yes and No, No being the default; true for Yes.
+    virtual bool confirm(const std::string& question) = 0;
+    // A copy that blocks the window starts (true) or has ended (false).
+    virtual void setBusy(bool busy) = 0;
 };
 
 } // namespace dotmatrix

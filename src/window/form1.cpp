@@ -4,6 +4,8 @@
 
 #include <QFile>
 #include <QGroupBox>
+#include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -155,8 +157,30 @@ void Form1::createControls()
         setTabOrder(order[i], order[i + 1]);
 }
 
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (pass_.isOpen()
+        && ask(QString::fromStdString(pass_.closeQuestion()), QMessageBox::Close | QMessageBox::Cancel,
+               QMessageBox::Cancel) != QMessageBox::Close) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+bool Form1::filesMayChange()
+{
+    if (!pass_.isOpen())
+        return true;
+    showWarning(QStringLiteral("A pass is open on the files chosen when it started. Files can be chosen once "
+                               "\"Skip the rest\" has ended the pass."));
+    return false;
+}
+
 void Form1::Loadfile_Click()
 {
+    if (!filesMayChange())
+        return;
     CommonDialog1.Flags = CommonDialog::kFileMustExist | CommonDialog::kHideReadOnly;
     CommonDialog1.Filter = QStringLiteral("All Files (*.*)|*.*");
     if (!CommonDialog1.ShowOpen(this))
@@ -167,10 +191,22 @@ void Form1::Loadfile_Click()
 
 void Form1::Savefile_Click()
 {
+    if (!filesMayChange())
+        return;
     CommonDialog1.Flags = CommonDialog::kHideReadOnly;
     CommonDialog1.Filter = QStringLiteral("Firmware Files (*.rom)|*.rom|Firmware Files (*.bin)|*.bin");
     CommonDialog1.FilterIndex = 2;
     if (!CommonDialog1.ShowSave(this))
+        return;
+    // The dialog proposes the last name chosen, often the source: one Return
+    // would make a pass edit the original in place.
+    const std::string chosen = QFile::encodeName(CommonDialog1.FileName).toStdString();
+    if (isSameFile(pass_.state().SourcePath, chosen)
+        && ask(QStringLiteral("\"%1\" is the source file. A pass into it changes the source itself, in place, "
+                              "with no way back.\n\nUse the source file as the target?")
+                   .arg(CommonDialog1.FileName),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+               != QMessageBox::Yes)
         return;
     ttext->setText(CommonDialog1.FileName);
     pass_.setTargetPath(QFile::encodeName(CommonDialog1.FileName).toStdString());
@@ -265,10 +301,33 @@ void Form1::showProblem(const std::string& message)
     showWarning(QString::fromStdString(message));
 }
 
+bool Form1::confirm(const std::string& question)
+{
+    return ask(QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+           == QMessageBox::Yes;
+}
+
+void Form1::setBusy(bool busy)
+{
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
 void Form1::showWarning(const QString& text)
 {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), text, QMessageBox::Ok, this);
     box.exec();
+}
+
+QMessageBox::StandardButton Form1::ask(const QString& text, QMessageBox::StandardButtons buttons,
+                                       QMessageBox::StandardButton safe)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationName), text, buttons, this);
+    box.setDefaultButton(safe);
+    box.setEscapeButton(safe);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 } // namespace dotmatrix

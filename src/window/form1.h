@@ -3,6 +3,7 @@
 #include <array>
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QWidget>
 
 #include "commondialog.h"
@@ -35,6 +36,9 @@ public:
     // value and bit number; empty where the cell is not part of the character.
     [[nodiscard]] QString cellToolTip(int arrayNumber, int index) const;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     static constexpr int kArrays = 7;
     static constexpr int kCellsPerArray = 8;
@@ -47,6 +51,11 @@ private:
     void selectSymtypeOfCharWidth();
     // A modal box with the exclamation icon and OK alone, titled with the tool's name.
     void showWarning(const QString& text);
+    // A modal question with `buttons`; `safe` is the default and Escape's answer.
+    [[nodiscard]] QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons,
+                                                  QMessageBox::StandardButton safe);
+    // During a pass the files stay as they are: says so and returns false.
+    [[nodiscard]] bool filesMayChange();
 
     // WindowPort
     [[nodiscard]] std::string offsetText() const override;
@@ -56,6 +65,8 @@ private:
     void veskdisplay() override;
     void showCompleted() override;
     void showProblem(const std::string& message) override;
+    bool confirm(const std::string& question) override;
+    void setBusy(bool busy) override;
 
     ConversionPass pass_{*this};
     CommonDialog CommonDialog1;

@@ -461,21 +461,26 @@ TEST_F(PassTest, FilesThatCannotBeOpenedAreNamedWithTheReason)
 
 TEST_F(PassTest, FailedWriteEndsThePassWithoutCompleted)
 {
-    pass.setTargetPath("/dev/full");
-    start(countingBytes(10), "1", 0);
+    writeFile(source, countingBytes(10));
+    const testing::FileSizeLimit fullAfterThreeBytes(3);
+    window.offset = "1";
+    window.symtype = 0;
+    pass.start();
     pass.nextCharacter();
     EXPECT_FALSE(pass.isOpen());
     EXPECT_TRUE(window.startEnabled);
     ASSERT_EQ(window.problems.size(), 1U);
-    EXPECT_NE(window.problems[0].find("write to the target file \"/dev/full\""), std::string::npos);
-    EXPECT_NE(window.problems[0].find("No space left"), std::string::npos);
+    EXPECT_NE(window.problems[0].find("write to the target file \"" + target + "\""), std::string::npos);
+    EXPECT_NE(window.problems[0].find("File too large"), std::string::npos);
 
-    start(countingBytes(10), "1", 0);
+    std::filesystem::remove(target);
+    pass.start();
     pass.skipRest();
     EXPECT_EQ(window.completed, 0);
     EXPECT_EQ(window.problems.size(), 2U);
     EXPECT_FALSE(pass.isOpen());
 
+    std::filesystem::remove(target);
     window.offset = "5";
     pass.start();
     EXPECT_EQ(window.problems.size(), 3U);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,70 @@ private:
     std::filesystem::path root_;
 };
 
+// Runs a shell command quietly; its output goes to `log` when it fails.
+[[nodiscard]] bool run(const std::string& command, std::string* log = nullptr);
+
+// A file system mounted on a fresh folder for the life of the object: a
+// tmpfs, an overlay, or ext4, XFS or btrfs on a loop-mounted image. Only root
+// can mount: elsewhere, or where the kernel or the tools are missing, it stays
+// unmounted and says why, so the test can skip.
+class MountedFolder {
+public:
+    // `type` is "tmpfs", "ext4", "xfs" or "btrfs".
+    MountedFolder(const std::string& type, int sizeMiB);
+    // An overlay of a lower and an upper folder; path() is the merged view.
+    static MountedFolder overlay();
+    MountedFolder(const MountedFolder&) = delete;
+    MountedFolder& operator=(const MountedFolder&) = delete;
+    MountedFolder(MountedFolder&& other) noexcept;
+    ~MountedFolder();
+
+    [[nodiscard]] bool mounted() const { return whyNot_.empty(); }
+    [[nodiscard]] const std::string& whyNot() const { return whyNot_; }
+    // A name inside the mounted file system.
+    [[nodiscard]] std::string path(const std::string& name) const;
+    // A name in the folder below the mount (the overlay's upper folder).
+    [[nodiscard]] std::string below(const std::string& name) const;
+
+private:
+    MountedFolder() = default;
+    void mount(const std::string& command);
+
+    std::unique_ptr<TempFolder> folder_;
+    std::string mountPoint_;
+    std::string whyNot_;
+};
+
+// A file attached as a loop block device for the life of the object.
+class LoopDevice {
+public:
+    explicit LoopDevice(const std::string& image);
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    ~LoopDevice();
+
+    [[nodiscard]] bool attached() const { return whyNot_.empty(); }
+    [[nodiscard]] const std::string& whyNot() const { return whyNot_; }
+    [[nodiscard]] const std::string& device() const { return device_; }
+
+private:
+    std::string device_;
+    std::string whyNot_;
+};
+
+// Limits the size of files this process may write, so writes past `bytes`
+// fail with "File too large" as they would on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::int64_t bytes);
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    ~FileSizeLimit();
+
+private:
+    std::uint64_t previous_;
+};
+
 void writeFile(const std::string& path, const Bytes& bytes);
 [[nodiscard]] Bytes readFile(const std::string& path);
 // `count` bytes 1, 2, 3, ... wrapping after 255: every position tells its own byte.
@@ -44,6 +109,10 @@ public:
     int displays = 0;
     int completed = 0;
     std::vector<std::string> problems;
+    std::vector<std::string> questions;
+    bool answer = true;  // to every question
+    bool busy = false;
+    int busySpells = 0;
 
     [[nodiscard]] std::string offsetText() const override { return offset; }
     [[nodiscard]] int selectedSymtype() const override { return symtype; }
@@ -52,6 +121,16 @@ public:
     void veskdisplay() override { ++displays; }
     void showCompleted() override { ++completed; }
     void showProblem(const std::string& message) override { problems.push_back(message); }
+    bool confirm(const std::string& question) override
+    {
+        questions.push_back(question);
+        return answer;
+    }
+    void setBusy(bool now) override
+    {
+        busySpells += now && !busy ? 1 : 0;
+        busy = now;
+    }
 
     [[nodiscard]] std::string curoff() const { return curoffTexts.empty() ? "0000" : curoffTexts.back(); }
 };

@@ -18,6 +18,7 @@
 
 #include "dotcell.h"
 #include "form1.h"
+#include "testfiles.h"
 
 using dotmatrix::DotCell;
 using dotmatrix::Form1;
@@ -58,6 +59,9 @@ public:
     }
 
     QStringList messages;
+    QStringList titles;
+    // Answers to questions in turn; with none left, a question gets Escape.
+    std::deque<QMessageBox::StandardButton> answers;
     std::deque<std::function<void(QFileDialog*)>> fileChoices;
     // Per dialog: the file it proposed on opening, its filters and the selected one.
     QStringList proposed;
@@ -86,7 +90,15 @@ private:
             return;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             messages << box->text();
-            box->button(QMessageBox::Ok)->click();
+            titles << box->windowTitle();
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+                ok->click();
+            } else if (!answers.empty()) {
+                box->button(answers.front())->click();
+                answers.pop_front();
+            } else {
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             proposed << dialog->selectedFiles().value(0);
             const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -390,6 +402,7 @@ void Form1Test::clickOnTheSelectedSizeDoesNothing()
     QCOMPARE(readFile(targetPath), QByteArray());
     QCOMPARE(renderedColour(7, 7), QColor(255, 0, 0));
 
+    answerer_->answers.push_back(QMessageBox::Yes);  // the dot on display is dropped
     click(button("SkipButt"));
     click(symtype(2));  // outside a pass only the selection changes
     QVERIFY(symtype(2)->isChecked());
@@ -405,24 +418,27 @@ void Form1Test::refusedStartAndFileErrorLeaveTheWindowUsable()
     QVERIFY(button("StartButt")->isEnabled());
 
     const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    const QString targetPath = folder_->filePath(QStringLiteral("out.rom"));
     writeFile(sourcePath, countingBytes(10));
-    chooseFiles(sourcePath, QStringLiteral("/dev/full"));
+    chooseFiles(sourcePath, targetPath);
     typeOffset(QStringLiteral("1"));
-    click(button("StartButt"));
-    QVERIFY(!button("StartButt")->isEnabled());
-    click(button("FwButt"));
+    {
+        const dotmatrix::testing::FileSizeLimit fullAfterThreeBytes(3);
+        click(button("StartButt"));
+        QVERIFY(!button("StartButt")->isEnabled());
+        click(button("FwButt"));
+    }
     QCOMPARE(answerer_->messages.size(), 2);
-    QVERIFY(answerer_->messages[1].contains(QStringLiteral("target file \"/dev/full\"")));
+    QVERIFY(answerer_->messages[1].contains(QStringLiteral("target file \"%1\"").arg(targetPath)));
     QVERIFY(button("StartButt")->isEnabled());
     QVERIFY(!window_->pass().isOpen());
 
-    const QString targetPath = folder_->filePath(QStringLiteral("out.rom"));
-    answerer_->fileChoices.push_back(ModalAnswerer::choose(targetPath));
-    click(button("Savefile"));
     click(button("StartButt"));
     click(button("SkipButt"));
     QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
     QCOMPARE(readFile(targetPath), countingBytes(10));
+    for (const QString& title : answerer_->titles)
+        QCOMPARE(title, QStringLiteral("Dot matrix character generator"));
 }
 
 void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
@@ -439,12 +455,29 @@ void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
     QCOMPARE(answerer_->proposed.last(), first);
     QCOMPARE(textBox("sfile")->text(), first);
 
-    // The target dialog proposes the source; accepting it is allowed.
-    answerer_->fileChoices.push_back([](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+    // The target dialog proposes the source; taking it is asked about, and
+    // No (here Escape) keeps the earlier target.
+    auto acceptProposed = [](QFileDialog* dialog) { static_cast<QDialog*>(dialog)->accept(); };
+    answerer_->fileChoices.push_back(acceptProposed);
     click(button("Savefile"));
     QCOMPARE(answerer_->proposed.last(), first);
     QCOMPARE(answerer_->filters.last(), QStringLiteral("Firmware Files (*.rom)|Firmware Files (*.bin)"));
     QCOMPARE(answerer_->selectedFilters.last(), QStringLiteral("Firmware Files (*.bin)"));
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("is the source file")));
+    QCOMPARE(textBox("ttext")->text(), QString());
+    answerer_->fileChoices.push_back(acceptProposed);
+    answerer_->answers.push_back(QMessageBox::Yes);
+    click(button("Savefile"));
+    QCOMPARE(textBox("ttext")->text(), first);
+    QCOMPARE(answerer_->messages.size(), 2);
+
+    // Another name of the source is the source too.
+    const QString link = folder_->filePath(QStringLiteral("link.rom"));
+    QVERIFY(QFile::link(first, link));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(link));
+    answerer_->answers.push_back(QMessageBox::No);
+    click(button("Savefile"));
+    QCOMPARE(answerer_->messages.size(), 3);
     QCOMPARE(textBox("ttext")->text(), first);
 
     // No suffix is added and no question asked.
@@ -452,7 +485,7 @@ void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
     answerer_->fileChoices.push_back(ModalAnswerer::choose(bare));
     click(button("Savefile"));
     QCOMPARE(textBox("ttext")->text(), bare);
-    QCOMPARE(answerer_->messages, QStringList());
+    QCOMPARE(answerer_->messages.size(), 3);
     QVERIFY(!QFile::exists(bare));
 
     answerer_->fileChoices.push_back(ModalAnswerer::cancel());
