@@ -2,6 +2,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -539,6 +546,289 @@ TEST_F(PassTest, TailCopyReachesBeyondTwoGibibytes)
     in.read(tail, 4);
     EXPECT_EQ(std::string(tail, 4), std::string("\0\x01\x02\x03", 4));
 }
+
+TEST_F(PassTest, FilesWithoutADefiniteLengthAreRefusedAtStart)
+{
+    writeFile(source, countingBytes(10));
+    const std::string pipe = folder.path("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string socketPath = folder.path("socket");
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    struct Case {
+        std::string path;
+        bool asSource;
+        const char* reason;
+    };
+    const Case cases[] = {{"/dev/urandom", true, "character device"}, {"/dev/zero", false, "character device"},
+                          {"/dev/null", true, "character device"},    {"/dev/null", false, "character device"},
+                          {pipe, true, "named pipe"},                 {pipe, false, "named pipe"},
+                          {socketPath, false, "socket"},              {"/proc/self/status", true, "kernel"},
+                          {"/proc/self/status", false, "kernel"}};
+    window.offset = "1";
+    for (const Case& refused : cases) {
+        SCOPED_TRACE(refused.path);
+        window.problems.clear();
+        pass.setSourcePath(refused.asSource ? refused.path : source);
+        pass.setTargetPath(refused.asSource ? target : refused.path);
+        pass.start();
+        EXPECT_FALSE(pass.isOpen());
+        EXPECT_TRUE(window.startEnabled);
+        EXPECT_FALSE(std::filesystem::exists(target));
+        ASSERT_EQ(window.problems.size(), 1U);
+        EXPECT_NE(window.problems[0].find((refused.asSource ? "source file \"" : "target file \"") + refused.path),
+                  std::string::npos) << window.problems[0];
+        EXPECT_NE(window.problems[0].find(refused.reason), std::string::npos) << window.problems[0];
+    }
+    ::close(listening);
+}
+
+TEST_F(PassTest, BlockDevicesAreUsedAtTheirSize)
+{
+    const Bytes disk = countingBytes(256 * 1024, 7);
+    const std::string sourceImage = folder.path("source.img");
+    writeFile(sourceImage, disk);
+    const testing::LoopDevice sourceDevice(sourceImage);
+    if (!sourceDevice.attached())
+        GTEST_SKIP() << sourceDevice.whyNot();
+    pass.setSourcePath(sourceDevice.device());
+    window.offset = "1000";
+    pass.start();
+    ASSERT_TRUE(pass.isOpen()) << window.problems.back();
+    EXPECT_EQ(grid(), slice(disk, 1000, 1004));
+    pass.nextCharacter();
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_EQ(readFile(target), disk);
+
+    const std::string targetImage = folder.path("target.img");
+    writeFile(targetImage, Bytes(64 * 1024));
+    const testing::LoopDevice targetDevice(targetImage);
+    ASSERT_TRUE(targetDevice.attached()) << targetDevice.whyNot();
+    pass.setSourcePath(source);
+    pass.setTargetPath(targetDevice.device());
+    start(countingBytes(64 * 1024), "50", 3);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 2);
+    EXPECT_EQ(readFile(targetImage), countingBytes(64 * 1024));
+
+    // A device doesn't grow: the byte past its end is a failed write.
+    start(countingBytes(64 * 1024 + 1), "50", 3);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 2);
+    ASSERT_FALSE(window.problems.empty());
+    EXPECT_NE(window.problems.back().find("No space left on device"), std::string::npos) << window.problems.back();
+    EXPECT_FALSE(pass.isOpen());
+}
+
+TEST_F(PassTest, SourceIsCopiedAsItIsWhenTheRestIsSkipped)
+{
+    const auto append = [&](const Bytes& bytes) {
+        std::ofstream out(source, std::ios::binary | std::ios::app);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    };
+    start(countingBytes(8), "5", 0);
+    append(countingBytes(12, 100));
+    pass.nextCharacter();  // reads behind the length known at start
+    EXPECT_EQ(grid(), countingBytes(4, 100));
+    pass.skipRest();
+    Bytes grown = countingBytes(8);
+    const Bytes appended = countingBytes(12, 100);
+    grown.insert(grown.end(), appended.begin(), appended.end());
+    EXPECT_EQ(readFile(target), grown);
+
+    std::filesystem::remove(target);
+    start(countingBytes(30), "5", 0);
+    std::filesystem::resize_file(source, 12);
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), countingBytes(12));
+    EXPECT_EQ(window.completed, 2);
+}
+
+TEST_F(PassTest, OneFileSeenThroughAnOverlayAndItsUpperFolderSeesItsOwnWrites)
+{
+    const testing::MountedFolder overlay = testing::MountedFolder::overlay();
+    if (!overlay.mounted())
+        GTEST_SKIP() << overlay.whyNot();
+    const Bytes s = countingBytes(16);
+    writeFile(overlay.path("font.rom"), s);  // lands in the upper folder
+    pass.setSourcePath(overlay.below("font.rom"));
+    pass.setTargetPath(overlay.path("font.rom"));
+    window.offset = "5";
+    window.symtype = 0;
+    pass.start();
+    ASSERT_TRUE(pass.isOpen()) << window.problems.back();
+    edit(0, 0xAB);
+    pass.stepForward();
+    pass.stepBack();
+    EXPECT_EQ(grid()[0], 0xAB);
+    pass.skipRest();
+    Bytes expected = s;
+    expected[4] = 0xAB;
+    EXPECT_EQ(readFile(overlay.below("font.rom")), expected);
+}
+
+TEST_F(PassTest, TargetThatLeavesItsPathEndsThePassWithoutCompleted)
+{
+    const std::string other = folder.path("other.bin");
+    const std::function<void()> leaves[] = {[&] { std::filesystem::remove(target); },
+                                            [&] {
+                                                writeFile(other, countingBytes(3));
+                                                std::filesystem::rename(other, target);
+                                            }};
+    const std::function<void()> operations[] = {[&] { pass.nextCharacter(); }, [&] { pass.skipRest(); },
+                                                [&] { pass.changeWidth(); }};
+    for (const auto& leave : leaves) {
+        for (const auto& operation : operations) {
+            window.problems.clear();
+            start(countingBytes(20), "5", 1);
+            leave();
+            window.symtype = 2;
+            operation();
+            EXPECT_FALSE(pass.isOpen());
+            EXPECT_TRUE(window.startEnabled);
+            EXPECT_EQ(window.completed, 0);
+            ASSERT_EQ(window.problems.size(), 1U);
+            EXPECT_NE(window.problems[0].find("deleted or replaced"), std::string::npos) << window.problems[0];
+        }
+    }
+}
+
+TEST_F(PassTest, SkipAsksOnlyWhereItWouldReplaceChanges)
+{
+    const Bytes s = countingBytes(20);
+    window.answer = false;
+    start(s, "5", 0);
+    edit(1, 0xEE);
+    EXPECT_TRUE(pass.hasUnwrittenEdits());
+    pass.skipRest();
+    ASSERT_EQ(window.questions.size(), 1U);
+    EXPECT_NE(window.questions[0].find("changed dots on display"), std::string::npos);
+    EXPECT_TRUE(pass.isOpen());  // No changes nothing
+    EXPECT_EQ(readFile(target), slice(s, 1, 4));
+
+    edit(1, s[5]);  // back as captured: nothing to lose
+    EXPECT_FALSE(pass.hasUnwrittenEdits());
+    edit(2, 0xEE);
+    pass.nextCharacter();
+    pass.previousCharacter();  // the edit is written and shown again
+    pass.stepBack();           // now in front of it, showing the source
+    pass.skipRest();
+    ASSERT_EQ(window.questions.size(), 2U);
+    EXPECT_EQ(window.questions[1].find("dots"), std::string::npos) << window.questions[1];
+    EXPECT_NE(window.questions[1].find("this pass wrote"), std::string::npos);
+
+    window.answer = true;
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_EQ(readFile(target), s);
+
+    // Behind the source's end the target keeps what a write-back put there.
+    window.questions.clear();
+    start(s, "17", 0);
+    pass.nextCharacter();
+    edit(0, 0x01);
+    pass.skipRest();
+    EXPECT_EQ(window.questions.size(), 1U);
+    start(s, "17", 0);
+    pass.nextCharacter();
+    pass.skipRest();
+    EXPECT_EQ(window.questions.size(), 1U);
+    EXPECT_EQ(window.completed, 3);
+}
+
+TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)
+{
+    start(countingBytes(20), "9", 0);
+    const std::string plain = pass.closeQuestion();
+    EXPECT_NE(plain.find("in front of position 9"), std::string::npos) << plain;
+    EXPECT_NE(plain.find(target), std::string::npos) << plain;
+    EXPECT_EQ(plain.find("dots"), std::string::npos) << plain;
+    edit(3, 0);
+    EXPECT_NE(pass.closeQuestion().find("changed dots on display are not written"), std::string::npos);
+}
+
+// Takes every byte a file system has left.
+void fill(const testing::MountedFolder& mounted)
+{
+    const int file = ::open(mounted.path("filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    const Bytes page(4096, 0x5A);
+    for (off_t offset = 0; ::pwrite(file, page.data(), page.size(), offset) > 0; offset += 4096) {
+    }
+    ::fsync(file);
+    ::close(file);
+}
+
+TEST_F(PassTest, FullDiskDuringAKernelCopyIsReported)
+{
+    const testing::MountedFolder mounted("tmpfs", 8);
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.whyNot();
+    const Bytes s = countingBytes(6 << 20);
+    writeFile(mounted.path("font.rom"), s);
+    pass.setSourcePath(mounted.path("font.rom"));
+    pass.setTargetPath(mounted.path("out.bin"));
+    window.offset = "3000000";
+    pass.start();
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("No space left on device"), std::string::npos) << window.problems[0];
+}
+
+class FullDiskOn : public PassTest, public ::testing::WithParamInterface<const char*> {};
+
+// Shared extents cost no space until a write-back changes one of their
+// blocks; either the pass completes with the right bytes or it says why not.
+TEST_P(FullDiskOn, SharedExtentsNeverEndInAFalseCompleted)
+{
+    const testing::MountedFolder mounted(GetParam(), 320);
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.whyNot();
+    const Bytes s = countingBytes(32 << 20);
+    writeFile(mounted.path("font.rom"), s);
+    pass.setSourcePath(mounted.path("font.rom"));
+    pass.setTargetPath(mounted.path("out.bin"));
+    writeFile(mounted.path("out.bin"), {});
+    fill(mounted);
+    const auto endsTruthfully = [&](const Bytes& expected) {
+        if (window.completed == 1) {
+            EXPECT_TRUE(readFile(mounted.path("out.bin")) == expected);
+        } else {
+            ASSERT_EQ(window.problems.size(), 1U);
+            EXPECT_NE(window.problems[0].find("No space left on device"), std::string::npos) << window.problems[0];
+        }
+        EXPECT_FALSE(pass.isOpen());
+    };
+
+    window.offset = "1";
+    pass.start();
+    ASSERT_TRUE(pass.isOpen()) << window.problems.back();
+    pass.skipRest();
+    endsTruthfully(s);
+    if (window.completed == 0)
+        return;
+
+    window.offset = std::to_string(16 << 20);
+    pass.start();
+    if (pass.isOpen()) {
+        edit(0, 0xEE);
+        pass.nextCharacter();
+        pass.skipRest();
+    }
+    window.completed = 0;
+    Bytes edited = s;
+    edited[(16 << 20) - 1] = 0xEE;
+    endsTruthfully(edited);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, FullDiskOn, ::testing::Values("xfs", "btrfs"),
+                         [](const auto& param) { return std::string(param.param); });
 
 } // namespace
 } // namespace dotmatrix

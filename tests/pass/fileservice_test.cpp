@@ -1,7 +1,12 @@
 #include "fileservice.h"
 
 #include <filesystem>
+#include <fstream>
 #include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +144,75 @@ TEST(FileService, ZerosBehindTheSourceEndLeaveTheTargetSparse)
     const Bytes copied = readFile(folder.path("target"));
     EXPECT_EQ(Bytes(copied.begin(), copied.begin() + 4), (Bytes{1, 2, 3, 0}));
     EXPECT_EQ(std::count(copied.begin(), copied.end(), 0), 3'000'000 - 3);
+}
+
+// Bytes the file system has given a file: holes take none.
+std::int64_t allocatedBytes(const std::string& path)
+{
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0);
+    return static_cast<std::int64_t>(status.st_blocks) * 512;
+}
+
+void writeAt(const std::string& path, std::int64_t offset, const Bytes& bytes)
+{
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    EXPECT_EQ(::pwrite(file, bytes.data(), bytes.size(), static_cast<off_t>(offset)), static_cast<ssize_t>(bytes.size()));
+    ::close(file);
+}
+
+class HolesOn : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HolesOn, StayHolesInNewAndExistingTargets)
+{
+    const testing::MountedFolder mounted(GetParam(), 320);
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.whyNot();
+    constexpr std::int64_t kMiB = 1 << 20;
+    const std::string source = mounted.path("source");
+    const Bytes data = testing::countingBytes(kMiB, 3);
+    writeAt(source, 8 * kMiB + 5, data);
+    writeAt(source, 64 * kMiB - 3, {7, 8, 9});
+    const std::string existing = mounted.path("existing");
+    writeAt(existing, 40 * kMiB, data);  // data where the source has a hole
+    std::filesystem::resize_file(existing, 80 * kMiB);
+
+    for (const std::string& target : {mounted.path("new"), existing}) {
+        SCOPED_TRACE(target);
+        FileService files;
+        files.open(source, target);
+        files.copy(Position(1), Position(64 * kMiB));
+        files.sync();
+        files.closeAll();
+        EXPECT_LT(allocatedBytes(target), 16 * kMiB);
+        std::ifstream in(target, std::ios::binary);
+        Bytes content(static_cast<std::size_t>(64 * kMiB));
+        in.read(reinterpret_cast<char*>(content.data()), static_cast<std::streamsize>(content.size()));
+        Bytes expected = readFile(source);
+        EXPECT_TRUE(content == expected);
+    }
+    EXPECT_EQ(std::filesystem::file_size(existing), static_cast<std::uintmax_t>(80 * kMiB));
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, HolesOn, ::testing::Values("tmpfs", "ext4", "xfs", "btrfs"),
+                         [](const auto& param) { return std::string(param.param); });
+
+TEST(FileService, RecognisesOneFileUnderAnyName)
+{
+    testing::TempFolder folder;
+    const std::string file = folder.path("font.rom");
+    writeFile(file, {1, 2, 3});
+    writeFile(folder.path("copy.rom"), {1, 2, 3});
+    std::filesystem::create_symlink(file, folder.path("symlink.rom"));
+    std::filesystem::create_hard_link(file, folder.path("hardlink.rom"));
+    EXPECT_TRUE(isSameFile(file, file));
+    EXPECT_TRUE(isSameFile(file, folder.path("symlink.rom")));
+    EXPECT_TRUE(isSameFile(folder.path("hardlink.rom"), file));
+    EXPECT_TRUE(isSameFile(file, folder.path(".") + "/font.rom"));
+    EXPECT_FALSE(isSameFile(file, folder.path("copy.rom")));
+    EXPECT_FALSE(isSameFile(file, folder.path("missing.rom")));
+    EXPECT_FALSE(isSameFile("", ""));
 }
 
 } // namespace

@@ -34,7 +34,7 @@ std::string TempFolder::path(const std::string& name) const
 bool run(const std::string& command, std::string* log)
 {
     const std::string output = std::filesystem::temp_directory_path() / ("dotmatrix-run-" + std::to_string(::getpid()));
-    const int status = std::system((command + " >" + output + " 2>&1").c_str());
+    const int status = std::system(("{ " + command + "; } >" + output + " 2>&1").c_str());
     if (status != 0 && log != nullptr) {
         std::ifstream in(output);
         *log = std::string(std::istreambuf_iterator<char>(in), {});
