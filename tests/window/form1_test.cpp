@@ -142,6 +142,9 @@ private slots:
     void pathsAreKeptAsTheDialogReturnsThem();
     void tooltipsLinkCellsToBytes();
     void randomClicksNeverLeaveStartDisabledWithoutAPass();
+    void closingDuringAPassAsksFirst();
+    void skipAsksBeforeReplacingChanges();
+    void filesStayDuringAPass();
 
 private:
     template <typename T>
@@ -166,6 +169,18 @@ private:
         offset->selectAll();
         QTest::keyClick(offset, Qt::Key_Delete);
         QTest::keyClicks(offset, text);
+    }
+    // Chooses a 40-byte source and a fresh target and starts at 5 with width 4.
+    QString startPass()
+    {
+        const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+        const QString targetPath = folder_->filePath(QStringLiteral("out.bin"));
+        writeFile(sourcePath, countingBytes(40));
+        chooseFiles(sourcePath, targetPath);
+        typeOffset(QStringLiteral("5"));
+        click(symtype(0));
+        click(button("StartButt"));
+        return targetPath;
     }
     void chooseFiles(const QString& source, const QString& target)
     {
@@ -566,6 +581,72 @@ void Form1Test::randomClicksNeverLeaveStartDisabledWithoutAPass()
                      qPrintable(QStringLiteral("seed %1, step %2").arg(seed).arg(step)));
         }
     }
+}
+
+void Form1Test::closingDuringAPassAsksFirst()
+{
+    QVERIFY(window_->close());  // no pass: no question
+    QCOMPARE(answerer_->messages.size(), 0);
+    window_->show();
+
+    const QString targetPath = startPass();
+    answerer_->answers.push_back(QMessageBox::Cancel);
+    QVERIFY(!window_->close());
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("complete only in front of position 5")));
+    QVERIFY(!answerer_->messages.last().contains(QStringLiteral("dots")));
+    click(cell(7, 0));
+    QVERIFY(!window_->close());  // Escape
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("changed dots on display are not written")));
+    QVERIFY(window_->isVisible());
+    QVERIFY(window_->pass().isOpen());
+
+    answerer_->answers.push_back(QMessageBox::Close);
+    QVERIFY(window_->close());
+    QCOMPARE(answerer_->messages.size(), 3);
+    QCOMPARE(readFile(targetPath), countingBytes(4));
+}
+
+void Form1Test::skipAsksBeforeReplacingChanges()
+{
+    const QString targetPath = startPass();
+    click(cell(7, 0));
+    click(button("SkipButt"));  // Escape answers No
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("changed dots on display")));
+    QVERIFY(window_->pass().isOpen());
+    QCOMPARE(readFile(targetPath), countingBytes(4));
+    answerer_->answers.push_back(QMessageBox::No);
+    click(button("SkipButt"));
+    QVERIFY(window_->pass().isOpen());
+    QCOMPARE(renderedColour(7, 0), buttonFace());  // byte 5 still without bit 0
+
+    answerer_->answers.push_back(QMessageBox::Yes);
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.size(), 4);
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+    QCOMPARE(readFile(targetPath), countingBytes(40));
+
+    click(button("StartButt"));  // nothing changed: no question
+    click(button("FwButt"));
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.size(), 5);
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+}
+
+void Form1Test::filesStayDuringAPass()
+{
+    startPass();
+    const QString other = folder_->filePath(QStringLiteral("other.rom"));
+    writeFile(other, countingBytes(3));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(other));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(other));
+    click(button("Loadfile"));
+    click(button("Savefile"));
+    QCOMPARE(answerer_->fileChoices.size(), 2U);  // no dialog was opened
+    QCOMPARE(answerer_->messages.size(), 2);
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("once \"Skip the rest\" has ended the pass")));
+    QCOMPARE(textBox("sfile")->text(), folder_->filePath(QStringLiteral("font.rom")));
+    QCOMPARE(textBox("ttext")->text(), folder_->filePath(QStringLiteral("out.bin")));
+    QVERIFY(window_->pass().isOpen());
 }
 
 QTEST_MAIN(Form1Test)
