@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -86,7 +87,7 @@ private:
     void answer()
     {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible())
+        if (modal == nullptr || !modal->isVisible() || modal == answering_)
             return;
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             messages << box->text();
@@ -111,13 +112,20 @@ private:
                 dialog->reject();
                 return;
             }
+            // Answered once this timer's call is over: a box the dialog opens
+            // in turn (Qt's "File not found") must find the timer free.
             auto choice = std::move(fileChoices.front());
             fileChoices.pop_front();
-            choice(dialog);
+            answering_ = dialog;
+            QTimer::singleShot(0, dialog, [this, choice = std::move(choice), dialog] {
+                choice(dialog);
+                answering_ = nullptr;
+            });
         }
     }
 
     QTimer timer_;
+    QPointer<QWidget> answering_;
 };
 
 } // namespace
