@@ -371,7 +371,10 @@ void FileService::copyData(BufferedFile& source, std::int64_t offset, std::int64
             offset = pieceEnd;
         } else {
             // Pieces sized to take about a tick of the offset display each.
-            const std::int64_t piece = std::min(end - offset, copyPiece_);
+            // Extents are shared only from a block boundary on: an unaligned
+            // start goes alone, so that the rest can start on one.
+            const std::int64_t head = (kBlockSize - offset % kBlockSize) % kBlockSize;
+            const std::int64_t piece = std::min(end - offset, head > 0 ? head : copyPiece_);
             const auto started = std::chrono::steady_clock::now();
             bool declined = false;
             std::error_code error;
