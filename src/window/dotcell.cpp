@@ -2,6 +2,7 @@
 
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QToolTip>
 
 namespace dotmatrix {
@@ -9,15 +10,23 @@ namespace dotmatrix {
 DotCell::DotCell(QWidget* parent) : QFrame(parent)
 {
     setFrameStyle(QFrame::Box | QFrame::Plain);
-    setAutoFillBackground(true);
     setFocusPolicy(Qt::NoFocus);
 }
 
-void DotCell::setColour(const QColor& colour)
+void DotCell::setLit(bool lit)
 {
-    QPalette colours = palette();
-    colours.setColor(QPalette::Window, colour);
-    setPalette(colours);
+    lit_ = lit;
+    update();
+}
+
+void DotCell::paintEvent(QPaintEvent* event)
+{
+    // Painted from the state at every paint, so a palette or theme change
+    // shows at once and never takes the lit colour with it.
+    QPainter painter(this);
+    painter.fillRect(rect(), lit_ ? QColor(255, 0, 0) : palette().color(QPalette::Button));
+    painter.end();
+    QFrame::paintEvent(event);
 }
 
 void DotCell::mousePressEvent(QMouseEvent* event)

@@ -3,7 +3,9 @@
 #include <cmath>
 
 #include <QFile>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
@@ -30,8 +32,6 @@ QRect twipRect(int left, int top, int width, int height)
     return {px(left), px(top), px(width), px(height)};
 }
 
-const QColor kLitDot(255, 0, 0);
-
 template <typename Control>
 Control* place(QWidget* parent, const QString& name, QRect geometry)
 {
@@ -53,12 +53,15 @@ QLineEdit* textBox(QWidget* parent, const char* name, QRect geometry, bool readO
 {
     auto* control = place<QLineEdit>(parent, QString::fromLatin1(name), geometry);
     control->setReadOnly(readOnly);
-    if (readOnly) {
-        QPalette colours = control->palette();
-        colours.setColor(QPalette::Base, colours.color(QPalette::Button));
-        control->setPalette(colours);
-    }
     return control;
+}
+
+// Read-only boxes show the button face of the palette in force.
+void paintReadOnly(QLineEdit* box, const QPalette& window)
+{
+    QPalette colours = window;
+    colours.setColor(QPalette::Base, window.color(QPalette::Button));
+    box->setPalette(colours);
 }
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, QRect geometry)
@@ -102,7 +105,7 @@ void Form1::createControls()
     sfile = textBox(this, "sfile", twipRect(1800, 240, 5052, 288), true);
     ttext = textBox(this, "ttext", twipRect(1800, 600, 5052, 288), true);
     Savefile = button(this, "Savefile", "Target file...", twipRect(360, 600, 1212, 252));
-    Label1 = label(this, "Label1", "Starting offset (dec.):", twipRect(360, 1080, 1572, 252));
+    Label1 = label(this, "Label1", "Starting offset (dec.):", twipRect(360, 1080, 1680, 252));
     Offset = textBox(this, "Offset", twipRect(2040, 1080, 852, 288), false);
     Offset->setText(QStringLiteral("0000"));
     Offset->setAlignment(Qt::AlignRight);
@@ -128,13 +131,12 @@ void Form1::createControls()
     curoff = textBox(this, "curoff", twipRect(2040, 1440, 852, 288), true);
     curoff->setText(QStringLiteral("0000"));
     curoff->setAlignment(Qt::AlignRight);
-    Label2 = label(this, "Label2", "Current offset (dec.):", twipRect(360, 1440, 1572, 252));
+    Label2 = label(this, "Label2", "Current offset (dec.):", twipRect(360, 1440, 1680, 252));
 
     for (int n = 1; n <= kArrays; ++n) {
         for (int index = 0; index < kCellsPerArray; ++index) {
             auto* cell = place<DotCell>(this, QStringLiteral("Col%1(%2)").arg(n).arg(index),
                                         twipRect(4440 + 360 * (n - 1), 3480 - 360 * index, 252, 372));
-            cell->setColour(palette().color(QPalette::Button));
             cell->setToolTipSource([this, n, index] { return cellToolTip(n, index); });
             connect(cell, &DotCell::clicked, this, [this, n, index] { Col_Click(n, index); });
             Col[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(index)] = cell;
@@ -150,11 +152,42 @@ void Form1::createControls()
     connect(Stepback, &QPushButton::clicked, this, [this] { pass_.stepBack(); });
     connect(SkipButt, &QPushButton::clicked, this, [this] { pass_.skipRest(); });
 
+    paintReadOnlyBoxes();
+    for (QPushButton* control : findChildren<QPushButton*>())
+        control->installEventFilter(this);
+
     // Keyboard order; the option group takes one stop, the selected option.
     QWidget* order[] = {Loadfile, sfile,     ttext,    Savefile, Offset,   Symtype[0], Symtype[1], Symtype[2],
                         Symtype[3], StartButt, BackButt, FwButt,   SkipButt, Stepback,   Stepfwd,    curoff};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
+}
+
+void Form1::paintReadOnlyBoxes()
+{
+    for (QLineEdit* box : {sfile, ttext, curoff})
+        paintReadOnly(box, palette());
+}
+
+void Form1::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
+        paintReadOnlyBoxes();
+    QWidget::changeEvent(event);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* pressed = qobject_cast<QPushButton*>(watched);
+        if (pressed != nullptr && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && key->modifiers() == Qt::NoModifier && !key->isAutoRepeat()) {
+            pressed->click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent* event)
@@ -245,9 +278,9 @@ QString Form1::cellToolTip(int arrayNumber, int index) const
         return {};
     const std::uint8_t byte = state.DotGrid.columnByte(column);
     const qint64 position = (state.CurOffset + column).number();
-    return QStringLiteral("Position %1 (0x%2)\nByte 0x%3 = %4\nBit %5")
+    return QStringLiteral("Position %1, file offset 0x%2\nByte 0x%3 = %4\nBit %5")
         .arg(position)
-        .arg(hex(position, 8), hex(byte, 2), binary(byte))
+        .arg(hex(position - 1, 8), hex(byte, 2), binary(byte))
         .arg(index);
 }
 
@@ -283,11 +316,10 @@ void Form1::setStartButtEnabled(bool enabled)
 void Form1::veskdisplay()
 {
     const WorkingState& state = pass_.state();
-    const QColor unlit = palette().color(QPalette::Button);
     for (int column = 0; column < state.CharWidth; ++column) {
         auto& cells = Col[static_cast<std::size_t>(kArrays - 1 - column)];
         for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit)
-            cells[static_cast<std::size_t>(bit)]->setColour(state.DotGrid.dot(column, bit) == 1 ? kLitDot : unlit);
+            cells[static_cast<std::size_t>(bit)]->setLit(state.DotGrid.dot(column, bit) == 1);
     }
 }
 
@@ -318,7 +350,21 @@ void Form1::setBusy(bool busy)
 void Form1::showWarning(const QString& text)
 {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), text, QMessageBox::Ok, this);
-    box.exec();
+    runBox(box);
+}
+
+int Form1::runBox(QMessageBox& box)
+{
+    // A box sizes itself to its text alone; "Completed" would cut the title.
+    // The title bar's font is the desktop's: the window's, with room to spare,
+    // plus the frame's buttons.
+    QFont title = box.font();
+    title.setBold(true);
+    const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) * 5 / 4 + 120;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    return box.exec();
 }
 
 QMessageBox::StandardButton Form1::ask(const QString& text, QMessageBox::StandardButtons buttons,
@@ -327,7 +373,7 @@ QMessageBox::StandardButton Form1::ask(const QString& text, QMessageBox::Standar
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationName), text, buttons, this);
     box.setDefaultButton(safe);
     box.setEscapeButton(safe);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+    return static_cast<QMessageBox::StandardButton>(runBox(box));
 }
 
 } // namespace dotmatrix

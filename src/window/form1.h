@@ -38,6 +38,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    // Return on a focused button presses it, as Space does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     static constexpr int kArrays = 7;
@@ -49,6 +52,9 @@ private:
     void Col_Click(int arrayNumber, int index);
     void Symtype_Click(int index);
     void selectSymtypeOfCharWidth();
+    void paintReadOnlyBoxes();
+    // Runs a modal box, wide enough to show its whole title.
+    int runBox(QMessageBox& box);
     // A modal box with the exclamation icon and OK alone, titled with the tool's name.
     void showWarning(const QString& text);
     // A modal question with `buttons`; `safe` is the default and Escape's answer.

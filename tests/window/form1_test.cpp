@@ -61,6 +61,7 @@ public:
 
     QStringList messages;
     QStringList titles;
+    QList<int> widths;
     // Answers to questions in turn; with none left, a question gets Escape.
     std::deque<QMessageBox::StandardButton> answers;
     std::deque<std::function<void(QFileDialog*)>> fileChoices;
@@ -92,6 +93,7 @@ private:
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             messages << box->text();
             titles << box->windowTitle();
+            widths << box->width();
             if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
                 ok->click();
             } else if (!answers.empty()) {
@@ -151,6 +153,10 @@ private slots:
     void tooltipsLinkCellsToBytes();
     void randomClicksNeverLeaveStartDisabledWithoutAPass();
     void closingDuringAPassAsksFirst();
+    void returnPressesTheFocusedButton();
+    void paletteAndThemeChangesShowAtOnce();
+    void captionsFitAtEveryScale();
+    void boxesShowTheirWholeTitle();
     void skipAsksBeforeReplacingChanges();
     void filesStayDuringAPass();
 
@@ -543,8 +549,10 @@ void Form1Test::tooltipsLinkCellsToBytes()
     typeOffset(QStringLiteral("10"));
     click(symtype(0));
     click(button("StartButt"));
-    QCOMPARE(window_->cellToolTip(7, 7), QStringLiteral("Position 10 (0x0000000A)\nByte 0xA5 = 1010 0101\nBit 7"));
-    QCOMPARE(window_->cellToolTip(6, 0), QStringLiteral("Position 11 (0x0000000B)\nByte 0x01 = 0000 0001\nBit 0"));
+    QCOMPARE(window_->cellToolTip(7, 7),
+             QStringLiteral("Position 10, file offset 0x00000009\nByte 0xA5 = 1010 0101\nBit 7"));
+    QCOMPARE(window_->cellToolTip(6, 0),
+             QStringLiteral("Position 11, file offset 0x0000000A\nByte 0x01 = 0000 0001\nBit 0"));
     QCOMPARE(window_->cellToolTip(3, 0), QString());
     click(cell(6, 7));
     QVERIFY(window_->cellToolTip(6, 2).contains(QStringLiteral("Byte 0x81 = 1000 0001")));
@@ -655,6 +663,106 @@ void Form1Test::filesStayDuringAPass()
     QCOMPARE(textBox("sfile")->text(), folder_->filePath(QStringLiteral("font.rom")));
     QCOMPARE(textBox("ttext")->text(), folder_->filePath(QStringLiteral("out.bin")));
     QVERIFY(window_->pass().isOpen());
+}
+
+void Form1Test::returnPressesTheFocusedButton()
+{
+    const QString targetPath = startPass();
+    const char* moves[][2] = {{"FwButt", "9"}, {"BackButt", "5"}, {"Stepfwd", "6"}, {"Stepback", "5"}};
+    for (const auto& [name, offset] : moves) {
+        button(name)->setFocus();
+        QTest::keyClick(button(name), Qt::Key_Return);
+        QCOMPARE(textBox("curoff")->text(), QString::fromLatin1(offset));
+    }
+    QTest::keyClick(button("FwButt"), Qt::Key_Enter);
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("9"));
+    QTest::keyClick(button("SkipButt"), Qt::Key_Return);
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+    QTest::keyClick(button("StartButt"), Qt::Key_Return);
+    QVERIFY(window_->pass().isOpen());
+    QTest::keyClick(textBox("Offset"), Qt::Key_Return);  // nothing
+    QCOMPARE(answerer_->messages.size(), 1);
+    QTest::keyClick(button("SkipButt"), Qt::Key_Return);
+
+    // The file buttons open their dialogs.
+    answerer_->fileChoices.push_back(ModalAnswerer::cancel());
+    answerer_->fileChoices.push_back(ModalAnswerer::cancel());
+    QTest::keyClick(button("Loadfile"), Qt::Key_Return);
+    QTest::keyClick(button("Savefile"), Qt::Key_Return);
+    QCOMPARE(answerer_->proposed.size(), 4);
+    QCOMPARE(readFile(targetPath), countingBytes(40));
+}
+
+void Form1Test::paletteAndThemeChangesShowAtOnce()
+{
+    startPass();  // byte 5: bits 0 and 2 lit
+    const QPalette original = QApplication::palette();
+    QPalette changed = original;
+    const QColor face(0x33, 0x66, 0x99);
+    changed.setColor(QPalette::Button, face);
+    QApplication::setPalette(changed);  // delivered by the event loop
+    QTRY_COMPARE(renderedColour(7, 1), face);
+    QCOMPARE(renderedColour(7, 0), QColor(255, 0, 0));
+    QCOMPARE(renderedColour(1, 5), face);  // never painted
+    for (const char* name : {"sfile", "ttext", "curoff"})
+        QCOMPARE(textBox(name)->palette().color(QPalette::Base), face);
+
+    QApplication::setStyle(QStringLiteral("Windows"));
+    QTRY_COMPARE(renderedColour(7, 1), window_->palette().color(QPalette::Button));
+    QCOMPARE(renderedColour(7, 2), QColor(255, 0, 0));
+    QCOMPARE(textBox("curoff")->palette().color(QPalette::Base), window_->palette().color(QPalette::Button));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(original);
+    QTRY_COMPARE(renderedColour(7, 1), original.color(QPalette::Button));
+    QCOMPARE(renderedColour(7, 2), QColor(255, 0, 0));
+    QCOMPARE(textBox("sfile")->palette().color(QPalette::Base), original.color(QPalette::Button));
+}
+
+void Form1Test::captionsFitAtEveryScale()
+{
+    QStyle* style = window_->style();
+    for (const double scale : {1.0, 1.25, 1.5, 2.0}) {
+        for (QWidget* control : window_->findChildren<QWidget*>()) {
+            QString text;
+            int chrome = 0;
+            if (auto* caption = qobject_cast<QLabel*>(control)) {
+                text = caption->text();
+            } else if (auto* option = qobject_cast<QRadioButton*>(control)) {
+                text = option->text();
+                chrome = style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, option)
+                         + style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, option);
+            } else if (auto* push = qobject_cast<QPushButton*>(control)) {
+                text = push->text();
+                chrome = style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, push)
+                         + 2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, push);
+            } else if (auto* frame = qobject_cast<QGroupBox*>(control)) {
+                text = frame->title();
+                chrome = 2 * style->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, frame);
+            } else {
+                continue;
+            }
+            QFont font = control->font();
+            font.setPointSizeF(font.pointSizeF() * scale);
+            const double needed = QFontMetricsF(font).horizontalAdvance(text) + chrome * scale;
+            QVERIFY2(needed <= control->width() * scale,
+                     qPrintable(QStringLiteral("\"%1\" at %2: needs %3 px, has %4")
+                                    .arg(text)
+                                    .arg(scale)
+                                    .arg(needed)
+                                    .arg(control->width() * scale)));
+        }
+    }
+}
+
+void Form1Test::boxesShowTheirWholeTitle()
+{
+    startPass();
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+    QFont title = window_->font();
+    title.setBold(true);
+    QVERIFY2(answerer_->widths.last() >= QFontMetrics(title).horizontalAdvance(answerer_->titles.last()) + 100,
+             qPrintable(QString::number(answerer_->widths.last())));
 }
 
 QTEST_MAIN(Form1Test)
