@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -88,6 +89,10 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Dot matrix character generator by Quillmorn"));
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/dotmatrix-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
     setFixedSize(px(7032), px(4584));
     // The layout was drawn for a small interface font; larger defaults clip the captions.
     QFont small = font();

@@ -248,6 +248,7 @@ void Form1Test::cleanup()
 void Form1Test::opensWithTheInitialState()
 {
     QCOMPARE(window_->windowTitle(), QStringLiteral("Dot matrix character generator by Quillmorn"));
+    QCOMPARE(window_->windowIcon().availableSizes().size(), 7);
     QCOMPARE(textBox("sfile")->text(), QString());
     QCOMPARE(textBox("ttext")->text(), QString());
     QCOMPARE(textBox("Offset")->text(), QStringLiteral("0000"));
