@@ -42,6 +42,14 @@ protected:
 
     [[nodiscard]] Bytes grid() const { return testing::gridBytes(pass.state().DotGrid); }
 
+    // Puts the source, holding `bytes`, and the target into a mounted folder.
+    void passIn(const testing::MountedFolder& mounted, const Bytes& bytes)
+    {
+        writeFile(mounted.path("font.rom"), bytes);
+        pass.setSourcePath(mounted.path("font.rom"));
+        pass.setTargetPath(mounted.path("out.bin"));
+    }
+
     // Toggles dots until column `column` holds `value`.
     void edit(int column, std::uint8_t value)
     {
@@ -769,10 +777,7 @@ TEST_F(PassTest, FullDiskDuringAKernelCopyIsReported)
     const testing::MountedFolder mounted("tmpfs", 8);
     if (!mounted.mounted())
         GTEST_SKIP() << mounted.whyNot();
-    const Bytes s = countingBytes(6 << 20);
-    writeFile(mounted.path("font.rom"), s);
-    pass.setSourcePath(mounted.path("font.rom"));
-    pass.setTargetPath(mounted.path("out.bin"));
+    passIn(mounted, countingBytes(6 << 20));
     window.offset = "3000000";
     pass.start();
     EXPECT_FALSE(pass.isOpen());
@@ -791,9 +796,7 @@ TEST_P(FullDiskOn, SharedExtentsNeverEndInAFalseCompleted)
     if (!mounted.mounted())
         GTEST_SKIP() << mounted.whyNot();
     const Bytes s = countingBytes(32 << 20);
-    writeFile(mounted.path("font.rom"), s);
-    pass.setSourcePath(mounted.path("font.rom"));
-    pass.setTargetPath(mounted.path("out.bin"));
+    passIn(mounted, s);
     writeFile(mounted.path("out.bin"), {});
     fill(mounted);
     const auto endsTruthfully = [&](const Bytes& expected) {
