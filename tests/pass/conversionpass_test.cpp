@@ -130,6 +130,10 @@ TEST_F(PassTest, StartCopiesThePrefixAndCapturesTheFirstCharacter)
     EXPECT_EQ(pass.state().CharWidth, 5);
     EXPECT_EQ(grid(), slice(s, 10, 14));
     EXPECT_FALSE(window.startEnabled);
+    EXPECT_EQ(window.busySpells, 1);  // the prefix copy
+    pass.skipRest();
+    EXPECT_EQ(window.busySpells, 2);  // the tail copy
+    EXPECT_FALSE(window.busy);
 }
 
 TEST_F(PassTest, StartReadsLeadingZerosAsADecimalNumber)
@@ -784,6 +788,21 @@ TEST_F(PassTest, FullDiskDuringAKernelCopyIsReported)
     EXPECT_TRUE(window.startEnabled);
     ASSERT_EQ(window.problems.size(), 1U);
     EXPECT_NE(window.problems[0].find("No space left on device"), std::string::npos) << window.problems[0];
+}
+
+TEST_F(PassTest, CopiesBetweenFileSystemsFallBackToOurOwn)
+{
+    const testing::MountedFolder mounted("tmpfs", 16);
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.whyNot();
+    const Bytes s = countingBytes(3 << 20);
+    passIn(mounted, s);
+    pass.setTargetPath(target);  // the kernel won't copy from a tmpfs to here
+    window.offset = "1000001";
+    pass.start();
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_TRUE(readFile(target) == s);
 }
 
 class FullDiskOn : public PassTest, public ::testing::WithParamInterface<const char*> {};
