@@ -34,8 +34,8 @@ public:
         case UnusableFile::Socket:
             return "it is a socket" + unaddressable;
         case UnusableFile::KernelFile:
-            return "it is a file the kernel makes up as it is read (such as those under /proc and /sys); its "
-                   "length does not tell what it holds";
+            return "its reported length does not tell what it holds, as with the files the kernel makes up "
+                   "under /proc and /sys";
         }
         return "it is not a file";
     }
