@@ -87,7 +87,8 @@ void ConversionPass::start()
     run([&]() -> std::optional<std::string> {
         if (first > kFirstPosition) {
             const BusyWindow busy(window_);
-            files_.copy(kFirstPosition, first - 1, [&](Position copied) { window_.setCuroffText(decimalText(copied)); });
+            files_.copy(kFirstPosition, first - 1,
+                        [&](Position copied) { window_.setCuroffText(decimalText(copied)); });
         }
         state_.CharWidth = *width;
         state_.DotGrid.resize(state_.CharWidth);

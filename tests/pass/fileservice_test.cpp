@@ -158,7 +158,8 @@ void writeAt(const std::string& path, std::int64_t offset, const Bytes& bytes)
 {
     const int file = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
     ASSERT_GE(file, 0);
-    EXPECT_EQ(::pwrite(file, bytes.data(), bytes.size(), static_cast<off_t>(offset)), static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(::pwrite(file, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+              static_cast<ssize_t>(bytes.size()));
     ::close(file);
 }
 
