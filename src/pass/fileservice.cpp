@@ -413,14 +413,11 @@ void FileService::copyHole(std::int64_t offset, std::int64_t end)
         if (data >= inside)
             break;
         const std::int64_t dataEnd = target.nextHole(data, inside);
-        if (copyBuffer_.empty())
-            copyBuffer_.resize(static_cast<std::size_t>(kCopyBlockSize));
         for (std::int64_t at = data; at < dataEnd;) {
-            const auto count = static_cast<std::size_t>(std::min<std::int64_t>(dataEnd - at, kCopyBlockSize));
-            const auto zeros = std::span<std::uint8_t>(copyBuffer_).first(count);
+            const auto zeros = copyBlock(dataEnd - at);
             std::fill(zeros.begin(), zeros.end(), std::uint8_t{0});
             target.writeSpan(at, zeros);
-            at += static_cast<std::int64_t>(count);
+            at += static_cast<std::int64_t>(zeros.size());
         }
         offset = dataEnd;
     }
@@ -430,18 +427,24 @@ void FileService::copyHole(std::int64_t offset, std::int64_t end)
 void FileService::copyBuffered(BufferedFile& source, std::int64_t offset, std::int64_t end)
 {
     BufferedFile& target = *target_;
-    if (copyBuffer_.empty())
-        copyBuffer_.resize(static_cast<std::size_t>(kCopyBlockSize));
     while (offset < end) {
-        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(end - offset, kCopyBlockSize));
-        const auto block = std::span<std::uint8_t>(copyBuffer_).first(count);
+        const auto block = copyBlock(end - offset);
+        const auto count = static_cast<std::int64_t>(block.size());
         source.readSpan(offset, block);
         if (offset >= target.size() && allZero(block))
-            target.extend(offset + static_cast<std::int64_t>(count));
+            target.extend(offset + count);
         else
             target.writeSpan(offset, block);
-        offset += static_cast<std::int64_t>(count);
+        offset += count;
     }
+}
+
+std::span<std::uint8_t> FileService::copyBlock(std::int64_t wanted)
+{
+    if (copyBuffer_.empty())
+        copyBuffer_.resize(static_cast<std::size_t>(kCopyBlockSize));
+    return std::span<std::uint8_t>(copyBuffer_).first(
+        static_cast<std::size_t>(std::min<std::int64_t>(wanted, kCopyBlockSize)));
 }
 
 void FileService::checkTargetPath() const

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -78,6 +79,8 @@ private:
                   const std::function<void(Position)>& progress);
     void copyHole(std::int64_t offset, std::int64_t end);
     void copyBuffered(BufferedFile& source, std::int64_t offset, std::int64_t end);
+    // The copy buffer's first `wanted` bytes, at most one block of it.
+    [[nodiscard]] std::span<std::uint8_t> copyBlock(std::int64_t wanted);
 
     std::unique_ptr<BufferedFile> source_;
     std::unique_ptr<BufferedFile> target_;

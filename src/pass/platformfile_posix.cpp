@@ -88,6 +88,11 @@ bool isKernelFile(int handle, const struct stat& status)
     return false;
 }
 
+FileIdentity identityFrom(const struct stat& status)
+{
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
 bool kernelDeclinesCopy(int error)
 {
     return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
@@ -185,7 +190,7 @@ FileIdentity PlatformFile::identityOf(const std::string& path, std::error_code& 
         error = lastError();
         return {};
     }
-    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return identityFrom(status);
 }
 
 void PlatformFile::remove(const std::string& path) noexcept
@@ -286,7 +291,7 @@ FileIdentity PlatformFile::identity(std::error_code& error) const
         error = lastError();
         return {};
     }
-    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return identityFrom(status);
 }
 
 std::int64_t PlatformFile::nextData(std::int64_t offset, std::int64_t size, std::error_code& error) const

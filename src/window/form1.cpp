@@ -57,13 +57,6 @@ QLineEdit* textBox(QWidget* parent, const char* name, QRect geometry, bool readO
     return control;
 }
 
-// Read-only boxes show the button face of the palette in force.
-void paintReadOnly(QLineEdit* box, const QPalette& window)
-{
-    QPalette colours = window;
-    colours.setColor(QPalette::Base, window.color(QPalette::Button));
-    box->setPalette(colours);
-}
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, QRect geometry)
 {
@@ -170,8 +163,11 @@ void Form1::createControls()
 
 void Form1::paintReadOnlyBoxes()
 {
+    // Read-only boxes show the button face of the palette in force.
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, colours.color(QPalette::Button));
     for (QLineEdit* box : {sfile, ttext, curoff})
-        paintReadOnly(box, palette());
+        box->setPalette(colours);
 }
 
 void Form1::changeEvent(QEvent* event)
