@@ -112,7 +112,8 @@ public:
             got = file_.readAt(offset, into.first(static_cast<std::size_t>(available)), error);
             check(error, "read");
         }
-        std::fill(into.begin() + static_cast<std::ptrdiff_t>(got), into.end(), std::uint8_t{0});
+        if (got < into.size())
+            std::memset(into.data() + got, 0, into.size() - got);
     }
 
     void writeSpan(std::int64_t offset, std::span<const std::uint8_t> bytes)
