@@ -170,12 +170,8 @@ public:
         const std::int64_t to = std::min(offset + count, blockStart_ + kBlockSize);
         if (blockStart_ < 0 || from >= to)
             return;
-        const auto bytes = std::span<std::uint8_t>(block_).subspan(static_cast<std::size_t>(from - blockStart_),
-                                                                   static_cast<std::size_t>(to - from));
-        std::error_code error;
-        const std::size_t got = from < size_ ? file_.readAt(from, bytes, error) : 0;
-        check(error, "read");
-        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(got), bytes.end(), std::uint8_t{0});
+        readSpan(from, std::span<std::uint8_t>(block_).subspan(static_cast<std::size_t>(from - blockStart_),
+                                                               static_cast<std::size_t>(to - from)));
     }
 
     void flush()

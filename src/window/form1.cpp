@@ -2,13 +2,13 @@
 
 #include <cmath>
 
+#include <QCloseEvent>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QCloseEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -56,7 +56,6 @@ QLineEdit* textBox(QWidget* parent, const char* name, QRect geometry, bool readO
     control->setReadOnly(readOnly);
     return control;
 }
-
 
 QLabel* label(QWidget* parent, const char* name, const char* caption, QRect geometry)
 {
@@ -243,7 +242,7 @@ void Form1::Savefile_Click()
                != QMessageBox::Yes)
         return;
     ttext->setText(CommonDialog1.FileName);
-    pass_.setTargetPath(QFile::encodeName(CommonDialog1.FileName).toStdString());
+    pass_.setTargetPath(chosen);
 }
 
 void Form1::Col_Click(int arrayNumber, int index)
