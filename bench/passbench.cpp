@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <thread>
 #include <algorithm>
 #include <array>
@@ -51,7 +52,39 @@ public:
         std::fprintf(stderr, "problem: %s\n", message.c_str());
     }
     bool confirm(const std::string&) override { return true; }
-    void setBusy(bool) override {}
+    void showStopped(const std::string&) override { ++stops; }
+
+    // Waits as the window does, timing the gaps between progress reports of
+    // copies; where `stopAfter` is set, asks a copy to stop once it has run
+    // that long and times how soon it does.
+    void waitFor(dotmatrix::BackgroundTask& task) override
+    {
+        const auto started = Clock::now();
+        auto lastChange = started;
+        Position last = task.done();
+        std::optional<Clock::time_point> stopAsked;
+        while (!task.waitFinished(std::chrono::milliseconds(1))) {
+            const auto now = Clock::now();
+            if (task.done() != last) {
+                longestGap = std::max(longestGap, now - lastChange);
+                lastChange = now;
+                last = task.done();
+            }
+            if (stopAfter && !stopAsked && task.stoppable() && now - started >= *stopAfter) {
+                task.requestStop();
+                stopAsked = now;
+            }
+        }
+        if (task.stoppable())
+            longestGap = std::max(longestGap, Clock::now() - lastChange);
+        if (stopAsked)
+            stopLatency = Clock::now() - *stopAsked;
+    }
+
+    int stops = 0;
+    std::optional<Clock::duration> stopAfter;
+    Clock::duration longestGap{};
+    Clock::duration stopLatency{};
 };
 
 double secondsSince(Clock::time_point start)
@@ -167,9 +200,8 @@ bool sameContent(const std::string& a, const std::string& b, const std::vector<s
 
 // A whole pass: start in the middle at width 5, 100 moves of all four kinds
 // with a dot toggled before each, then "Skip the rest".
-double timePass(const std::string& source, const std::string& target, std::int64_t first)
+double timePass(const std::string& source, const std::string& target, std::int64_t first, QuietWindow& window)
 {
-    QuietWindow window;
     ConversionPass pass(window);
     pass.setSourcePath(source);
     pass.setTargetPath(target);
@@ -282,11 +314,14 @@ int main(int argc, char* argv[])
     std::vector<double> passTimes;
     std::vector<double> baselineTimes;
     std::vector<double> systemTimes;
+    Clock::duration longestGap{};
     bool targetRight = true;
     for (int run = 0; run < runs; ++run) {
         std::filesystem::remove(target);
         std::ofstream(target, std::ios::trunc).close();
-        passTimes.push_back(timePass(source, target, first));
+        QuietWindow window;
+        passTimes.push_back(timePass(source, target, first, window));
+        longestGap = std::max(longestGap, window.longestGap);
         baselineTimes.push_back(plainCopy(source, baseline));
         systemTimes.push_back(systemCopy(source, baseline));
         targetRight = targetRight && sameContent(source, target, expectedEdits(source, first));
@@ -295,6 +330,31 @@ int main(int argc, char* argv[])
     const double passSeconds = median(passTimes);
     const double baselineSeconds = median(baselineTimes);
     const double systemSeconds = median(systemTimes);
+
+    // A Cancel a while into the prefix copy, then into the tail copy.
+    std::vector<double> stopLatencies;
+    for (const bool tail : {false, true}) {
+        std::filesystem::remove(target);
+        QuietWindow window;
+        ConversionPass pass(window);
+        pass.setSourcePath(source);
+        pass.setTargetPath(target);
+        window.offset = tail ? "1" : std::to_string(size);
+        window.stopAfter = std::chrono::milliseconds(100);
+        settle();
+        if (tail) {
+            pass.start();
+            pass.skipRest();
+        } else {
+            pass.start();
+        }
+        // A small image may be copied before the request comes.
+        if (window.stopLatency == Clock::duration{})
+            continue;
+        if (window.stops != 1)
+            fail("a stop request did not stop the copy");
+        stopLatencies.push_back(std::chrono::duration<double>(window.stopLatency).count());
+    }
 
     // Single moves on a small image.
     const std::string small = (work / "small.rom").string();
@@ -325,6 +385,10 @@ int main(int argc, char* argv[])
     std::printf("cp --reflink=auto + fsync: %.4f s (median of %d)\n", systemSeconds, runs);
     std::printf("pass / cp: %.2f\n", passSeconds / systemSeconds);
     std::printf("one move: %.2f us\n", moveSeconds * 1e6);
+    std::printf("longest gap between progress reports: %.1f ms\n",
+                std::chrono::duration<double, std::milli>(longestGap).count());
+    for (const double latency : stopLatencies)
+        std::printf("copy stopped %.1f ms after a Cancel request\n", latency * 1e3);
     std::printf("peak resident memory: %.1f MiB with no file open, %.1f MiB after the pass (+%.1f MiB)\n",
                 static_cast<double>(residentBefore) / 1024, static_cast<double>(residentPass) / 1024,
                 static_cast<double>(residentPass - residentBefore) / 1024);

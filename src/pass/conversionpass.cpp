@@ -31,18 +31,6 @@ std::string beyondLastMessage(Position first, std::int16_t width)
            + ", the highest this tool can address.";
 }
 
-// Shows the window busy while a copy blocks it.
-class BusyWindow {
-public:
-    explicit BusyWindow(WindowPort& window) : window_(window) { window_.setBusy(true); }
-    BusyWindow(const BusyWindow&) = delete;
-    BusyWindow& operator=(const BusyWindow&) = delete;
-    ~BusyWindow() { window_.setBusy(false); }
-
-private:
-    WindowPort& window_;
-};
-
 } // namespace
 
 ConversionPass::ConversionPass(WindowPort& window) : window_(window) {}
@@ -84,12 +72,25 @@ void ConversionPass::start()
         return;
     }
     highestWritten_ = Position(0);
-    run([&]() -> std::optional<std::string> {
-        if (first > kFirstPosition) {
-            const BusyWindow busy(window_);
-            files_.copy(kFirstPosition, first - 1,
-                        [&](Position copied) { window_.setCuroffText(decimalText(copied)); });
+    if (first > kFirstPosition) {
+        std::optional<Position> stoppedAt;
+        try {
+            stoppedAt = runCopy(BackgroundTask::Kind::PrefixCopy, kFirstPosition, first - 1);
+        } catch (const FileError& error) {
+            endAfter(error);
+            return;
         }
+        if (stoppedAt) {
+            files_.closeAll();
+            window_.setStartButtEnabled(true);
+            window_.showStopped("The copy was cancelled. The target file \"" + state_.TargetPath
+                                + "\" holds the source's bytes only up to position " + decimalText(*stoppedAt)
+                                + "; nothing was written at the starting offset " + decimalText(first)
+                                + ".\n\nNo pass is open. Start again to copy the whole prefix.");
+            return;
+        }
+    }
+    run([&]() -> std::optional<std::string> {
         state_.CharWidth = *width;
         state_.DotGrid.resize(state_.CharWidth);
         state_.CurOffset = first;
@@ -166,10 +167,22 @@ void ConversionPass::skipRest()
         // The source may have grown or shrunk while the question was open.
         const std::int64_t length = files_.length(PassFile::SourceFile);
         if (state_.CurOffset.number() <= length) {
-            const BusyWindow busy(window_);
-            files_.copy(state_.CurOffset, Position(length));
+            if (const auto stoppedAt = runCopy(BackgroundTask::Kind::TailCopy, state_.CurOffset, Position(length))) {
+                window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
+                                    + decimalText(state_.CurOffset) + " only up to position "
+                                    + decimalText(*stoppedAt) + ".\n\nThe pass stays open at position "
+                                    + decimalText(state_.CurOffset)
+                                    + ": \"Skip the rest\" copies the rest again from there.");
+                return;
+            }
         }
-        files_.sync();
+        BackgroundTask sync(BackgroundTask::Kind::Sync, state_.CurOffset, state_.CurOffset);
+        sync.start([this](BackgroundTask&) {
+            files_.sync();
+            return true;
+        });
+        window_.waitFor(sync);
+        sync.join();
         files_.checkTargetPath();
     } catch (const FileError& error) {
         endAfter(error);
@@ -218,8 +231,10 @@ bool ConversionPass::hasUnwrittenEdits() const
 
 std::string ConversionPass::closeQuestion() const
 {
+    // During a copy the target is complete up to the position it has reached.
+    const Position complete = running_ != nullptr ? running_->done() + 1 : state_.CurOffset;
     std::string question = "A pass is open. Closing now copies nothing more: the target file \"" + state_.TargetPath
-                           + "\" is complete only in front of position " + decimalText(state_.CurOffset) + ".";
+                           + "\" is complete only in front of position " + decimalText(complete) + ".";
     if (hasUnwrittenEdits())
         question += " The changed dots on display are not written.";
     return question + "\n\nClose anyway?";
@@ -267,6 +282,20 @@ void ConversionPass::veskoutput()
         savedColumns_[static_cast<std::size_t>(column)] = state_.ComposedByte;
     }
     highestWritten_ = std::max(highestWritten_, first + (width - 1));
+}
+
+std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last)
+{
+    BackgroundTask task(kind, first, last);
+    task.start([this, first, last](BackgroundTask& self) {
+        return files_.copy(first, last, [&self](Position copied) { return self.report(copied); });
+    });
+    running_ = &task;
+    window_.waitFor(task);
+    running_ = nullptr;
+    if (task.join())
+        return std::nullopt;
+    return task.done();
 }
 
 void ConversionPass::run(const std::function<std::optional<std::string>()>& operation)

@@ -73,6 +73,9 @@ private:
     // Runs an operation of an open pass. A returned message is a refusal, shown
     // once the written bytes are with the system; a file error ends the pass.
     void run(const std::function<std::optional<std::string>()>& operation);
+    // Copies on a thread of its own while the window waits; the position
+    // reached where the user stopped it, nothing where it ran to the end.
+    std::optional<Position> runCopy(BackgroundTask::Kind kind, Position first, Position last);
     void endAfter(const FileError& error);
     // Why the tail copy would undo changes, or nothing where it wouldn't.
     [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
@@ -84,6 +87,8 @@ private:
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
     // The last position any write-back of this pass has reached.
     Position highestWritten_{0};
+    // The copy under way, for the close question asked meanwhile.
+    const BackgroundTask* running_ = nullptr;
 };
 
 } // namespace dotmatrix

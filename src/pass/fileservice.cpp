@@ -16,6 +16,17 @@ constexpr std::int64_t kCopyBlockSize = 1024 * 1024;
 constexpr std::int64_t kFirstCopyPiece = 8 * kCopyBlockSize;
 constexpr std::int64_t kLargestCopyPiece = 1024 * kCopyBlockSize;
 
+// The size of the next piece of a copy, so that each takes about 20 to 50 ms:
+// progress shows often and a stop request is heard soon, also from slow disks.
+std::int64_t adaptedPiece(std::int64_t piece, std::chrono::steady_clock::duration took, std::int64_t largest)
+{
+    if (took < std::chrono::milliseconds(20))
+        return std::min(piece * 2, largest);
+    if (took > std::chrono::milliseconds(50))
+        return std::max(piece / 2, kBlockSize);
+    return piece;
+}
+
 std::string fileName(PassFile file)
 {
     return file == PassFile::SourceFile ? "source" : "target";
@@ -296,7 +307,8 @@ void FileService::open(const std::string& sourcePath, const std::string& targetP
         throw;
     }
     kernelCopies_ = true;
-    copyPiece_ = kFirstCopyPiece;
+    kernelPiece_ = kFirstCopyPiece;
+    bufferedPiece_ = kCopyBlockSize;
 }
 
 bool FileService::isOpen() const
@@ -326,17 +338,16 @@ std::int64_t FileService::length(PassFile which)
     return file(which).size();
 }
 
-void FileService::copy(Position first, Position last, const std::function<void(Position)>& progress)
+bool FileService::copy(Position first, Position last, const CopyProgress& progress)
 {
     BufferedFile& target = *target_;
     const std::int64_t end = offsetOf(last) + 1;
+    const auto report = [&progress](std::int64_t offset) { return !progress || progress(Position(offset)); };
     if (sameFile_) {
         // Each byte would be written back where it was read: only the
         // positions behind the end change, to zeros.
         target.extend(end);
-        if (progress && first <= last)
-            progress(last);
-        return;
+        return first > last || report(end);
     }
     BufferedFile& source = *source_;
     target.flush();
@@ -344,35 +355,31 @@ void FileService::copy(Position first, Position last, const std::function<void(P
     for (std::int64_t offset = offsetOf(first); offset < end;) {
         // Behind the source's end, and in its holes, every byte reads as 0.
         const std::int64_t data = offset < limit ? source.nextData(offset, limit) : end;
-        if (data > offset) {
-            copyHole(offset, data);
-            offset = data;
-        } else {
-            const std::int64_t dataEnd = source.nextHole(offset, limit);
-            copyData(source, offset, dataEnd, progress);
-            offset = dataEnd;
-        }
-        if (progress)
-            progress(Position(offset));
+        const std::int64_t pieceEnd = data > offset ? data : source.nextHole(offset, limit);
+        const bool whole = data > offset ? copyHole(offset, pieceEnd, report) : copyData(source, offset, pieceEnd, report);
+        if (!whole)
+            return false;
+        offset = pieceEnd;
     }
+    return true;
 }
 
-void FileService::copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
-                           const std::function<void(Position)>& progress)
+bool FileService::copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
+                           const std::function<bool(std::int64_t)>& report)
 {
     BufferedFile& target = *target_;
     while (offset < end) {
+        const auto started = std::chrono::steady_clock::now();
         if (!kernelCopies_) {
-            const std::int64_t pieceEnd = std::min<std::int64_t>(end, offset + kCopyBlockSize);
+            const std::int64_t pieceEnd = std::min(end, offset + bufferedPiece_);
             copyBuffered(source, offset, pieceEnd);
             offset = pieceEnd;
+            bufferedPiece_ = adaptedPiece(bufferedPiece_, std::chrono::steady_clock::now() - started, kCopyBlockSize);
         } else {
-            // Pieces sized to take about a tick of the offset display each.
             // Extents are shared only from a block boundary on: an unaligned
             // start goes alone, so that the rest can start on one.
             const std::int64_t head = (kBlockSize - offset % kBlockSize) % kBlockSize;
-            const std::int64_t piece = std::min(end - offset, head > 0 ? head : copyPiece_);
-            const auto started = std::chrono::steady_clock::now();
+            const std::int64_t piece = std::min(end - offset, head > 0 ? head : kernelPiece_);
             bool declined = false;
             std::error_code error;
             const std::int64_t copied = source.platform().copyTo(target.platform(), offset, piece, declined, error);
@@ -385,22 +392,20 @@ void FileService::copyData(BufferedFile& source, std::int64_t offset, std::int64
                 continue;
             }
             if (copied < piece) {
-                // The source has become shorter: the rest reads as zeros.
-                copyBuffered(source, offset, end);
-                offset = end;
+                // The source has become shorter: the rest reads as zeros,
+                // copied by the pass's own pieces.
+                kernelCopies_ = false;
+                continue;
             }
-            const auto took = std::chrono::steady_clock::now() - started;
-            if (took < std::chrono::milliseconds(20))
-                copyPiece_ = std::min(copyPiece_ * 2, kLargestCopyPiece);
-            else if (took > std::chrono::milliseconds(50))
-                copyPiece_ = std::max<std::int64_t>(copyPiece_ / 2, kCopyBlockSize);
+            kernelPiece_ = adaptedPiece(kernelPiece_, std::chrono::steady_clock::now() - started, kLargestCopyPiece);
         }
-        if (progress && offset < end)
-            progress(Position(offset));
+        if (!report(offset))
+            return false;
     }
+    return true;
 }
 
-void FileService::copyHole(std::int64_t offset, std::int64_t end)
+bool FileService::copyHole(std::int64_t offset, std::int64_t end, const std::function<bool(std::int64_t)>& report)
 {
     BufferedFile& target = *target_;
     // Zeros go only where the target holds data; its own holes already read as 0.
@@ -415,10 +420,13 @@ void FileService::copyHole(std::int64_t offset, std::int64_t end)
             std::fill(zeros.begin(), zeros.end(), std::uint8_t{0});
             target.writeSpan(at, zeros);
             at += static_cast<std::int64_t>(zeros.size());
+            if (!report(at))
+                return false;
         }
         offset = dataEnd;
     }
     target.extend(end);
+    return report(end);
 }
 
 void FileService::copyBuffered(BufferedFile& source, std::int64_t offset, std::int64_t end)

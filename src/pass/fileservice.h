@@ -53,11 +53,16 @@ public:
     // the source's as the system reports it now.
     [[nodiscard]] std::int64_t length(PassFile file);
 
+    // Hears the last position copied after every piece of a copy, each of
+    // about 50 ms at most; false stops the copy there.
+    using CopyProgress = std::function<bool(Position)>;
+
     // Copies positions `first` to `last` of the source to the same positions of
     // the target, with the result of reading and writing them one at a time.
     // The kernel copies where it can, sharing extents, and holes stay holes.
-    // `progress`, if set, hears the last position copied after every piece.
-    void copy(Position first, Position last, const std::function<void(Position)>& progress = {});
+    // False where `progress` stopped it: the target then holds the copy up to
+    // the position last reported, and nothing of it behind.
+    bool copy(Position first, Position last, const CopyProgress& progress = {});
 
     // Throws FileError unless the target's path still names the open target.
     void checkTargetPath() const;
@@ -75,9 +80,10 @@ private:
     [[nodiscard]] BufferedFile& file(PassFile which) const;
     [[nodiscard]] const std::string& targetPath() const;
 
-    void copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
-                  const std::function<void(Position)>& progress);
-    void copyHole(std::int64_t offset, std::int64_t end);
+    // Each copies one stretch of a copy; false where `report` stopped it.
+    bool copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
+                  const std::function<bool(std::int64_t)>& report);
+    bool copyHole(std::int64_t offset, std::int64_t end, const std::function<bool(std::int64_t)>& report);
     void copyBuffered(BufferedFile& source, std::int64_t offset, std::int64_t end);
     // The copy buffer's first `wanted` bytes, at most one block of it.
     [[nodiscard]] std::span<std::uint8_t> copyBlock(std::int64_t wanted);
@@ -87,7 +93,8 @@ private:
     FileIdentity targetIdentity_;
     bool sameFile_ = false;
     bool kernelCopies_ = true;
-    std::int64_t copyPiece_ = 0;
+    std::int64_t kernelPiece_ = 0;
+    std::int64_t bufferedPiece_ = 0;
     std::vector<std::uint8_t> copyBuffer_;
 };
 

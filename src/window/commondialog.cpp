@@ -1,6 +1,7 @@
 #include "commondialog.h"
 
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QStringList>
 
 namespace dotmatrix {
@@ -36,8 +37,10 @@ bool CommonDialog::show(QWidget* parent, bool save)
 {
     QFileDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
-    // Qt's own dialog on every platform, so what the tests drive is what users see.
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // Windows users get the system's own dialog; elsewhere, and in the
+    // tests, Qt's, so that what the tests drive is what Linux users see.
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode((Flags & kFileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);

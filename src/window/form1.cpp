@@ -1,8 +1,14 @@
 #include "form1.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <memory>
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,54 +20,57 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QTimer>
+#include <QWindow>
 
 #include "dotcell.h"
+#include "offsettext.h"
+#include "progressbox.h"
 
 namespace dotmatrix {
 
 namespace {
 
-// Layout is drawn in twips; 15 twips make a device-independent pixel at
-// 96 dots per inch, and Qt scales that to the screen.
-int px(int twips)
+// The layout was drawn for this interface font, on a desktop whose own font
+// has the usual size below; a larger desktop font grows the whole layout.
+constexpr double kDrawnFontPoints = 7.5;
+constexpr double kUsualDesktopPoints = 9.0;
+
+// Twips at a scale as device-independent pixels: 15 twips make a pixel at 96
+// dots per inch, and Qt scales that to the screen.
+int px(int twips, double scale)
 {
-    return static_cast<int>(std::lround(twips / 15.0));
+    return static_cast<int>(std::lround(twips * scale / 15.0));
 }
 
 QRect twipRect(int left, int top, int width, int height)
 {
-    return {px(left), px(top), px(width), px(height)};
+    return {left, top, width, height};
 }
 
-template <typename Control>
-Control* place(QWidget* parent, const QString& name, QRect geometry)
+double pointsOf(const QFont& font)
 {
-    auto* control = new Control(parent);
-    control->setObjectName(name);
-    control->setGeometry(geometry);
-    return control;
+    return font.pointSizeF() > 0 ? font.pointSizeF() : font.pixelSize() * 72.0 / 96.0;
 }
 
-QPushButton* button(QWidget* parent, const char* name, const char* caption, QRect geometry)
+// The width a box needs to show ten digits whole in its font.
+int widthForTenDigits(const QLineEdit* box)
 {
-    auto* control = place<QPushButton>(parent, QString::fromLatin1(name), geometry);
-    control->setText(QString::fromLatin1(caption));
-    control->setAutoDefault(false);
-    return control;
-}
-
-QLineEdit* textBox(QWidget* parent, const char* name, QRect geometry, bool readOnly)
-{
-    auto* control = place<QLineEdit>(parent, QString::fromLatin1(name), geometry);
-    control->setReadOnly(readOnly);
-    return control;
-}
-
-QLabel* label(QWidget* parent, const char* name, const char* caption, QRect geometry)
-{
-    auto* control = place<QLabel>(parent, QString::fromLatin1(name), geometry);
-    control->setText(QString::fromLatin1(caption));
-    return control;
+    QStyleOptionFrame panel;
+    panel.initFrom(box);
+    panel.rect = box->rect();
+    panel.lineWidth = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, box);
+    const QRect contents = box->style()->subElementRect(QStyle::SE_LineEditContents, &panel, box);
+    // QLineEdit keeps 2 pixels each side of the text and one for the cursor.
+    const int chrome = box->width() - contents.width() + box->textMargins().left() + box->textMargins().right() + 5;
+    const QFontMetricsF metrics(box->font());
+    qreal digit = 0;
+    for (char c = '0'; c <= '9'; ++c)
+        digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(c)));
+    return static_cast<int>(std::ceil(digit * 10)) + chrome;
 }
 
 QString hex(qint64 value, int digits)
@@ -85,25 +94,88 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     for (const int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icons/dotmatrix-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
-    setFixedSize(px(7032), px(4584));
-    // The layout was drawn for a small interface font; larger defaults clip the captions.
-    QFont small = font();
-    small.setPointSizeF(7.5);
-    setFont(small);
     createControls();
-    curoffRepaint_.start();
+    arrangeControls();
 }
+
+template <typename Control>
+Control* Form1::place(QWidget* parent, const QString& name, QRect twips)
+{
+    auto* control = new Control(parent);
+    control->setObjectName(name);
+    placed_.push_back({control, twips});
+    return control;
+}
+
+void Form1::arrangeControls()
+{
+    // At the usual desktop font the window is exactly as drawn, in its small
+    // font; a larger desktop font grows font and layout alike.
+    layoutScale_ = std::max(1.0, pointsOf(QApplication::font()) / kUsualDesktopPoints);
+    QFont small = QApplication::font();
+    small.setPointSizeF(kDrawnFontPoints * layoutScale_);
+    setFont(small);
+    const double scale = layoutScale_;
+    for (const Placed& placed : placed_) {
+        const QRect& twips = placed.twips;
+        placed.control->setGeometry(px(twips.left(), scale), px(twips.top(), scale), px(twips.width(), scale),
+                                    px(twips.height(), scale));
+    }
+    setFixedSize(px(7032, scale), px(4584, scale));
+    // Positions have up to ten digits. Where the drawn width can't show them
+    // in this font, the box grows to the right, into the free space beside it.
+    for (QLineEdit* box : {Offset, curoff})
+        box->resize(std::max(box->width(), widthForTenDigits(box)), box->height());
+}
+
+void Form1::keepOnScreen()
+{
+    // Qt sizes the window for the new screen's scale from the fixed size,
+    // which is set again; a window that would stick out is moved in.
+    arrangeControls();
+    const QScreen* screen = this->screen();
+    if (screen == nullptr || !isVisible())
+        return;
+    const QRect available = screen->availableGeometry();
+    QRect frame = frameGeometry();
+    frame.moveRight(std::min(frame.right(), available.right()));
+    frame.moveBottom(std::min(frame.bottom(), available.bottom()));
+    frame.moveLeft(std::max(frame.left(), available.left()));
+    frame.moveTop(std::max(frame.top(), available.top()));
+    if (frame.topLeft() != frameGeometry().topLeft())
+        move(frame.topLeft());
+}
+
 
 Form1::~Form1() = default;
 
 void Form1::createControls()
 {
-    Loadfile = button(this, "Loadfile", "Source file...", twipRect(360, 240, 1212, 252));
-    sfile = textBox(this, "sfile", twipRect(1800, 240, 5052, 288), true);
-    ttext = textBox(this, "ttext", twipRect(1800, 600, 5052, 288), true);
-    Savefile = button(this, "Savefile", "Target file...", twipRect(360, 600, 1212, 252));
-    Label1 = label(this, "Label1", "Starting offset (dec.):", twipRect(360, 1080, 1680, 252));
-    Offset = textBox(this, "Offset", twipRect(2040, 1080, 852, 288), false);
+    const auto button = [this](const char* name, const char* caption, QRect twips) {
+        auto* control = place<QPushButton>(this, QString::fromLatin1(name), twips);
+        control->setText(QString::fromLatin1(caption));
+        control->setAutoDefault(false);
+        return control;
+    };
+    const auto textBox = [this](const char* name, QRect twips, bool readOnly) {
+        auto* control = place<QLineEdit>(this, QString::fromLatin1(name), twips);
+        control->setReadOnly(readOnly);
+        return control;
+    };
+    const auto label = [this](const char* name, const char* caption, QRect twips, QWidget* buddy) {
+        auto* control = place<QLabel>(this, QString::fromLatin1(name), twips);
+        control->setText(QString::fromLatin1(caption));
+        control->setBuddy(buddy);  // names the box for screen readers
+        return control;
+    };
+    Loadfile = button("Loadfile", "Source file...", twipRect(360, 240, 1212, 252));
+    sfile = textBox("sfile", twipRect(1800, 240, 5052, 288), true);
+    sfile->setAccessibleName(QStringLiteral("Source file"));
+    ttext = textBox("ttext", twipRect(1800, 600, 5052, 288), true);
+    ttext->setAccessibleName(QStringLiteral("Target file"));
+    Savefile = button("Savefile", "Target file...", twipRect(360, 600, 1212, 252));
+    Offset = textBox("Offset", twipRect(2040, 1080, 852, 288), false);
+    Label1 = label("Label1", "Starting offset (dec.):", twipRect(360, 1080, 1680, 252), Offset);
     Offset->setText(QStringLiteral("0000"));
     Offset->setAlignment(Qt::AlignRight);
     Csize = place<QGroupBox>(this, QStringLiteral("Csize"), twipRect(240, 1800, 3972, 972));
@@ -119,23 +191,25 @@ void Form1::createControls()
         Symtype[static_cast<std::size_t>(i)] = option;
     }
     Symtype[1]->setChecked(true);
-    StartButt = button(this, "StartButt", "Start processing", twipRect(480, 2880, 1572, 372));
-    BackButt = button(this, "BackButt", "< Previous", twipRect(4440, 4080, 1092, 372));
-    FwButt = button(this, "FwButt", "Next >", twipRect(5760, 4080, 1092, 372));
-    SkipButt = button(this, "SkipButt", "Skip the rest", twipRect(2400, 2880, 1572, 372));
-    Stepback = button(this, "Stepback", "-1", twipRect(2400, 3480, 612, 372));
-    Stepfwd = button(this, "Stepfwd", "+1", twipRect(3360, 3480, 612, 372));
-    curoff = textBox(this, "curoff", twipRect(2040, 1440, 852, 288), true);
+    StartButt = button("StartButt", "Start processing", twipRect(480, 2880, 1572, 372));
+    BackButt = button("BackButt", "< Previous", twipRect(4440, 4080, 1092, 372));
+    FwButt = button("FwButt", "Next >", twipRect(5760, 4080, 1092, 372));
+    SkipButt = button("SkipButt", "Skip the rest", twipRect(2400, 2880, 1572, 372));
+    Stepback = button("Stepback", "-1", twipRect(2400, 3480, 612, 372));
+    Stepfwd = button("Stepfwd", "+1", twipRect(3360, 3480, 612, 372));
+    curoff = textBox("curoff", twipRect(2040, 1440, 852, 288), true);
     curoff->setText(QStringLiteral("0000"));
     curoff->setAlignment(Qt::AlignRight);
-    Label2 = label(this, "Label2", "Current offset (dec.):", twipRect(360, 1440, 1680, 252));
+    Label2 = label("Label2", "Current offset (dec.):", twipRect(360, 1440, 1680, 252), curoff);
 
     for (int n = 1; n <= kArrays; ++n) {
         for (int index = 0; index < kCellsPerArray; ++index) {
             auto* cell = place<DotCell>(this, QStringLiteral("Col%1(%2)").arg(n).arg(index),
                                         twipRect(4440 + 360 * (n - 1), 3480 - 360 * index, 252, 372));
             cell->setToolTipSource([this, n, index] { return cellToolTip(n, index); });
+            cell->setNameSource([this, n, index] { return cellName(n, index); });
             connect(cell, &DotCell::clicked, this, [this, n, index] { Col_Click(n, index); });
+            connect(cell, &DotCell::markMoveRequested, this, &Form1::moveMark);
             Col[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(index)] = cell;
         }
     }
@@ -153,11 +227,76 @@ void Form1::createControls()
     for (QPushButton* control : findChildren<QPushButton*>())
         control->installEventFilter(this);
 
-    // Keyboard order; the option group takes one stop, the selected option.
-    QWidget* order[] = {Loadfile, sfile,     ttext,    Savefile, Offset,   Symtype[0], Symtype[1], Symtype[2],
-                        Symtype[3], StartButt, BackButt, FwButt,   SkipButt, Stepback,   Stepfwd,    curoff};
+    // Keyboard order. The option group is one stop, the selected option; the
+    // grid is one stop, the cell that holds the mark.
+    cellAt(markColumn_, markBit_)->setMarked(true);
+    QWidget* order[] = {Loadfile,   sfile,     ttext,    Savefile, Offset,   Symtype[0],
+                        Symtype[1], Symtype[2], Symtype[3], StartButt, BackButt, FwButt,
+                        SkipButt,   cellAt(markColumn_, markBit_), Stepback, Stepfwd, curoff};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
+    giveTabStopToSelectedSymtype();
+}
+
+void Form1::giveTabStopToSelectedSymtype()
+{
+    // Tab enters the group at the selected option; the arrow keys move the
+    // selection, as Qt does once an option has had focus.
+    for (QRadioButton* option : Symtype)
+        option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
+int Form1::markWidth() const
+{
+    const int width = pass_.state().CharWidth;
+    return width > 0 ? width : 4 + std::max(0, selectedSymtype());
+}
+
+DotCell* Form1::cellAt(int column, int bit) const
+{
+    return Col[static_cast<std::size_t>(kArrays - 1 - column)][static_cast<std::size_t>(bit)];
+}
+
+void Form1::moveMark(int columns, int rows, int toEdge)
+{
+    // Columns run right to left on screen: Left goes to the next byte.
+    int column = markColumn_ - columns;
+    if (toEdge < 0)
+        column = markWidth() - 1;
+    else if (toEdge > 0)
+        column = 0;
+    setMark(column, markBit_ - rows, true);
+}
+
+void Form1::setMark(int column, int bit, bool focus)
+{
+    column = std::clamp(column, 0, markWidth() - 1);
+    bit = std::clamp(bit, 0, CharacterGrid::kBits - 1);
+    DotCell* before = cellAt(markColumn_, markBit_);
+    DotCell* after = cellAt(column, bit);
+    markColumn_ = column;
+    markBit_ = bit;
+    if (after == before)
+        return;
+    after->setMarked(true);
+    setTabOrder(SkipButt, after);
+    setTabOrder(after, Stepback);
+    if (focus || before->hasFocus())
+        after->setFocus(Qt::OtherFocusReason);
+    before->setMarked(false);
+}
+
+QString Form1::cellName(int arrayNumber, int index) const
+{
+    const int column = kArrays - arrayNumber;
+    QString name = QStringLiteral("Column %1, bit %2").arg(column + 1).arg(index);
+    if (index == CharacterGrid::kBits - 1)
+        name += QStringLiteral(" (top)");
+    else if (index == 0)
+        name += QStringLiteral(" (bottom)");
+    if (!pass_.state().DotGrid.hasCell(column, index))
+        return name + QStringLiteral(": not in the character");
+    return name + (cellAt(column, index)->isLit() ? QStringLiteral(": lit") : QStringLiteral(": unlit"));
 }
 
 void Form1::paintReadOnlyBoxes()
@@ -173,11 +312,48 @@ void Form1::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange)
         paintReadOnlyBoxes();
+    if (event->type() == QEvent::StyleChange)
+        arrangeControls();
     QWidget::changeEvent(event);
+}
+
+bool Form1::event(QEvent* event)
+{
+    if (event->type() == QEvent::ApplicationFontChange)
+        arrangeControls();
+    else if (event->type() == QEvent::Show && windowHandle() != nullptr)
+        connect(windowHandle(), &QWindow::screenChanged, this, &Form1::keepOnScreen, Qt::UniqueConnection);
+    return QWidget::event(event);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (waiting_ != nullptr) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::ContextMenu:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease: {
+            // Nothing aimed at the window acts during a copy, then or later.
+            const auto* widget = qobject_cast<QWidget*>(watched);
+            if (widget != nullptr && widget->window() == this)
+                return true;
+            break;
+        }
+        default:
+            break;
+        }
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         auto* pressed = qobject_cast<QPushButton*>(watched);
@@ -192,7 +368,20 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (pass_.isOpen()
+    if (waiting_ != nullptr) {
+        // The copy stops at the end of its piece, then the window closes.
+        if (!closeAfterWait_
+            && ask(QString::fromStdString(pass_.closeQuestion()), QMessageBox::Close | QMessageBox::Cancel,
+                   QMessageBox::Cancel)
+                   == QMessageBox::Close) {
+            closeAfterWait_ = true;
+            if (waiting_ != nullptr)
+                waiting_->requestStop();
+        }
+        event->ignore();
+        return;
+    }
+    if (pass_.isOpen() && !closeAfterWait_
         && ask(QString::fromStdString(pass_.closeQuestion()), QMessageBox::Close | QMessageBox::Cancel,
                QMessageBox::Cancel) != QMessageBox::Close) {
         event->ignore();
@@ -268,6 +457,7 @@ void Form1::selectSymtypeOfCharWidth()
     selectingSymtype_ = true;
     Symtype[index]->setChecked(true);
     selectingSymtype_ = false;
+    giveTabStopToSelectedSymtype();
 }
 
 QString Form1::cellToolTip(int arrayNumber, int index) const
@@ -301,26 +491,29 @@ int Form1::selectedSymtype() const
 void Form1::setCuroffText(const std::string& text)
 {
     curoff->setText(QString::fromStdString(text));
-    // During a long copy no events are handled: paint the count now and then.
-    if (curoffRepaint_.elapsed() >= 50) {
-        curoff->repaint();
-        curoffRepaint_.restart();
-    }
 }
 
 void Form1::setStartButtEnabled(bool enabled)
 {
+    // Focus moves on to the next thing a user does, not to "< Previous".
+    if (!enabled && StartButt->hasFocus())
+        FwButt->setFocus(Qt::OtherFocusReason);
     StartButt->setEnabled(enabled);
 }
 
 void Form1::veskdisplay()
 {
     const WorkingState& state = pass_.state();
-    for (int column = 0; column < state.CharWidth; ++column) {
-        auto& cells = Col[static_cast<std::size_t>(kArrays - 1 - column)];
-        for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit)
-            cells[static_cast<std::size_t>(bit)]->setLit(state.DotGrid.dot(column, bit) == 1);
+    for (int column = 0; column < kArrays; ++column) {
+        for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit) {
+            DotCell* cell = cellAt(column, bit);
+            cell->setInCharacter(column < state.CharWidth);
+            if (column < state.CharWidth)
+                cell->setLit(state.DotGrid.dot(column, bit) == 1);
+        }
     }
+    // The mark stays where the user left it, within the character's columns.
+    setMark(markColumn_, markBit_, false);
 }
 
 void Form1::showCompleted()
@@ -339,12 +532,56 @@ bool Form1::confirm(const std::string& question)
            == QMessageBox::Yes;
 }
 
-void Form1::setBusy(bool busy)
+void Form1::waitFor(BackgroundTask& task)
 {
-    if (busy)
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QGuiApplication::restoreOverrideCursor();
+    // Most copies are over at once: those show no progress box.
+    constexpr auto kQuietWait = std::chrono::milliseconds(20);
+    constexpr int kTickMilliseconds = 15;
+    constexpr int kProgressDelayMilliseconds = 500;
+
+    waiting_ = &task;
+    qApp->installEventFilter(this);
+    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    const bool prefix = task.kind() == BackgroundTask::Kind::PrefixCopy;
+    if (!task.waitFinished(kQuietWait)) {
+        // The window's thread goes on painting and answering the desktop.
+        QEventLoop loop;
+        QElapsedTimer waited;
+        waited.start();
+        std::unique_ptr<ProgressBox> box;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (prefix)
+                setCuroffText(decimalText(task.done()));
+            if (task.waitFinished(std::chrono::milliseconds(0))) {
+                loop.quit();
+                return;
+            }
+            if (box == nullptr && waited.elapsed() >= kProgressDelayMilliseconds) {
+                box = std::make_unique<ProgressBox>(task, QString::fromLatin1(kApplicationName), this);
+                box->show();
+            }
+            if (box != nullptr)
+                box->refresh();
+        });
+        tick.start(kTickMilliseconds);
+        loop.exec();
+    }
+    if (prefix)
+        setCuroffText(decimalText(task.done()));
+    // Input that reached the window meanwhile is dropped now, not replayed later.
+    QCoreApplication::processEvents();
+    QGuiApplication::restoreOverrideCursor();
+    qApp->removeEventFilter(this);
+    waiting_ = nullptr;
+    if (closeAfterWait_)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void Form1::showStopped(const std::string& message)
+{
+    if (!closeAfterWait_)
+        showWarning(QString::fromStdString(message));
 }
 
 void Form1::showWarning(const QString& text)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QWidget>
 
@@ -36,17 +36,42 @@ public:
     // value and bit number; empty where the cell is not part of the character.
     [[nodiscard]] QString cellToolTip(int arrayNumber, int index) const;
 
+    // How much larger than drawn the layout stands: 1 at the desktop's usual
+    // font, in proportion to a larger one.
+    [[nodiscard]] double layoutScale() const { return layoutScale_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    // Return on a focused button presses it, as Space does.
+    bool event(QEvent* event) override;
+    // Return on a focused button presses it, as Space does. While a copy
+    // runs, input aimed at the window is dropped.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     static constexpr int kArrays = 7;
     static constexpr int kCellsPerArray = 8;
 
+    // A control and where the layout draws it, in twips.
+    struct Placed {
+        QWidget* control;
+        QRect twips;
+    };
+
     void createControls();
+    template <typename Control>
+    Control* place(QWidget* parent, const QString& name, QRect twips);
+    // Sizes the font and places every control at the desktop font's scale.
+    void arrangeControls();
+    // Keeps the whole window on the screen it is on.
+    void keepOnScreen();
+    void giveTabStopToSelectedSymtype();
+    // The columns the keyboard's mark may visit: the character's width.
+    [[nodiscard]] int markWidth() const;
+    void moveMark(int columns, int rows, int toEdge);
+    void setMark(int column, int bit, bool focus);
+    [[nodiscard]] DotCell* cellAt(int column, int bit) const;
+    [[nodiscard]] QString cellName(int arrayNumber, int index) const;
     void Loadfile_Click();
     void Savefile_Click();
     void Col_Click(int arrayNumber, int index);
@@ -72,12 +97,20 @@ private:
     void showCompleted() override;
     void showProblem(const std::string& message) override;
     bool confirm(const std::string& question) override;
-    void setBusy(bool busy) override;
+    void waitFor(BackgroundTask& task) override;
+    void showStopped(const std::string& message) override;
 
     ConversionPass pass_{*this};
     CommonDialog CommonDialog1;
-    QElapsedTimer curoffRepaint_;
     bool selectingSymtype_ = false;
+    std::vector<Placed> placed_;
+    double layoutScale_ = 1.0;
+    // The task the window waits for, and whether the user has asked to close meanwhile.
+    BackgroundTask* waiting_ = nullptr;
+    bool closeAfterWait_ = false;
+    // The keyboard's mark in the grid: a column of the character and a bit.
+    int markColumn_ = 0;
+    int markBit_ = 7;
 
     QPushButton* Loadfile = nullptr;
     QLineEdit* sfile = nullptr;

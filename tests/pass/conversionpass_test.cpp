@@ -130,10 +130,10 @@ TEST_F(PassTest, StartCopiesThePrefixAndCapturesTheFirstCharacter)
     EXPECT_EQ(pass.state().CharWidth, 5);
     EXPECT_EQ(grid(), slice(s, 10, 14));
     EXPECT_FALSE(window.startEnabled);
-    EXPECT_EQ(window.busySpells, 1);  // the prefix copy
+    using Kind = BackgroundTask::Kind;
+    EXPECT_EQ(window.waits, std::vector<Kind>{Kind::PrefixCopy});
     pass.skipRest();
-    EXPECT_EQ(window.busySpells, 2);  // the tail copy
-    EXPECT_FALSE(window.busy);
+    EXPECT_EQ(window.waits, (std::vector<Kind>{Kind::PrefixCopy, Kind::TailCopy, Kind::Sync}));
 }
 
 TEST_F(PassTest, StartReadsLeadingZerosAsADecimalNumber)

@@ -135,7 +135,10 @@ TEST(FileService, ZerosBehindTheSourceEndLeaveTheTargetSparse)
     FileService files;
     files.open(folder.path("source"), folder.path("target"));
     std::vector<std::int64_t> reported;
-    files.copy(Position(1), Position(3'000'000), [&](Position p) { reported.push_back(p.number()); });
+    EXPECT_TRUE(files.copy(Position(1), Position(3'000'000), [&](Position p) {
+        reported.push_back(p.number());
+        return true;
+    }));
     files.closeAll();
     EXPECT_EQ(std::filesystem::file_size(folder.path("target")), 3'000'000U);
     ASSERT_FALSE(reported.empty());
@@ -144,6 +147,42 @@ TEST(FileService, ZerosBehindTheSourceEndLeaveTheTargetSparse)
     const Bytes copied = readFile(folder.path("target"));
     EXPECT_EQ(Bytes(copied.begin(), copied.begin() + 4), (Bytes{1, 2, 3, 0}));
     EXPECT_EQ(std::count(copied.begin(), copied.end(), 0), 3'000'000 - 3);
+}
+
+TEST(FileService, AStopBetweenPiecesLeavesExactlyTheBytesInFrontCopied)
+{
+    // Kernel and buffered pieces, and zeros over the target's data where
+    // the source has a hole: each stops where it reported last.
+    constexpr std::int64_t kMiB = 1024 * 1024;
+    for (const int stopAtReport : {1, 2, 3, 5}) {
+        testing::TempFolder folder;
+        Bytes source = testing::countingBytes(static_cast<std::size_t>(6 * kMiB));
+        std::fill(source.begin() + 2 * kMiB, source.begin() + 4 * kMiB, std::uint8_t{0});
+        writeFile(folder.path("source"), source);
+        ASSERT_TRUE(testing::run("fallocate -p -o " + std::to_string(2 * kMiB) + " -l " + std::to_string(2 * kMiB)
+                                 + " " + folder.path("source")));
+        const Bytes before(static_cast<std::size_t>(7 * kMiB), 0xEE);
+        writeFile(folder.path("target"), before);
+
+        FileService files;
+        files.open(folder.path("source"), folder.path("target"));
+        std::vector<std::int64_t> reported;
+        const bool whole = files.copy(Position(3), Position(6 * kMiB), [&](Position p) {
+            reported.push_back(p.number());
+            return static_cast<int>(reported.size()) < stopAtReport;
+        });
+        files.closeAll();
+        ASSERT_FALSE(whole) << "stopped at report " << stopAtReport;
+        const auto stop = static_cast<std::size_t>(reported.back());
+        const Bytes after = readFile(folder.path("target"));
+        ASSERT_EQ(after.size(), before.size());
+        EXPECT_TRUE(std::equal(after.begin() + 2, after.begin() + static_cast<std::ptrdiff_t>(stop), source.begin() + 2))
+            << "stopped at " << stop;
+        EXPECT_TRUE(std::equal(after.begin() + static_cast<std::ptrdiff_t>(stop), after.end(),
+                               before.begin() + static_cast<std::ptrdiff_t>(stop)))
+            << "stopped at " << stop;
+        EXPECT_EQ(after[0], 0xEE);
+    }
 }
 
 // Bytes the file system has given a file: holes take none.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -111,8 +112,10 @@ public:
     std::vector<std::string> problems;
     std::vector<std::string> questions;
     bool answer = true;  // to every question
-    bool busy = false;
-    int busySpells = 0;
+    // Where set, the user stops a copy before it has done more than a piece.
+    bool stopCopies = false;
+    std::vector<BackgroundTask::Kind> waits;
+    std::vector<std::string> stops;
 
     [[nodiscard]] std::string offsetText() const override { return offset; }
     [[nodiscard]] int selectedSymtype() const override { return symtype; }
@@ -126,11 +129,17 @@ public:
         questions.push_back(question);
         return answer;
     }
-    void setBusy(bool now) override
+    void waitFor(BackgroundTask& task) override
     {
-        busySpells += now && !busy ? 1 : 0;
-        busy = now;
+        waits.push_back(task.kind());
+        if (stopCopies)
+            task.requestStop();
+        while (!task.waitFinished(std::chrono::milliseconds(1))) {
+        }
+        if (task.kind() == BackgroundTask::Kind::PrefixCopy)
+            curoffTexts.push_back(std::to_string(task.done().number()));
     }
+    void showStopped(const std::string& message) override { stops.push_back(message); }
 
     [[nodiscard]] std::string curoff() const { return curoffTexts.empty() ? "0000" : curoffTexts.back(); }
 };

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "position.h"
+
+namespace dotmatrix {
+
+// One long file operation of a pass (a copy or a sync, which can take
+// seconds) run on a thread of its own, so that the window's thread stays
+// free to paint and to answer the desktop. The files belong to that thread
+// from start() until join() returns; meanwhile only the progress and a stop
+// request cross between the two.
+class BackgroundTask {
+public:
+    enum class Kind { PrefixCopy, TailCopy, Sync };
+    // Runs on the task's thread; false where a stop request ended it early.
+    using Work = std::function<bool(BackgroundTask&)>;
+
+    // Positions `first` to `last` are what a copy covers; a sync covers none.
+    BackgroundTask(Kind kind, Position first, Position last);
+    BackgroundTask(const BackgroundTask&) = delete;
+    BackgroundTask& operator=(const BackgroundTask&) = delete;
+    // A task still running is asked to stop and waited for.
+    ~BackgroundTask();
+
+    [[nodiscard]] Kind kind() const { return kind_; }
+    [[nodiscard]] Position first() const { return first_; }
+    [[nodiscard]] Position last() const { return last_; }
+    // A sync is one system call: it can't be stopped part way.
+    [[nodiscard]] bool stoppable() const { return kind_ != Kind::Sync; }
+
+    void start(Work work);
+
+    // From the work: the last position done so far. False once a stop is requested.
+    bool report(Position done);
+
+    // From the waiting thread.
+    [[nodiscard]] Position done() const { return Position(done_.load(std::memory_order_relaxed)); }
+    void requestStop() { stop_.store(true); }
+    [[nodiscard]] bool stopRequested() const { return stop_.load(); }
+    // True once the work has returned; waits up to `timeout` for that.
+    [[nodiscard]] bool waitFinished(std::chrono::milliseconds timeout);
+    // Waits for the work; true where it ran to its end. Throws what the work threw.
+    bool join();
+
+private:
+    Kind kind_;
+    Position first_;
+    Position last_;
+    std::atomic<std::int64_t> done_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable finishedSignal_;
+    bool finished_ = false;
+    bool completed_ = false;
+    std::exception_ptr failure_;
+    std::thread thread_;
+};
+
+} // namespace dotmatrix
