@@ -66,10 +66,15 @@ int widthForTenDigits(const QLineEdit* box)
     const QRect contents = box->style()->subElementRect(QStyle::SE_LineEditContents, &panel, box);
     // QLineEdit keeps 2 pixels each side of the text and one for the cursor.
     const int chrome = box->width() - contents.width() + box->textMargins().left() + box->textMargins().right() + 5;
-    const QFontMetricsF metrics(box->font());
+    // Fonts don't scale in proportion: the widest digit at any usual screen scale.
     qreal digit = 0;
-    for (char c = '0'; c <= '9'; ++c)
-        digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(c)));
+    for (const qreal scale : {1.0, 1.25, 1.5, 2.0}) {
+        QFont scaled = box->font();
+        scaled.setPointSizeF(scaled.pointSizeF() * scale);
+        const QFontMetricsF metrics(scaled);
+        for (char c = '0'; c <= '9'; ++c)
+            digit = std::max(digit, metrics.horizontalAdvance(QLatin1Char(c)) / scale);
+    }
     return static_cast<int>(std::ceil(digit * 10)) + chrome;
 }
 
@@ -96,6 +101,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     setWindowIcon(icon);
     createControls();
     arrangeControls();
+    // Hears the desktop's font changes, and input during copies.
+    qApp->installEventFilter(this);
 }
 
 template <typename Control>
@@ -128,10 +135,17 @@ void Form1::arrangeControls()
         box->resize(std::max(box->width(), widthForTenDigits(box)), box->height());
 }
 
+void Form1::screenChanged()
+{
+    // The platform first keeps the window's size in its pixels, which on a
+    // screen of another scale is the wrong size; once it has, the layout's
+    // size is set again.
+    QTimer::singleShot(0, this, &Form1::keepOnScreen);
+}
+
 void Form1::keepOnScreen()
 {
-    // Qt sizes the window for the new screen's scale from the fixed size,
-    // which is set again; a window that would stick out is moved in.
+    // A window that would stick out of its new screen is moved in.
     arrangeControls();
     const QScreen* screen = this->screen();
     if (screen == nullptr || !isVisible())
@@ -319,15 +333,15 @@ void Form1::changeEvent(QEvent* event)
 
 bool Form1::event(QEvent* event)
 {
-    if (event->type() == QEvent::ApplicationFontChange)
-        arrangeControls();
-    else if (event->type() == QEvent::Show && windowHandle() != nullptr)
-        connect(windowHandle(), &QWindow::screenChanged, this, &Form1::keepOnScreen, Qt::UniqueConnection);
+    if (event->type() == QEvent::Show && windowHandle() != nullptr)
+        connect(windowHandle(), &QWindow::screenChanged, this, &Form1::screenChanged, Qt::UniqueConnection);
     return QWidget::event(event);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == qApp && event->type() == QEvent::ApplicationFontChange)
+        arrangeControls();
     if (waiting_ != nullptr) {
         switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -540,7 +554,6 @@ void Form1::waitFor(BackgroundTask& task)
     constexpr int kProgressDelayMilliseconds = 500;
 
     waiting_ = &task;
-    qApp->installEventFilter(this);
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     const bool prefix = task.kind() == BackgroundTask::Kind::PrefixCopy;
     if (!task.waitFinished(kQuietWait)) {
@@ -572,7 +585,6 @@ void Form1::waitFor(BackgroundTask& task)
     // Input that reached the window meanwhile is dropped now, not replayed later.
     QCoreApplication::processEvents();
     QGuiApplication::restoreOverrideCursor();
-    qApp->removeEventFilter(this);
     waiting_ = nullptr;
     if (closeAfterWait_)
         QTimer::singleShot(0, this, &QWidget::close);

@@ -63,7 +63,8 @@ private:
     Control* place(QWidget* parent, const QString& name, QRect twips);
     // Sizes the font and places every control at the desktop font's scale.
     void arrangeControls();
-    // Keeps the whole window on the screen it is on.
+    void screenChanged();
+    // Gives the window its layout's size again and keeps it on its screen.
     void keepOnScreen();
     void giveTabStopToSelectedSymtype();
     // The columns the keyboard's mark may visit: the character's width.

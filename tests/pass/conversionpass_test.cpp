@@ -136,6 +136,44 @@ TEST_F(PassTest, StartCopiesThePrefixAndCapturesTheFirstCharacter)
     EXPECT_EQ(window.waits, (std::vector<Kind>{Kind::PrefixCopy, Kind::TailCopy, Kind::Sync}));
 }
 
+TEST_F(PassTest, AStoppedCopyOpensNoPassOrKeepsItAsItWas)
+{
+    // A stop asked for at once ends the copy after its first piece.
+    const Bytes s = countingBytes(20 << 20);
+    window.stopCopies = true;
+    writeFile(source, s);
+    window.offset = "16000000";
+    pass.start();
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    ASSERT_EQ(window.stops.size(), 1U);
+    const std::string said = "only up to position ";
+    const std::size_t at = window.stops[0].find(said);
+    ASSERT_NE(at, std::string::npos) << window.stops[0];
+    const std::size_t piece = std::stoul(window.stops[0].substr(at + said.size()));
+    EXPECT_NE(window.stops[0].find("; nothing was written at the starting offset 16000000"), std::string::npos);
+    EXPECT_GT(piece, 0U);
+    EXPECT_LT(piece, 16000000U - 1);
+    EXPECT_EQ(readFile(target), slice(s, 1, piece));
+    EXPECT_EQ(window.curoff(), std::to_string(piece));
+
+    // The tail copy: the pass stays at its position, and a later Skip copies all.
+    start(s, "1", 0);
+    pass.skipRest();
+    ASSERT_EQ(window.stops.size(), 2U);
+    EXPECT_NE(window.stops[1].find("The pass stays open at position 1"), std::string::npos) << window.stops[1];
+    EXPECT_TRUE(pass.isOpen());
+    EXPECT_EQ(pass.state().CurOffset, Position(1));
+    EXPECT_EQ(window.completed, 0);
+    const Bytes stopped = readFile(target);
+    EXPECT_LT(stopped.size(), s.size());
+    EXPECT_EQ(stopped, slice(s, 1, stopped.size()));
+    window.stopCopies = false;
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_EQ(readFile(target), s);
+}
+
 TEST_F(PassTest, StartReadsLeadingZerosAsADecimalNumber)
 {
     const Bytes s = countingBytes(40);

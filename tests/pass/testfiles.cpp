@@ -83,6 +83,21 @@ MountedFolder MountedFolder::overlay()
     return overlay;
 }
 
+MountedFolder MountedFolder::slow(std::int64_t bytes, int delayMs)
+{
+    MountedFolder slow;
+    if (::geteuid() != 0) {
+        slow.whyNot_ = "mounting a FUSE file system needs root";
+        return slow;
+    }
+    slow.folder_ = std::make_unique<TempFolder>();
+    slow.mountPoint_ = slow.folder_->path("mnt");
+    std::filesystem::create_directory(slow.mountPoint_);
+    slow.mount(std::string("/usr/bin/python3 ") + DOTMATRIX_SLOWFS + " " + slow.mountPoint_
+               + " -o direct_io,size=" + std::to_string(bytes) + ",delay_ms=" + std::to_string(delayMs));
+    return slow;
+}
+
 MountedFolder::MountedFolder(MountedFolder&& other) noexcept
     : folder_(std::move(other.folder_)),
       mountPoint_(std::move(other.mountPoint_)),

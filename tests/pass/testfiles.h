@@ -41,6 +41,10 @@ public:
     MountedFolder(const std::string& type, int sizeMiB);
     // An overlay of a lower and an upper folder; path() is the merged view.
     static MountedFolder overlay();
+    // A read-only FUSE file system whose one file, "image", of `bytes` bytes
+    // holds position p & 0xFF at position p and takes `delayMs` for every
+    // read, as a network share or a slow card would.
+    static MountedFolder slow(std::int64_t bytes, int delayMs);
     MountedFolder(const MountedFolder&) = delete;
     MountedFolder& operator=(const MountedFolder&) = delete;
     MountedFolder(MountedFolder&& other) noexcept;

@@ -2,8 +2,10 @@
 #include <functional>
 #include <random>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -12,10 +14,17 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QtTest>
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 #include "dotcell.h"
 #include "form1.h"
@@ -159,8 +168,15 @@ private slots:
     void boxesShowTheirWholeTitle();
     void skipAsksBeforeReplacingChanges();
     void filesStayDuringAPass();
+    void copiesKeepTheWindowAliveAndDropInput();
+    void longCopiesShowProgressAndCancel();
+    void gridWorksByKeyboard();
+    void screenReadersGetNamesStatesAndActions();
+    void windowFollowsScreenScale();
 
 private:
+    // Captions and ten-digit positions fit, and no control overlaps another.
+    void fitAtEveryScale();
     template <typename T>
     T* control(const QString& name) const
     {
@@ -211,6 +227,31 @@ private:
         return image.pixelColor(centre * image.devicePixelRatio());
     }
     QColor buttonFace() const { return window_->palette().color(QPalette::Button); }
+    // Calls `act` with the progress box once one shows, from a timer that
+    // runs while the window waits for a copy.
+    void onProgressBox(std::function<void(QProgressDialog*)> act)
+    {
+        auto* watch = new QTimer(window_.get());
+        connect(watch, &QTimer::timeout, watch, [watch, act = std::move(act)] {
+            if (auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
+                watch->deleteLater();
+                watch->stop();
+                act(box);
+            }
+        });
+        watch->start(10);
+    }
+    // A pass whose source reads slowly; skips where no FUSE file system can be mounted.
+    std::unique_ptr<dotmatrix::testing::MountedFolder> slowSource(QString& targetPath)
+    {
+        auto slow = std::make_unique<dotmatrix::testing::MountedFolder>(
+            dotmatrix::testing::MountedFolder::slow(4 << 20, 40));
+        if (slow->mounted()) {
+            targetPath = folder_->filePath(QStringLiteral("out.bin"));
+            chooseFiles(QString::fromStdString(slow->path("image")), targetPath);
+        }
+        return slow;
+    }
 
     std::unique_ptr<QTemporaryDir> folder_;
     std::unique_ptr<Form1> window_;
@@ -666,6 +707,226 @@ void Form1Test::filesStayDuringAPass()
     QVERIFY(window_->pass().isOpen());
 }
 
+// Position p of the slow source holds p & 0xFF.
+QByteArray slowBytes(qint64 first, qint64 last)
+{
+    QByteArray bytes;
+    for (qint64 p = first; p <= last; ++p)
+        bytes.append(static_cast<char>(p & 0xFF));
+    return bytes;
+}
+
+void Form1Test::copiesKeepTheWindowAliveAndDropInput()
+{
+    QString targetPath;
+    const auto slow = slowSource(targetPath);
+    if (!slow->mounted())
+        QSKIP(slow->whyNot().c_str());
+    typeOffset(QStringLiteral("3000000"));
+    button("StartButt")->setFocus();
+
+    // A timer stands for the desktop's ping; at its fifth tick the user clicks
+    // a dot and "Next >" and presses Return twice, all during the copy.
+    QElapsedTimer clock;
+    qint64 lastTick = -1;
+    qint64 longestGap = 0;
+    int ticks = 0;
+    QTimer ping;
+    connect(&ping, &QTimer::timeout, this, [&, this] {
+        const qint64 now = clock.elapsed();
+        if (lastTick >= 0)
+            longestGap = std::max(longestGap, now - lastTick);
+        lastTick = now;
+        if (++ticks == 5) {
+            click(cell(7, 7));
+            click(button("FwButt"));
+            QTest::keyClick(window_->focusWidget(), Qt::Key_Return);
+            QTest::keyClick(window_->focusWidget(), Qt::Key_Return);
+        }
+    });
+    clock.start();
+    ping.start(20);
+    QTest::keyClick(button("StartButt"), Qt::Key_Return);
+    ping.stop();
+    QVERIFY2(clock.elapsed() > 500, "the copy was too quick to tell");
+    QVERIFY2(ticks >= 5 && longestGap < 300, qPrintable(QStringLiteral("longest gap %1 ms").arg(longestGap)));
+    QCOMPARE(answerer_->messages.size(), 0);
+    QVERIFY(window_->pass().isOpen());
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("3000000"));
+    QCOMPARE(window_->pass().state().CurOffset, dotmatrix::Position(3000000));
+    QCOMPARE(window_->focusWidget(), button("FwButt"));
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(dotmatrix::testing::gridBytes(window_->pass().state().DotGrid).data()), 4),
+             slowBytes(3000000, 3000003));
+    QCOMPARE(readFile(targetPath), slowBytes(1, 2999999));
+}
+
+void Form1Test::longCopiesShowProgressAndCancel()
+{
+    QString targetPath;
+    const auto slow = slowSource(targetPath);
+    if (!slow->mounted())
+        QSKIP(slow->whyNot().c_str());
+
+    // The prefix copy: Cancel opens no pass.
+    QString shown;
+    onProgressBox([&](QProgressDialog* box) {
+        shown = box->windowTitle() + u'|' + box->labelText();
+        QVERIFY(box->windowModality() == Qt::WindowModal);
+        box->findChild<QPushButton*>()->click();
+    });
+    typeOffset(QStringLiteral("3000000"));
+    click(button("StartButt"));
+    QVERIFY2(shown.startsWith(QStringLiteral("Dot matrix character generator|Copying positions 1 to 2999999")),
+             qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral(" MiB of 2.9 MiB")), qPrintable(shown));
+    QVERIFY(!window_->pass().isOpen());
+    QVERIFY(button("StartButt")->isEnabled());
+    QCOMPARE(answerer_->messages.size(), 1);
+    const QString said = answerer_->messages.last();
+    static const QRegularExpression upTo(QStringLiteral("only up to position (\\d+); nothing was written at the "
+                                                        "starting offset 3000000"));
+    const QRegularExpressionMatch match = upTo.match(said);
+    QVERIFY2(match.hasMatch(), qPrintable(said));
+    const qint64 reached = match.captured(1).toLongLong();
+    QVERIFY(reached > 0 && reached < 2999999);
+    QCOMPARE(readFile(targetPath), slowBytes(1, reached));
+
+    // The tail copy: Escape keeps the pass as it was.
+    typeOffset(QStringLiteral("1000"));
+    click(button("StartButt"));
+    QVERIFY(window_->pass().isOpen());
+    onProgressBox([](QProgressDialog* box) { QTest::keyClick(box, Qt::Key_Escape); });
+    click(button("SkipButt"));
+    QVERIFY(window_->pass().isOpen());
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("1000"));
+    QVERIFY2(answerer_->messages.last().contains(QStringLiteral("The pass stays open at position 1000")),
+             qPrintable(answerer_->messages.last()));
+    QVERIFY(!answerer_->messages.contains(QStringLiteral("Completed")));
+
+    // Closing during the copy asks; Close stops it and closes the window.
+    const int asked = answerer_->messages.size();
+    answerer_->answers.push_back(QMessageBox::Close);
+    onProgressBox([this](QProgressDialog*) { window_->close(); });
+    click(button("SkipButt"));
+    QTRY_VERIFY2(!window_->isVisible(), qPrintable(answerer_->messages.join(u'|')));
+    QCOMPARE(answerer_->messages.size(), asked + 1);
+    QVERIFY(answerer_->messages.last().startsWith(QStringLiteral("A pass is open.")));
+}
+
+void Form1Test::gridWorksByKeyboard()
+{
+    const QString targetPath = startPass();  // width 4 at position 5
+    const auto key = [this](Qt::Key pressed, int times = 1) {
+        for (int i = 0; i < times; ++i)
+            QTest::keyClick(window_->focusWidget(), pressed);
+    };
+    button("SkipButt")->setFocus();
+    key(Qt::Key_Tab);
+    QCOMPARE(window_->focusWidget(), cell(7, 7));
+    key(Qt::Key_Space);          // byte 5, bit 7
+    key(Qt::Key_Left, 5);        // stops at the fourth column
+    QCOMPARE(window_->focusWidget(), cell(4, 7));
+    key(Qt::Key_Down, 9);        // stops at the bottom row
+    QCOMPARE(window_->focusWidget(), cell(4, 0));
+    key(Qt::Key_Space);          // byte 8, bit 0
+    key(Qt::Key_Right);
+    key(Qt::Key_Up);
+    QCOMPARE(window_->focusWidget(), cell(5, 1));
+    key(Qt::Key_End);
+    QCOMPARE(window_->focusWidget(), cell(7, 1));
+    key(Qt::Key_Space);          // byte 5, bit 1
+    key(Qt::Key_Home);
+    QCOMPARE(window_->focusWidget(), cell(4, 1));
+    key(Qt::Key_Return);         // nothing on the grid
+    key(Qt::Key_Tab);
+    QCOMPARE(window_->focusWidget(), button("Stepback"));
+    click(button("FwButt"));
+    QCOMPARE(readFile(targetPath).mid(4), QByteArray::fromHex("87060709"));
+
+    // At width 7 the mark reaches the seventh column; back at 4 it is kept within.
+    click(symtype(3));
+    button("SkipButt")->setFocus();
+    key(Qt::Key_Tab);
+    QCOMPARE(window_->focusWidget(), cell(4, 1));
+    key(Qt::Key_Left, 5);
+    QCOMPARE(window_->focusWidget(), cell(1, 1));
+    key(Qt::Key_Space);          // byte 15, bit 1
+    click(button("FwButt"));
+    QCOMPARE(readFile(targetPath).at(14), '\x0D');
+    click(symtype(0));
+    QCOMPARE(cell(4, 1)->focusPolicy(), Qt::TabFocus);
+    QCOMPARE(cell(1, 1)->focusPolicy(), Qt::NoFocus);
+}
+
+void Form1Test::screenReadersGetNamesStatesAndActions()
+{
+    // As when a screen reader is running: the cells whose checked state is
+    // said to change are recorded.
+    static QList<QObject*> changed;
+    changed.clear();
+    QPlatformAccessibility* platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    platform->setActive(true);
+    const auto previous = QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+        if (event->type() == QAccessible::StateChanged
+            && static_cast<QAccessibleStateChangeEvent*>(event)->changedStates().checked)
+            changed.append(event->object());
+    });
+    const auto restore = qScopeGuard([&] {
+        QAccessible::installUpdateHandler(previous);
+        platform->setActive(false);
+    });
+    const auto name = [](QObject* object) {
+        return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
+    };
+    QCOMPARE(name(textBox("sfile")), QStringLiteral("Source file"));
+    QCOMPARE(name(textBox("ttext")), QStringLiteral("Target file"));
+    QCOMPARE(name(textBox("Offset")), QStringLiteral("Starting offset (dec.):"));
+    QCOMPARE(name(textBox("curoff")), QStringLiteral("Current offset (dec.):"));
+    QCOMPARE(name(button("FwButt")), QStringLiteral("Next >"));
+
+    startPass();  // byte 5 = 0000 0101 in the rightmost line
+    QAccessibleInterface* top = QAccessible::queryAccessibleInterface(cell(7, 7));
+    QAccessibleInterface* bottom = QAccessible::queryAccessibleInterface(cell(7, 0));
+    QCOMPARE(top->role(), QAccessible::CheckBox);
+    QCOMPARE(top->text(QAccessible::Name), QStringLiteral("Column 1, bit 7 (top): unlit"));
+    QCOMPARE(bottom->text(QAccessible::Name), QStringLiteral("Column 1, bit 0 (bottom): lit"));
+    QVERIFY(bottom->state().checked && bottom->state().checkable && !top->state().checked);
+    QCOMPARE(top->text(QAccessible::Description), window_->cellToolTip(7, 7));
+    QVERIFY(QAccessible::queryAccessibleInterface(cell(1, 0))->state().disabled);  // beyond width 4
+
+    changed.clear();
+    QAccessibleActionInterface* action = top->actionInterface();
+    QVERIFY(action != nullptr && action->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+    action->doAction(QAccessibleActionInterface::toggleAction());
+    QVERIFY(top->state().checked);
+    QCOMPARE(top->text(QAccessible::Name), QStringLiteral("Column 1, bit 7 (top): lit"));
+    click(cell(7, 0));
+    QCOMPARE(changed, (QList<QObject*>{cell(7, 7), cell(7, 0)}));
+    click(button("FwButt"));
+    QCOMPARE(readFile(folder_->filePath(QStringLiteral("out.bin"))).mid(4, 1), QByteArray::fromHex("84"));
+}
+
+void Form1Test::windowFollowsScreenScale()
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.size() < 2)
+        QSKIP("the platform shows one screen only");
+    const QSize size = window_->size();
+    for (QScreen* screen : {screens[1], screens[0]}) {
+        window_->windowHandle()->setScreen(screen);
+        window_->move(screen->availableGeometry().topLeft() + QPoint(20, 20));
+        QTRY_COMPARE(window_->screen(), screen);
+        QCOMPARE(window_->devicePixelRatio(), screen->devicePixelRatio());
+        QTRY_COMPARE(window_->size(), size);  // in device-independent pixels
+        QTRY_VERIFY2(screen->availableGeometry().contains(window_->frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                    .arg(window_->x())
+                                    .arg(window_->y())
+                                    .arg(window_->width())
+                                    .arg(window_->height())));
+    }
+}
+
 void Form1Test::returnPressesTheFocusedButton()
 {
     const QString targetPath = startPass();
@@ -721,7 +982,37 @@ void Form1Test::paletteAndThemeChangesShowAtOnce()
 
 void Form1Test::captionsFitAtEveryScale()
 {
+    // At the desktop's usual font, then at 12 and 16 pt, where the layout grows.
+    const QFont usual = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(usual); });
+    QFont desktop = usual;
+    for (const double points : {0.0, 12.0, 16.0}) {
+        if (points > 0) {
+            desktop.setPointSizeF(points);
+            QApplication::setFont(desktop);
+            const double grown = points / 9.0;
+            QCOMPARE(window_->layoutScale(), grown);
+            QCOMPARE(window_->font().pointSizeF(), 7.5 * grown);
+            QCOMPARE(window_->size(), QSize(qRound(7032 * grown / 15), qRound(4584 * grown / 15)));
+        }
+        fitAtEveryScale();
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+void Form1Test::fitAtEveryScale()
+{
     QStyle* style = window_->style();
+    const QList<QWidget*> controls = window_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* control : controls) {
+        for (QWidget* other : controls) {
+            // Cells are drawn a twelfth of their height taller than their spacing.
+            const bool cells = qobject_cast<DotCell*>(control) != nullptr && qobject_cast<DotCell*>(other) != nullptr;
+            QVERIFY2(control == other || cells || !control->geometry().intersects(other->geometry()),
+                     qPrintable(control->objectName() + QStringLiteral(" overlaps ") + other->objectName()));
+        }
+    }
     for (const double scale : {1.0, 1.25, 1.5, 2.0}) {
         for (QWidget* control : window_->findChildren<QWidget*>()) {
             QString text;
@@ -739,6 +1030,15 @@ void Form1Test::captionsFitAtEveryScale()
             } else if (auto* frame = qobject_cast<QGroupBox*>(control)) {
                 text = frame->title();
                 chrome = 2 * style->pixelMetric(QStyle::PM_LayoutLeftMargin, nullptr, frame);
+            } else if (auto* box = qobject_cast<QLineEdit*>(control);
+                       box != nullptr && (box->objectName() == u"Offset" || box->objectName() == u"curoff")) {
+                // Positions of ten digits; the box keeps 2 pixels each side and one for the cursor.
+                text = QStringLiteral("2147483647");
+                QStyleOptionFrame panel;
+                panel.initFrom(box);
+                panel.rect = box->rect();
+                panel.lineWidth = style->pixelMetric(QStyle::PM_DefaultFrameWidth, &panel, box);
+                chrome = box->width() - style->subElementRect(QStyle::SE_LineEditContents, &panel, box).width() + 5;
             } else {
                 continue;
             }
