@@ -57,8 +57,9 @@ public:
     // Waits as the window does, timing the gaps between progress reports of
     // copies; where `stopAfter` is set, asks a copy to stop once it has run
     // that long and times how soon it does.
-    void waitFor(dotmatrix::BackgroundTask& task) override
+    void runTask(dotmatrix::BackgroundTask& task) override
     {
+        task.start();
         const auto started = Clock::now();
         auto lastChange = started;
         Position last = task.done();

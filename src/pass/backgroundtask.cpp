@@ -4,8 +4,8 @@
 
 namespace dotmatrix {
 
-BackgroundTask::BackgroundTask(Kind kind, Position first, Position last)
-    : kind_(kind), first_(first), last_(last), done_(first.number() - 1)
+BackgroundTask::BackgroundTask(Kind kind, Position first, Position last, Work work)
+    : kind_(kind), first_(first), last_(last), work_(std::move(work)), done_(first.number() - 1)
 {
 }
 
@@ -17,13 +17,13 @@ BackgroundTask::~BackgroundTask()
     }
 }
 
-void BackgroundTask::start(Work work)
+void BackgroundTask::start()
 {
-    thread_ = std::thread([this, work = std::move(work)] {
+    thread_ = std::thread([this] {
         bool completed = false;
         std::exception_ptr failure;
         try {
-            completed = work(*this);
+            completed = work_(*this);
         } catch (...) {
             failure = std::current_exception();
         }

@@ -24,7 +24,7 @@ public:
     using Work = std::function<bool(BackgroundTask&)>;
 
     // Positions `first` to `last` are what a copy covers; a sync covers none.
-    BackgroundTask(Kind kind, Position first, Position last);
+    BackgroundTask(Kind kind, Position first, Position last, Work work);
     BackgroundTask(const BackgroundTask&) = delete;
     BackgroundTask& operator=(const BackgroundTask&) = delete;
     // A task still running is asked to stop and waited for.
@@ -36,7 +36,9 @@ public:
     // A sync is one system call: it can't be stopped part way.
     [[nodiscard]] bool stoppable() const { return kind_ != Kind::Sync; }
 
-    void start(Work work);
+    // Runs the work on the task's own thread. A stop requested before this
+    // ends it at its first report.
+    void start();
 
     // From the work: the last position done so far. False once a stop is requested.
     bool report(Position done);
@@ -54,6 +56,7 @@ private:
     Kind kind_;
     Position first_;
     Position last_;
+    Work work_;
     std::atomic<std::int64_t> done_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;

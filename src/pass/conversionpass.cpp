@@ -176,12 +176,11 @@ void ConversionPass::skipRest()
                 return;
             }
         }
-        BackgroundTask sync(BackgroundTask::Kind::Sync, state_.CurOffset, state_.CurOffset);
-        sync.start([this](BackgroundTask&) {
+        BackgroundTask sync(BackgroundTask::Kind::Sync, state_.CurOffset, state_.CurOffset, [this](BackgroundTask&) {
             files_.sync();
             return true;
         });
-        window_.waitFor(sync);
+        window_.runTask(sync);
         sync.join();
         files_.checkTargetPath();
     } catch (const FileError& error) {
@@ -286,12 +285,11 @@ void ConversionPass::veskoutput()
 
 std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last)
 {
-    BackgroundTask task(kind, first, last);
-    task.start([this, first, last](BackgroundTask& self) {
+    BackgroundTask task(kind, first, last, [this, first, last](BackgroundTask& self) {
         return files_.copy(first, last, [&self](Position copied) { return self.report(copied); });
     });
     running_ = &task;
-    window_.waitFor(task);
+    window_.runTask(task);
     running_ = nullptr;
     if (task.join())
         return std::nullopt;

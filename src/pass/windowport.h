@@ -28,11 +28,11 @@ public:
     virtual void showProblem(const std::string& message) = 0;
     // Asks a question with Yes and No, No being the default; true for Yes.
     virtual bool confirm(const std::string& question) = 0;
-    // Returns once `task`, a copy or a sync running on its own thread, has
-    // finished. Meanwhile the window stays alive but takes no input for the
-    // pass, shows the progress of a long task and lets the user stop it.
+    // Starts `task`, a copy or a sync, on its own thread and returns once it
+    // has finished. Meanwhile the window stays alive but takes no input for
+    // the pass, shows the progress of a long task and lets the user stop it.
     // During the prefix copy `curoff` counts the positions copied.
-    virtual void waitFor(BackgroundTask& task) = 0;
+    virtual void runTask(BackgroundTask& task) = 0;
     // Says what a copy the user stopped has left; the window may leave it
     // unsaid where the copy was stopped to close the window.
     virtual void showStopped(const std::string& message) = 0;

@@ -546,7 +546,7 @@ bool Form1::confirm(const std::string& question)
            == QMessageBox::Yes;
 }
 
-void Form1::waitFor(BackgroundTask& task)
+void Form1::runTask(BackgroundTask& task)
 {
     // Most copies are over at once: those show no progress box.
     constexpr auto kQuietWait = std::chrono::milliseconds(20);
@@ -554,6 +554,7 @@ void Form1::waitFor(BackgroundTask& task)
     constexpr int kProgressDelayMilliseconds = 500;
 
     waiting_ = &task;
+    task.start();
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     const bool prefix = task.kind() == BackgroundTask::Kind::PrefixCopy;
     if (!task.waitFinished(kQuietWait)) {

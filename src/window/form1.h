@@ -98,7 +98,7 @@ private:
     void showCompleted() override;
     void showProblem(const std::string& message) override;
     bool confirm(const std::string& question) override;
-    void waitFor(BackgroundTask& task) override;
+    void runTask(BackgroundTask& task) override;
     void showStopped(const std::string& message) override;
 
     ConversionPass pass_{*this};

@@ -133,11 +133,12 @@ public:
         questions.push_back(question);
         return answer;
     }
-    void waitFor(BackgroundTask& task) override
+    void runTask(BackgroundTask& task) override
     {
         waits.push_back(task.kind());
         if (stopCopies)
             task.requestStop();
+        task.start();
         while (!task.waitFinished(std::chrono::milliseconds(1))) {
         }
         if (task.kind() == BackgroundTask::Kind::PrefixCopy)
