@@ -19,10 +19,7 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
+#include "benchsystem.h"
 #include "conversionpass.h"
 
 namespace {
@@ -93,18 +90,15 @@ double secondsSince(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-long peakResidentKiB()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
+} // namespace
 
 [[noreturn]] void fail(const std::string& what)
 {
     std::fprintf(stderr, "pass_bench: %s\n", what.c_str());
     std::exit(1);
 }
+
+namespace {
 
 void makeRandomFile(const std::string& path, std::int64_t size, std::mt19937_64& random)
 {
@@ -119,56 +113,6 @@ void makeRandomFile(const std::string& path, std::int64_t size, std::mt19937_64&
     }
     if (!out)
         fail("cannot write " + path);
-}
-
-// Lets the system write out every dirty page first, so that no timed run
-// pays for the writes of the one before it.
-void settle()
-{
-    ::sync();
-}
-
-// The baseline: the whole file in 1 MiB reads and writes to a fresh file,
-// then one fsync.
-double plainCopy(const std::string& from, const std::string& to)
-{
-    std::filesystem::remove(to);
-    settle();
-    const auto start = Clock::now();
-    const int in = ::open(from.c_str(), O_RDONLY);
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0)
-        fail("cannot open the baseline files");
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0)
-            fail("baseline read failed");
-        if (got == 0)
-            break;
-        if (::write(out, buffer.data(), static_cast<std::size_t>(got)) != got)
-            fail("baseline write failed");
-    }
-    if (::fsync(out) != 0)
-        fail("baseline fsync failed");
-    ::close(in);
-    ::close(out);
-    return secondsSince(start);
-}
-
-// What `cp` does on this file system: shares extents where it can, then one fsync.
-double systemCopy(const std::string& from, const std::string& to)
-{
-    std::filesystem::remove(to);
-    settle();
-    const auto start = Clock::now();
-    if (std::system(("cp --reflink=auto '" + from + "' '" + to + "'").c_str()) != 0)
-        fail("cp failed");
-    const int out = ::open(to.c_str(), O_WRONLY);
-    if (out < 0 || ::fsync(out) != 0)
-        fail("cannot fsync the copy");
-    ::close(out);
-    return secondsSince(start);
 }
 
 // Compares two files block by block without holding either.
@@ -296,10 +240,10 @@ int main(int argc, char* argv[])
     if (sizeMiB < 1 || moves < 1 || runs < 1)
         fail("sizes must be positive");
 
-    std::string pattern = (folder / "pass-bench-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr)
+    const std::filesystem::path work = folder / ("pass-bench-" + std::to_string(std::random_device{}()));
+    std::error_code made;
+    if (!std::filesystem::create_directory(work, made))
         fail("cannot make a temporary folder in " + folder.string());
-    const std::filesystem::path work = pattern;
     const std::string source = (work / "source.rom").string();
     const std::string target = (work / "target.bin").string();
     const std::string baseline = (work / "baseline.bin").string();
@@ -383,8 +327,8 @@ int main(int argc, char* argv[])
     std::printf("pass: %.3f s (median of %d)\n", passSeconds, runs);
     std::printf("baseline copy: %.3f s (median of %d)\n", baselineSeconds, runs);
     std::printf("pass / baseline: %.2f\n", passSeconds / baselineSeconds);
-    std::printf("cp --reflink=auto + fsync: %.4f s (median of %d)\n", systemSeconds, runs);
-    std::printf("pass / cp: %.2f\n", passSeconds / systemSeconds);
+    std::printf("system copy (cp --reflink=auto or CopyFile) + flush: %.4f s (median of %d)\n", systemSeconds, runs);
+    std::printf("pass / system copy: %.2f\n", passSeconds / systemSeconds);
     std::printf("one move: %.2f us\n", moveSeconds * 1e6);
     std::printf("longest gap between progress reports: %.1f ms\n",
                 std::chrono::duration<double, std::milli>(longestGap).count());

@@ -21,6 +21,7 @@ enum class UnusableFile {
     NamedPipe,
     Socket,
     KernelFile,
+    RawDisk,
 };
 
 [[nodiscard]] const std::error_category& unusableFileCategory();
@@ -39,9 +40,10 @@ public:
     PlatformFile& operator=(PlatformFile&& other) noexcept;
     ~PlatformFile();
 
-    // Opens `path`, which must be a regular file or a block device with a
-    // definite length. ReadWrite creates a missing file and never truncates.
-    // Anything else is refused before it is opened, with an UnusableFile reason.
+    // Opens `path` (UTF-8), which must be a regular file or a block device
+    // with a definite length. ReadWrite creates a missing file and never
+    // truncates. Anything else is refused before it is opened, with an
+    // UnusableFile reason.
     [[nodiscard]] static PlatformFile open(const std::string& path, Access access, std::error_code& error);
 
     // The identity of the file a path names now.
@@ -84,12 +86,16 @@ public:
     void close();
 
 private:
-    explicit PlatformFile(int handle, bool device, bool created)
+    // A file descriptor, or a Windows handle; -1 is none on both.
+    using Handle = std::intptr_t;
+    static constexpr Handle kNoHandle = -1;
+
+    explicit PlatformFile(Handle handle, bool device, bool created)
         : handle_(handle), device_(device), created_(created)
     {
     }
 
-    int handle_ = -1;
+    Handle handle_ = kNoHandle;
     bool device_ = false;
     bool created_ = false;
 };

@@ -9,6 +9,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+// Here a file's handle is its file descriptor.
+
 namespace dotmatrix {
 
 namespace {
@@ -31,6 +33,8 @@ public:
             return "it is a named pipe" + unaddressable;
         case UnusableFile::Socket:
             return "it is a socket" + unaddressable;
+        case UnusableFile::RawDisk:
+            return "it is a whole disk; use an image file of it instead";
         case UnusableFile::KernelFile:
             return "its reported length does not tell what it holds, as with the files the kernel makes up "
                    "under /proc and /sys";
@@ -110,7 +114,7 @@ std::error_code make_error_code(UnusableFile reason)
 }
 
 PlatformFile::PlatformFile(PlatformFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, -1)), device_(other.device_), created_(other.created_)
+    : handle_(std::exchange(other.handle_, kNoHandle)), device_(other.device_), created_(other.created_)
 {
 }
 
@@ -118,7 +122,7 @@ PlatformFile& PlatformFile::operator=(PlatformFile&& other) noexcept
 {
     if (this != &other) {
         close();
-        handle_ = std::exchange(other.handle_, -1);
+        handle_ = std::exchange(other.handle_, kNoHandle);
         device_ = other.device_;
         created_ = other.created_;
     }
@@ -353,8 +357,8 @@ std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std
 
 void PlatformFile::close()
 {
-    if (handle_ >= 0)
-        ::close(std::exchange(handle_, -1));
+    if (handle_ != kNoHandle)
+        ::close(static_cast<int>(std::exchange(handle_, kNoHandle)));
 }
 
 } // namespace dotmatrix

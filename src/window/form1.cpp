@@ -78,6 +78,17 @@ int widthForTenDigits(const QLineEdit* box)
     return static_cast<int>(std::ceil(digit * 10)) + chrome;
 }
 
+// A path as the pass takes it: the system's own bytes on POSIX systems,
+// UTF-8 on Windows, whose platform layer turns it into UTF-16.
+std::string passPath(const QString& path)
+{
+#ifdef Q_OS_WIN
+    return path.toUtf8().toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
 QString hex(qint64 value, int digits)
 {
     return QString::number(value, 16).toUpper().rightJustified(digits, u'0');
@@ -422,7 +433,7 @@ void Form1::Loadfile_Click()
     if (!CommonDialog1.ShowOpen(this))
         return;
     sfile->setText(CommonDialog1.FileName);
-    pass_.setSourcePath(QFile::encodeName(CommonDialog1.FileName).toStdString());
+    pass_.setSourcePath(passPath(CommonDialog1.FileName));
 }
 
 void Form1::Savefile_Click()
@@ -436,7 +447,7 @@ void Form1::Savefile_Click()
         return;
     // The dialog proposes the last name chosen, often the source: one Return
     // would make a pass edit the original in place.
-    const std::string chosen = QFile::encodeName(CommonDialog1.FileName).toStdString();
+    const std::string chosen = passPath(CommonDialog1.FileName);
     if (isSameFile(pass_.state().SourcePath, chosen)
         && ask(QStringLiteral("\"%1\" is the source file. A pass into it changes the source itself, in place, "
                               "with no way back.\n\nUse the source file as the target?")

@@ -4,11 +4,13 @@
 #include <fstream>
 #include <functional>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -42,6 +44,7 @@ protected:
 
     [[nodiscard]] Bytes grid() const { return testing::gridBytes(pass.state().DotGrid); }
 
+#ifndef _WIN32
     // Puts the source, holding `bytes`, and the target into a mounted folder.
     void passIn(const testing::MountedFolder& mounted, const Bytes& bytes)
     {
@@ -49,6 +52,7 @@ protected:
         pass.setSourcePath(mounted.path("font.rom"));
         pass.setTargetPath(mounted.path("out.bin"));
     }
+#endif
 
     // Toggles dots until column `column` holds `value`.
     void edit(int column, std::uint8_t value)
@@ -491,7 +495,9 @@ TEST_F(PassTest, FilesThatCannotBeOpenedAreNamedWithTheReason)
     pass.start();
     ASSERT_EQ(window.problems.size(), 1U);
     EXPECT_NE(window.problems[0].find("source file \"" + folder.path("missing.rom") + "\""), std::string::npos);
+#ifndef _WIN32
     EXPECT_NE(window.problems[0].find("No such file"), std::string::npos);
+#endif
 
     writeFile(source, countingBytes(10));
     pass.setSourcePath(source);
@@ -516,6 +522,7 @@ TEST_F(PassTest, FilesThatCannotBeOpenedAreNamedWithTheReason)
     EXPECT_TRUE(window.startEnabled);
 }
 
+#ifndef _WIN32
 TEST_F(PassTest, FailedWriteEndsThePassWithoutCompleted)
 {
     writeFile(source, countingBytes(10));
@@ -545,6 +552,9 @@ TEST_F(PassTest, FailedWriteEndsThePassWithoutCompleted)
     EXPECT_TRUE(window.startEnabled);
 }
 
+#endif
+
+#ifndef _WIN32
 TEST_F(PassTest, ReadOnlySourceIsEnough)
 {
     // A running program's file cannot be opened for writing, not even by root.
@@ -557,6 +567,8 @@ TEST_F(PassTest, ReadOnlySourceIsEnough)
     pass.skipRest();
     EXPECT_EQ(readFile(target), readFile(program));
 }
+
+#endif
 
 TEST_F(PassTest, OneFileUnderTwoNamesSeesItsOwnWrites)
 {
@@ -597,6 +609,7 @@ TEST_F(PassTest, TailCopyReachesBeyondTwoGibibytes)
     EXPECT_EQ(std::string(tail, 4), std::string("\0\x01\x02\x03", 4));
 }
 
+#ifndef _WIN32
 TEST_F(PassTest, FilesWithoutADefiniteLengthAreRefusedAtStart)
 {
     writeFile(source, countingBytes(10));
@@ -641,6 +654,9 @@ TEST_F(PassTest, FilesWithoutADefiniteLengthAreRefusedAtStart)
     ::close(listening);
 }
 
+#endif
+
+#ifndef _WIN32
 TEST_F(PassTest, BlockDevicesAreUsedAtTheirSize)
 {
     const Bytes disk = countingBytes(256 * 1024, 7);
@@ -679,6 +695,8 @@ TEST_F(PassTest, BlockDevicesAreUsedAtTheirSize)
     EXPECT_FALSE(pass.isOpen());
 }
 
+#endif
+
 TEST_F(PassTest, SourceIsCopiedAsItIsWhenTheRestIsSkipped)
 {
     const auto append = [&](const Bytes& bytes) {
@@ -703,6 +721,7 @@ TEST_F(PassTest, SourceIsCopiedAsItIsWhenTheRestIsSkipped)
     EXPECT_EQ(window.completed, 2);
 }
 
+#ifndef _WIN32
 TEST_F(PassTest, OneFileSeenThroughAnOverlayAndItsUpperFolderSeesItsOwnWrites)
 {
     const testing::MountedFolder overlay = testing::MountedFolder::overlay();
@@ -726,24 +745,41 @@ TEST_F(PassTest, OneFileSeenThroughAnOverlayAndItsUpperFolderSeesItsOwnWrites)
     EXPECT_EQ(readFile(overlay.below("font.rom")), expected);
 }
 
+#endif
+
 TEST_F(PassTest, TargetThatLeavesItsPathEndsThePassWithoutCompleted)
 {
+    // Each way out returns false where the system refuses it, as Windows may
+    // for a file open in the pass: then the target stays, and so does the pass.
     const std::string other = folder.path("other.bin");
-    const std::function<void()> leaves[] = {[&] { std::filesystem::remove(target); },
+    const std::function<bool()> leaves[] = {[&] {
+                                                std::error_code refused;
+                                                return std::filesystem::remove(target, refused);
+                                            },
                                             [&] {
                                                 writeFile(other, countingBytes(3));
-                                                std::filesystem::rename(other, target);
+                                                std::error_code refused;
+                                                std::filesystem::rename(other, target, refused);
+                                                return !refused;
                                             }};
     const std::function<void()> operations[] = {[&] { pass.nextCharacter(); }, [&] { pass.skipRest(); },
                                                 [&] { pass.changeWidth(); }};
     for (const auto& leave : leaves) {
+        // Wine keeps a deleted open file's name until it is closed, and says nothing of it.
+        if (&leave == &leaves[0] && testing::underWine())
+            continue;
         for (const auto& operation : operations) {
             window.problems.clear();
             start(countingBytes(20), "5", 1);
-            leave();
+            const bool left = leave();
             window.symtype = 2;
             operation();
-            EXPECT_FALSE(pass.isOpen());
+            EXPECT_EQ(pass.isOpen(), !left && &operation != &operations[1]);
+            if (!left) {
+                EXPECT_TRUE(window.problems.empty());
+                pass.skipRest();
+                continue;
+            }
             EXPECT_TRUE(window.startEnabled);
             EXPECT_EQ(window.completed, 0);
             ASSERT_EQ(window.problems.size(), 1U);
@@ -807,6 +843,7 @@ TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)
 }
 
 // Takes every byte a file system has left.
+#ifndef _WIN32
 void fill(const testing::MountedFolder& mounted)
 {
     const int file = ::open(mounted.path("filler").c_str(), O_WRONLY | O_CREAT, 0644);
@@ -893,6 +930,8 @@ TEST_P(FullDiskOn, SharedExtentsNeverEndInAFalseCompleted)
 
 INSTANTIATE_TEST_SUITE_P(FileSystems, FullDiskOn, ::testing::Values("xfs", "btrfs"),
                          [](const auto& param) { return std::string(param.param); });
+
+#endif
 
 } // namespace
 } // namespace dotmatrix

@@ -28,6 +28,9 @@ private:
     std::filesystem::path root_;
 };
 
+#ifndef _WIN32
+// Mounts, loop devices and file size limits are POSIX means (testfiles_posix.cpp).
+
 // Runs a shell command quietly; its output goes to `log` when it fails.
 [[nodiscard]] bool run(const std::string& command, std::string* log = nullptr);
 
@@ -95,6 +98,11 @@ public:
 private:
     std::uint64_t previous_;
 };
+
+#endif
+
+// True where Windows is Wine, which differs from it in a few ways tests need to know.
+[[nodiscard]] bool underWine();
 
 void writeFile(const std::string& path, const Bytes& bytes);
 [[nodiscard]] Bytes readFile(const std::string& path);
