@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -75,8 +76,9 @@ int main(int argc, char* argv[])
     }
     const std::filesystem::path work = folder / ("window-bench-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::create_directories(work);
-    const QString source = QString::fromStdString((work / "source.rom").string());
-    const QString target = QString::fromStdString((work / "target.bin").string());
+    // As the file dialog gives them back: with forward slashes on Windows too.
+    const QString source = QDir::fromNativeSeparators(QString::fromStdString((work / "source.rom").string()));
+    const QString target = QDir::fromNativeSeparators(QString::fromStdString((work / "target.bin").string()));
     {
         std::ofstream out(source.toStdString(), std::ios::binary);
         std::vector<char> block(1 << 20, '\x5a');
