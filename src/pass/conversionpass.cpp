@@ -72,6 +72,23 @@ void ConversionPass::start()
         return;
     }
     highestWritten_ = Position(0);
+    // A typing slip far behind the source's end would pad the target with zeros.
+    try {
+        const std::int64_t length = files_.length(PassFile::SourceFile);
+        const std::int64_t zeros = first.number() - 1 - length;
+        if (zeros > 0
+            && !window_.confirm("The source file \"" + state_.SourcePath + "\" has " + std::to_string(length)
+                                + " bytes: a start at position " + decimalText(first) + " writes "
+                                + std::to_string(zeros) + " zero bytes to the target in front of the character."
+                                + "\n\nStart there anyway?")) {
+            files_.abandon();
+            window_.setStartButtEnabled(true);
+            return;
+        }
+    } catch (const FileError& error) {
+        endAfter(error);
+        return;
+    }
     if (first > kFirstPosition) {
         std::optional<Position> stoppedAt;
         try {
@@ -160,6 +177,8 @@ void ConversionPass::skipRest()
     if (!isOpen())
         return;
     try {
+        // What other programs changed since the last click counts.
+        files_.forgetReads();
         if (const auto question = tailCopyQuestion(files_.length(PassFile::SourceFile))) {
             if (!window_.confirm(*question))
                 return;
@@ -182,25 +201,31 @@ void ConversionPass::skipRest()
         });
         window_.runTask(sync);
         sync.join();
-        files_.checkTargetPath();
+        files_.checkPaths();
+        // Another program may have shortened the target meanwhile.
+        files_.forgetReads();
+        const std::int64_t written = files_.length(PassFile::TargetFile);
+        const std::int64_t source = files_.length(PassFile::SourceFile);
+        if (written < source) {
+            throw FileError(PassFile::TargetFile, state_.TargetPath, "complete",
+                            "it is " + std::to_string(written) + " bytes long where the source has "
+                                + std::to_string(source) + ": another program has shortened it during the pass, "
+                                + "and the bytes from position " + std::to_string(written + 1) + " on are missing");
+        }
+        // Some file systems report a failed write only when the file is closed.
+        files_.close();
     } catch (const FileError& error) {
         endAfter(error);
         return;
     }
-    window_.showCompleted();
-    files_.closeAll();
     window_.setStartButtEnabled(true);
+    window_.showCompleted();
 }
 
 std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceLength)
 {
     const Position tailEnd(sourceLength);
-    bool dotsLost = false;
-    for (int column = 0; column < state_.CharWidth && !dotsLost; ++column) {
-        const Position position = state_.CurOffset + column;
-        const PassFile holder = position <= tailEnd ? PassFile::SourceFile : PassFile::TargetFile;
-        dotsLost = state_.DotGrid.columnByte(column) != files_.readByte(holder, position);
-    }
+    const bool dotsLost = hasUnwrittenEdits();
     bool writesLost = false;
     for (Position position = state_.CurOffset; position <= std::min(highestWritten_, tailEnd) && !writesLost;
          position = position + 1) {
@@ -215,8 +240,12 @@ std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceL
         lost += " and ";
     if (writesLost)
         lost += "changes this pass wrote from that position on";
-    return "\"Skip the rest\" copies the source unchanged from position " + decimalText(state_.CurOffset)
-           + " to its end. That replaces " + lost + ".\n\nCopy the rest anyway?";
+    std::string question = "\"Skip the rest\" copies the source unchanged from position "
+                           + decimalText(state_.CurOffset) + " to its end. That replaces " + lost + ".";
+    if (dotsLost)
+        question += " To keep the changed dots, answer No and move on first: every move writes the character on "
+                    "display to the target.";
+    return question + "\n\nCopy the rest anyway?";
 }
 
 bool ConversionPass::hasUnwrittenEdits() const
@@ -262,8 +291,11 @@ void ConversionPass::veskinput2()
 void ConversionPass::capture(PassFile from)
 {
     window_.setCuroffText(decimalText(state_.CurOffset));
+    // As the file holds the character now: another program may have written it.
+    std::array<std::uint8_t, CharacterGrid::kMaxColumns> bytes{};
+    files_.readFresh(from, state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(state_.CharWidth)));
     for (int column = 0; column < state_.CharWidth; ++column) {
-        state_.XferByte = files_.readByte(from, state_.CurOffset + column);
+        state_.XferByte = bytes[static_cast<std::size_t>(column)];
         savedColumns_[static_cast<std::size_t>(column)] = state_.XferByte;
         for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit)
             state_.DotGrid.setDot(column, bit, (state_.XferByte >> bit) & 1);
@@ -302,7 +334,7 @@ void ConversionPass::run(const std::function<std::optional<std::string>()>& oper
     try {
         refusal = operation();
         files_.flush();
-        files_.checkTargetPath();
+        files_.checkPaths();
     } catch (const FileError& error) {
         endAfter(error);
         return;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <span>
 
 #include "platformfile.h"
@@ -208,6 +209,41 @@ public:
         check(error, "save");
     }
 
+    // Fills `into` from `offset` on with what the file holds now, 0 behind
+    // its end, whatever length was seen before.
+    void readFresh(std::int64_t offset, std::span<std::uint8_t> into)
+    {
+        flush();
+        std::error_code error;
+        const std::size_t got = file_.readAt(offset, into, error);
+        check(error, "read");
+        if (got < into.size())
+            std::memset(into.data() + got, 0, into.size() - got);
+    }
+
+    // Forgets the buffered block and the length, once written bytes are out.
+    void forget()
+    {
+        flush();
+        blockStart_ = -1;
+        refreshSize();
+    }
+
+    void close()
+    {
+        flush();
+        std::error_code error;
+        file_.close(error);
+        check(error, "save");
+    }
+
+    void lock(bool exclusive)
+    {
+        std::error_code error;
+        file_.lock(exclusive, error);
+        check(error, "open");
+    }
+
     [[nodiscard]] FileIdentity identity() const
     {
         std::error_code error;
@@ -274,22 +310,31 @@ FileService::~FileService()
 void FileService::open(const std::string& sourcePath, const std::string& targetPath)
 {
     closeAll();
+    const auto refused = [](PassFile file, const std::string& path, const std::error_code& error) {
+        const std::string more = PlatformFile::detail(path, error);
+        return FileError(file, path, "open", error.message() + (more.empty() ? "" : " (" + more + ")"));
+    };
     std::error_code error;
     PlatformFile source = PlatformFile::open(sourcePath, PlatformFile::Access::ReadOnly, error);
     if (error)
-        throw FileError(PassFile::SourceFile, sourcePath, "open", error.message());
+        throw refused(PassFile::SourceFile, sourcePath, error);
     PlatformFile target = PlatformFile::open(targetPath, PlatformFile::Access::ReadWrite, error);
     if (error)
-        throw FileError(PassFile::TargetFile, targetPath, "open", error.message());
+        throw refused(PassFile::TargetFile, targetPath, error);
 
     const bool created = target.created();
     try {
         auto sourceFile = std::make_unique<BufferedFile>(std::move(source), PassFile::SourceFile, sourcePath);
         auto targetFile = std::make_unique<BufferedFile>(std::move(target), PassFile::TargetFile, targetPath);
         targetIdentity_ = targetFile->identity();
+        sourceIdentity_ = sourceFile->identity();
         // One file under two names must see its own writes: read it through
         // the target's buffer alone.
-        sameFile_ = sourceFile->identity() == targetIdentity_;
+        sameFile_ = sourceIdentity_ == targetIdentity_;
+        // Other programs that lock files, and a second pass, see this one.
+        targetFile->lock(true);
+        if (!sameFile_)
+            sourceFile->lock(false);
         if (!sameFile_) {
             // Names the system doesn't tell apart (an overlay's merged and
             // upper path) may still be one file: whatever reaches the target
@@ -306,9 +351,18 @@ void FileService::open(const std::string& sourcePath, const std::string& targetP
             PlatformFile::remove(targetPath);
         throw;
     }
+    createdTarget_ = created ? targetPath : std::string();
     kernelCopies_ = true;
     kernelPiece_ = kFirstCopyPiece;
     bufferedPiece_ = kCopyBlockSize;
+}
+
+void FileService::abandon() noexcept
+{
+    const std::string created = createdTarget_;
+    closeAll();
+    if (!created.empty())
+        PlatformFile::remove(created);
 }
 
 bool FileService::isOpen() const
@@ -324,6 +378,20 @@ BufferedFile& FileService::file(PassFile which) const
 std::uint8_t FileService::readByte(PassFile which, Position position)
 {
     return file(which).read(offsetOf(position));
+}
+
+void FileService::readFresh(PassFile which, Position first, std::span<std::uint8_t> into)
+{
+    // The target's buffer may hold this operation's writes: out they go first.
+    target_->flush();
+    file(which).readFresh(offsetOf(first), into);
+}
+
+void FileService::forgetReads()
+{
+    target_->forget();
+    if (!sameFile_)
+        source_->forget();
 }
 
 void FileService::writeByte(Position position, std::uint8_t value)
@@ -385,9 +453,10 @@ bool FileService::copyData(BufferedFile& source, std::int64_t offset, std::int64
             const std::int64_t copied = source.platform().copyTo(target.platform(), offset, piece, declined, error);
             if (copied > 0)
                 target.written(offset, copied);
-            target.check(error, "write to");
             offset += copied;
-            if (declined) {
+            // A failed kernel copy doesn't tell which file failed: the piece
+            // again by reads and writes names it, or goes through after all.
+            if (declined || error) {
                 kernelCopies_ = false;
                 continue;
             }
@@ -452,20 +521,31 @@ std::span<std::uint8_t> FileService::copyBlock(std::int64_t wanted)
         static_cast<std::size_t>(std::min<std::int64_t>(wanted, kCopyBlockSize)));
 }
 
-void FileService::checkTargetPath() const
+void FileService::checkPaths() const
 {
-    std::error_code error;
-    const FileIdentity now = PlatformFile::identityOf(targetPath(), error);
-    if (error || now != targetIdentity_) {
-        throw FileError(PassFile::TargetFile, targetPath(), "keep writing to",
-                        "it was deleted or replaced while the pass was open, so the bytes written went to a file "
-                        "that is no longer at that path");
-    }
+    checkPath(PassFile::TargetFile, targetIdentity_);
+    if (!sameFile_)
+        checkPath(PassFile::SourceFile, sourceIdentity_);
 }
 
-const std::string& FileService::targetPath() const
+void FileService::checkPath(PassFile which, const FileIdentity& identity) const
 {
-    return target_->path();
+    const BufferedFile& open = file(which);
+    std::error_code error;
+    const FileIdentity now = PlatformFile::identityOf(open.path(), error);
+    const bool gone = error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+    if (error && !gone) {
+        // A folder that lost its permissions, a share that went away: the
+        // file may be fine, but the pass can't tell.
+        throw FileError(which, open.path(), "reach", error.message());
+    }
+    if (gone || now != identity) {
+        const std::string after = which == PassFile::TargetFile
+                                      ? "so the bytes written went to a file that is no longer at that path"
+                                      : "so what is at that path now is not what the pass has been reading";
+        throw FileError(which, open.path(), which == PassFile::TargetFile ? "keep writing to" : "keep reading",
+                        "it was deleted or replaced while the pass was open, " + after);
+    }
 }
 
 void FileService::flush()
@@ -480,6 +560,27 @@ void FileService::sync()
         target_->sync();
 }
 
+void FileService::close()
+{
+    // Both are closed, whichever fails; the first failure is the one told.
+    std::exception_ptr failure;
+    for (std::unique_ptr<BufferedFile>* open : {&target_, &source_}) {
+        if (*open == nullptr)
+            continue;
+        try {
+            (*open)->close();
+        } catch (const FileError&) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+        open->reset();
+    }
+    sameFile_ = false;
+    createdTarget_.clear();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
 void FileService::closeAll() noexcept
 {
     if (target_) {
@@ -492,6 +593,7 @@ void FileService::closeAll() noexcept
     target_.reset();
     source_.reset();
     sameFile_ = false;
+    createdTarget_.clear();
 }
 
 bool isSameFile(const std::string& first, const std::string& second)

@@ -36,15 +36,28 @@ public:
     ~FileService();
 
     // Opens the source for reading and the target for reading and writing,
-    // creating a missing target and never truncating one. On failure no file
-    // is left open.
+    // creating a missing target and never truncating one, and locks them:
+    // the source shared, the target exclusive. On failure no file is left
+    // open and a target it created is removed.
     void open(const std::string& sourcePath, const std::string& targetPath);
+
+    // Closes both files without a word, and removes the target where open()
+    // created it: for a pass that is given up before it wrote anything.
+    void abandon() noexcept;
 
     [[nodiscard]] bool isOpen() const;
 
     // The byte at `position`; 0 behind the end of the file. A read behind the
     // source's known end asks the system for its length again.
     [[nodiscard]] std::uint8_t readByte(PassFile file, Position position);
+
+    // The bytes from `first` on as the file holds them now, whatever was read
+    // before; 0 behind its end.
+    void readFresh(PassFile file, Position first, std::span<std::uint8_t> into);
+
+    // Forgets every byte and length read so far, so that what other programs
+    // have changed meanwhile is seen.
+    void forgetReads();
 
     // Writes one byte of the target; a position behind the end extends the file.
     void writeByte(Position position, std::uint8_t value);
@@ -64,8 +77,8 @@ public:
     // the position last reported, and nothing of it behind.
     bool copy(Position first, Position last, const CopyProgress& progress = {});
 
-    // Throws FileError unless the target's path still names the open target.
-    void checkTargetPath() const;
+    // Throws FileError unless both paths still name the open files.
+    void checkPaths() const;
 
     // Hands every byte written so far to the operating system.
     void flush();
@@ -73,12 +86,16 @@ public:
     // Flushes and commits the target to stable storage.
     void sync();
 
+    // Closes both files; a failure of either close throws FileError, with
+    // both closed all the same.
+    void close();
+
     // Flushes what it can and closes both files; errors are dropped.
     void closeAll() noexcept;
 
 private:
     [[nodiscard]] BufferedFile& file(PassFile which) const;
-    [[nodiscard]] const std::string& targetPath() const;
+    void checkPath(PassFile which, const FileIdentity& identity) const;
 
     // Each copies one stretch of a copy; false where `report` stopped it.
     bool copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
@@ -90,7 +107,9 @@ private:
 
     std::unique_ptr<BufferedFile> source_;
     std::unique_ptr<BufferedFile> target_;
+    FileIdentity sourceIdentity_;
     FileIdentity targetIdentity_;
+    std::string createdTarget_;
     bool sameFile_ = false;
     bool kernelCopies_ = true;
     std::int64_t kernelPiece_ = 0;

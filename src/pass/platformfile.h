@@ -22,6 +22,9 @@ enum class UnusableFile {
     Socket,
     KernelFile,
     RawDisk,
+    MountedDisk,
+    Locked,
+    DanglingLink,
 };
 
 [[nodiscard]] const std::error_category& unusableFileCategory();
@@ -52,6 +55,11 @@ public:
     // Removes a file this program created; errors are dropped.
     static void remove(const std::string& path) noexcept;
 
+    // What more there is to say of why `path` was refused with `reason`: the
+    // mount points of a disk, the missing file a link names. Empty where
+    // there is nothing to add.
+    [[nodiscard]] static std::string detail(const std::string& path, const std::error_code& reason);
+
     // True when open() created the file.
     [[nodiscard]] bool created() const { return created_; }
 
@@ -67,6 +75,11 @@ public:
     void extend(std::int64_t size, std::error_code& error);
     // Commits the file's contents to stable storage.
     void sync(std::error_code& error);
+    // Takes a lock that other programs which lock files see: shared, or
+    // exclusive. Fails with UnusableFile::Locked where another one holds a
+    // lock that excludes it. Where the system locks by sharing modes instead
+    // (Windows), open() has done this already.
+    void lock(bool exclusive, std::error_code& error);
     [[nodiscard]] FileIdentity identity(std::error_code& error) const;
 
     // The first offset at or after `offset` that holds data, or `size` where
@@ -84,6 +97,9 @@ public:
                                       std::error_code& error);
 
     void close();
+    // Closes and says how that went: some file systems report a failed
+    // write only here.
+    void close(std::error_code& error);
 
 private:
     // A file descriptor, or a Windows handle; -1 is none on both.

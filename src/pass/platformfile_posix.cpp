@@ -2,10 +2,17 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -35,6 +42,14 @@ public:
             return "it is a socket" + unaddressable;
         case UnusableFile::RawDisk:
             return "it is a whole disk; use an image file of it instead";
+        case UnusableFile::MountedDisk:
+            return "it holds a file system that is mounted, or is otherwise in use, and writing to it would destroy "
+                   "both; unmount it first";
+        case UnusableFile::Locked:
+            return "another program is using it: it holds a lock on the file. Close that program, or choose "
+                   "another file";
+        case UnusableFile::DanglingLink:
+            return "it is a symbolic link to a file that does not exist";
         case UnusableFile::KernelFile:
             return "its reported length does not tell what it holds, as with the files the kernel makes up "
                    "under /proc and /sys";
@@ -137,6 +152,10 @@ PlatformFile::~PlatformFile()
 PlatformFile PlatformFile::open(const std::string& path, Access access, std::error_code& error)
 {
     error.clear();
+    // A write past the process's file size limit must fail like any other
+    // write, not end the program with the dots on display.
+    static const bool noSizeSignal = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)noSizeSignal;
     // The kind is checked before opening: opening a device or a pipe can
     // have effects of its own. A file that appears or goes in between is
     // looked at again.
@@ -147,6 +166,11 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
             error = lastError();
             return {};
         }
+        struct stat link {};
+        if (!exists && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            error = UnusableFile::DanglingLink;
+            return {};
+        }
         if (exists) {
             error = unusableKind(status);
             if (error)
@@ -155,6 +179,10 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
         int flags = (access == Access::ReadOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
         if (!exists)
             flags |= O_CREAT | O_EXCL;
+        // A disk is opened for writing only where nothing has mounted or
+        // claimed it: the kernel refuses such an exclusive open.
+        if (exists && access == Access::ReadWrite && S_ISBLK(status.st_mode))
+            flags |= O_EXCL;
         int handle = -1;
         do {
             handle = ::open(path.c_str(), flags, 0666);
@@ -162,7 +190,7 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
         if (handle < 0) {
             if ((!exists && errno == EEXIST) || (exists && errno == ENOENT))
                 continue;
-            error = lastError();
+            error = errno == EBUSY && S_ISBLK(status.st_mode) ? std::error_code(UnusableFile::MountedDisk) : lastError();
             return {};
         }
         PlatformFile file(handle, false, !exists);
@@ -198,6 +226,50 @@ FileIdentity PlatformFile::identityOf(const std::string& path, std::error_code& 
 void PlatformFile::remove(const std::string& path) noexcept
 {
     ::unlink(path.c_str());
+}
+
+std::string PlatformFile::detail(const std::string& path, const std::error_code& reason)
+{
+    if (reason == UnusableFile::DanglingLink) {
+        std::array<char, PATH_MAX> target{};
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size() - 1);
+        return length > 0 ? "\"" + std::string(target.data(), static_cast<std::size_t>(length)) + "\"" : "";
+    }
+    if (reason != UnusableFile::MountedDisk)
+        return {};
+    // The disk's own mounts and those of its partitions: their sysfs folders
+    // lie within the disk's.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return {};
+    const auto sysfsFolder = [](unsigned major, unsigned minor) {
+        const std::string link = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+        std::array<char, PATH_MAX> resolved{};
+        return ::realpath(link.c_str(), resolved.data()) != nullptr ? std::string(resolved.data()) : std::string();
+    };
+    const std::string disk = sysfsFolder(major(status.st_rdev), minor(status.st_rdev));
+    if (disk.empty())
+        return {};
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    std::string found;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string id;
+        std::string parent;
+        std::string device;
+        std::string root;
+        std::string point;
+        fields >> id >> parent >> device >> root >> point;
+        const auto colon = device.find(':');
+        if (colon == std::string::npos)
+            continue;
+        const std::string folder = sysfsFolder(static_cast<unsigned>(std::stoul(device.substr(0, colon))),
+                                               static_cast<unsigned>(std::stoul(device.substr(colon + 1))));
+        if (!folder.empty() && (folder == disk || folder.rfind(disk + "/", 0) == 0))
+            found += (found.empty() ? "mounted on " : ", ") + point;
+    }
+    return found;
 }
 
 std::size_t PlatformFile::readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
@@ -285,6 +357,17 @@ void PlatformFile::sync(std::error_code& error)
         error = lastError();
 }
 
+void PlatformFile::lock(bool exclusive, std::error_code& error)
+{
+    error.clear();
+    int result = 0;
+    do {
+        result = ::flock(handle_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        error = errno == EWOULDBLOCK ? std::error_code(UnusableFile::Locked) : lastError();
+}
+
 FileIdentity PlatformFile::identity(std::error_code& error) const
 {
     error.clear();
@@ -357,8 +440,16 @@ std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std
 
 void PlatformFile::close()
 {
-    if (handle_ != kNoHandle)
-        ::close(static_cast<int>(std::exchange(handle_, kNoHandle)));
+    std::error_code dropped;
+    close(dropped);
+}
+
+void PlatformFile::close(std::error_code& error)
+{
+    error.clear();
+    // Not retried on EINTR: the descriptor is gone either way.
+    if (handle_ != kNoHandle && ::close(static_cast<int>(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR)
+        error = lastError();
 }
 
 } // namespace dotmatrix

@@ -107,6 +107,12 @@ public:
             return "it is a socket" + unaddressable;
         case UnusableFile::KernelFile:
             return "its reported length does not tell what it holds";
+        case UnusableFile::MountedDisk:
+            return "it holds a file system that is in use; close what uses it first";
+        case UnusableFile::Locked:
+            return "another program is using it. Close that program, or choose another file";
+        case UnusableFile::DanglingLink:
+            return "it is a link to a file that does not exist";
         case UnusableFile::RawDisk:
             return "it is a whole disk or volume, which this tool does not write to; make an image file of it "
                    "and choose that instead";
@@ -312,7 +318,9 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
     const HANDLE handle = ::CreateFileW(name.c_str(), wanted, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                                         nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = lastError();
+        error = ::GetLastError() == ERROR_SHARING_VIOLATION || ::GetLastError() == ERROR_LOCK_VIOLATION
+                    ? std::error_code(UnusableFile::Locked)
+                    : lastError();
         return {};
     }
     const bool created = access == Access::ReadWrite && ::GetLastError() != ERROR_ALREADY_EXISTS;
@@ -368,6 +376,17 @@ void PlatformFile::remove(const std::string& path) noexcept
     const std::wstring name = systemPath(path, error);
     if (!error)
         ::DeleteFileW(name.c_str());
+}
+
+std::string PlatformFile::detail(const std::string& /*path*/, const std::error_code& /*reason*/)
+{
+    return {};
+}
+
+void PlatformFile::lock(bool /*exclusive*/, std::error_code& error)
+{
+    // open() shares the target with readers only: that is the lock here.
+    error.clear();
 }
 
 std::size_t PlatformFile::readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
@@ -533,8 +552,15 @@ std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std
 
 void PlatformFile::close()
 {
-    if (handle_ != kNoHandle)
-        ::CloseHandle(nativeHandle(std::exchange(handle_, kNoHandle)));
+    std::error_code dropped;
+    close(dropped);
+}
+
+void PlatformFile::close(std::error_code& error)
+{
+    error.clear();
+    if (handle_ != kNoHandle && !::CloseHandle(nativeHandle(std::exchange(handle_, kNoHandle))))
+        error = lastError();
 }
 
 } // namespace dotmatrix

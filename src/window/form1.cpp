@@ -432,8 +432,17 @@ void Form1::Loadfile_Click()
     CommonDialog1.Filter = QStringLiteral("All Files (*.*)|*.*");
     if (!CommonDialog1.ShowOpen(this))
         return;
+    // The dialog proposes the last name chosen, often the target.
+    const std::string chosen = passPath(CommonDialog1.FileName);
+    if (isSameFile(chosen, pass_.state().TargetPath)
+        && ask(QStringLiteral("\"%1\" is the target file. A pass from it changes the source itself, in place, "
+                              "with no way back.\n\nUse the target file as the source?")
+                   .arg(CommonDialog1.FileName),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+               != QMessageBox::Yes)
+        return;
     sfile->setText(CommonDialog1.FileName);
-    pass_.setSourcePath(passPath(CommonDialog1.FileName));
+    pass_.setSourcePath(chosen);
 }
 
 void Form1::Savefile_Click()

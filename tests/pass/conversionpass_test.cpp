@@ -6,6 +6,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -520,6 +521,17 @@ TEST_F(PassTest, FilesThatCannotBeOpenedAreNamedWithTheReason)
     EXPECT_EQ(window.problems.size(), 4U);
     EXPECT_FALSE(pass.isOpen());
     EXPECT_TRUE(window.startEnabled);
+#ifndef _WIN32
+    // A link to nothing: refused, with the name it points to.
+    std::filesystem::create_symlink("gone/away.bin", folder.path("dangling.bin"));
+    pass.setTargetPath(folder.path("dangling.bin"));
+    pass.start();
+    ASSERT_EQ(window.problems.size(), 5U);
+    EXPECT_NE(window.problems[4].find("symbolic link to a file that does not exist (\"gone/away.bin\")"),
+              std::string::npos)
+        << window.problems[4];
+    EXPECT_FALSE(std::filesystem::exists(folder.path("gone")));
+#endif
 }
 
 #ifndef _WIN32
@@ -693,6 +705,97 @@ TEST_F(PassTest, BlockDevicesAreUsedAtTheirSize)
     ASSERT_FALSE(window.problems.empty());
     EXPECT_NE(window.problems.back().find("No space left on device"), std::string::npos) << window.problems.back();
     EXPECT_FALSE(pass.isOpen());
+
+    // A disk with a mounted file system is refused as the target, named with
+    // its mount point, and still serves as the source.
+    const std::string cardImage = folder.path("card.img");
+    writeFile(cardImage, Bytes(8 << 20));
+    ASSERT_TRUE(testing::run("mkfs.ext4 -q " + cardImage));
+    const testing::LoopDevice card(cardImage);
+    ASSERT_TRUE(card.attached()) << card.whyNot();
+    const std::string mountPoint = folder.path("card");
+    std::filesystem::create_directory(mountPoint);
+    ASSERT_TRUE(testing::run("mount " + card.device() + " " + mountPoint));
+    pass.setTargetPath(card.device());
+    window.problems.clear();
+    window.offset = "50";
+    pass.start();
+    const bool refused = !pass.isOpen();
+    (void)testing::run("umount " + mountPoint);
+    ASSERT_TRUE(refused);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("mounted on " + mountPoint), std::string::npos) << window.problems[0];
+    EXPECT_NE(window.problems[0].find("unmount it first"), std::string::npos);
+    const Bytes onCard = readFile(card.device());
+    EXPECT_EQ(std::count(onCard.begin(), onCard.begin() + 1024, 0), 1024);  // ext4 leaves these alone; so did we
+    ASSERT_TRUE(testing::run("mount -o ro " + card.device() + " " + mountPoint));
+    const Bytes mounted = readFile(card.device());
+    pass.setSourcePath(card.device());
+    pass.setTargetPath(target);
+    pass.start();
+    EXPECT_TRUE(pass.isOpen());
+    pass.skipRest();
+    (void)testing::run("umount " + mountPoint);
+    EXPECT_EQ(readFile(target), mounted);
+}
+
+TEST_F(PassTest, AFailedCloseEndsThePassWithoutCompleted)
+{
+    const auto failing = testing::MountedFolder::slow(0, 0, true);
+    if (!failing.mounted())
+        GTEST_SKIP() << failing.whyNot();
+    pass.setTargetPath(failing.path("target"));
+    start(countingBytes(100), "5", 0);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 0);
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("Cannot save the target file \"" + failing.path("target") + "\": Input/output"),
+              std::string::npos)
+        << window.problems[0];
+}
+
+TEST_F(PassTest, LockedFilesAreRefusedAndAPassLocksItsFiles)
+{
+    writeFile(source, countingBytes(20));
+    window.offset = "5";
+    const auto lockedBy = [](const std::string& path, int how) {
+        const int other = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+        EXPECT_EQ(::flock(other, how | LOCK_NB), 0);
+        return other;
+    };
+    // Another program's lock on the target, or an exclusive one on the source.
+    for (const auto& [locked, how] : {std::pair{target, LOCK_SH}, std::pair{source, LOCK_EX}}) {
+        const int other = lockedBy(locked, how);
+        window.problems.clear();
+        pass.start();
+        ::close(other);
+        EXPECT_FALSE(pass.isOpen());
+        ASSERT_EQ(window.problems.size(), 1U);
+        EXPECT_NE(window.problems[0].find("another program is using it"), std::string::npos) << window.problems[0];
+        EXPECT_TRUE(window.startEnabled);
+    }
+    // Others may read the source alongside, but a second pass can't share the target.
+    const int reader = lockedBy(source, LOCK_SH);
+    pass.start();
+    ASSERT_TRUE(pass.isOpen());
+    testing::RecordingWindow secondWindow;
+    secondWindow.offset = "5";
+    ConversionPass second(secondWindow);
+    second.setSourcePath(source);
+    second.setTargetPath(target);
+    second.start();
+    EXPECT_FALSE(second.isOpen());
+    ASSERT_EQ(secondWindow.problems.size(), 1U);
+    EXPECT_NE(secondWindow.problems[0].find("another program is using it"), std::string::npos)
+        << secondWindow.problems[0];
+    const int late = ::open(target.c_str(), O_RDWR);
+    EXPECT_NE(::flock(late, LOCK_SH | LOCK_NB), 0);
+    ::close(late);
+    ::close(reader);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
 }
 
 #endif
@@ -752,16 +855,17 @@ TEST_F(PassTest, TargetThatLeavesItsPathEndsThePassWithoutCompleted)
     // Each way out returns false where the system refuses it, as Windows may
     // for a file open in the pass: then the target stays, and so does the pass.
     const std::string other = folder.path("other.bin");
+    const auto replace = [&](const std::string& path) {
+        writeFile(other, countingBytes(3));
+        std::error_code refused;
+        std::filesystem::rename(other, path, refused);
+        return !refused;
+    };
     const std::function<bool()> leaves[] = {[&] {
                                                 std::error_code refused;
                                                 return std::filesystem::remove(target, refused);
                                             },
-                                            [&] {
-                                                writeFile(other, countingBytes(3));
-                                                std::error_code refused;
-                                                std::filesystem::rename(other, target, refused);
-                                                return !refused;
-                                            }};
+                                            [&] { return replace(target); }, [&] { return replace(source); }};
     const std::function<void()> operations[] = {[&] { pass.nextCharacter(); }, [&] { pass.skipRest(); },
                                                 [&] { pass.changeWidth(); }};
     for (const auto& leave : leaves) {
@@ -829,6 +933,64 @@ TEST_F(PassTest, SkipAsksOnlyWhereItWouldReplaceChanges)
     pass.skipRest();
     EXPECT_EQ(window.questions.size(), 1U);
     EXPECT_EQ(window.completed, 3);
+}
+
+TEST_F(PassTest, AStartBehindTheSourceEndAsksFirst)
+{
+    writeFile(source, countingBytes(1000));
+    window.offset = "300000000";
+    window.answer = false;
+    pass.start();
+    ASSERT_EQ(window.questions.size(), 1U);
+    EXPECT_NE(window.questions[0].find("has 1000 bytes: a start at position 300000000 writes 299998999 zero bytes"),
+              std::string::npos)
+        << window.questions[0];
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    EXPECT_FALSE(std::filesystem::exists(target));  // nothing written, nothing made
+
+    window.offset = "1001";  // right behind the end: no zeros in front
+    pass.start();
+    EXPECT_EQ(window.questions.size(), 1U);
+    EXPECT_TRUE(pass.isOpen());
+}
+
+TEST_F(PassTest, EveryCaptureReadsWhatTheFilesHoldNow)
+{
+    start(countingBytes(40), "5", 0);
+    edit(0, 0xAA);
+    pass.nextCharacter();
+    // Another program rewrites the source in place: the next capture shows it.
+    writeFile(source, countingBytes(40, 101));
+    pass.stepForward();
+    EXPECT_EQ(grid(), countingBytes(4, 110));
+#ifndef _WIN32
+    // Another program writes the target where the pass wrote: "< Previous" shows that.
+    {
+        std::fstream other(target, std::ios::binary | std::ios::in | std::ios::out);
+        other.seekp(4);
+        other.write("\x11\x22\x33\x44", 4);
+    }
+    pass.stepBack();
+    pass.previousCharacter();
+    EXPECT_EQ(grid(), (Bytes{0x11, 0x22, 0x33, 0x44}));
+#endif
+}
+
+TEST_F(PassTest, ATargetShortenedByAnotherProgramEndsWithoutCompleted)
+{
+    start(countingBytes(3 << 20), "5", 0);
+    // Cut short while the target is being written to the disk.
+    window.beforeTask = [&](BackgroundTask::Kind kind) {
+        if (kind == BackgroundTask::Kind::Sync)
+            std::filesystem::resize_file(target, 64 * 1024);
+    };
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 0);
+    EXPECT_FALSE(pass.isOpen());
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("it is 65536 bytes long where the source has 3145728"), std::string::npos)
+        << window.problems[0];
 }
 
 TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)

@@ -28,9 +28,15 @@ public:
     {
     }
 
-    void start(std::int64_t first, int width)
+    // A start behind the source's end asks first; `yes` is the answer.
+    [[nodiscard]] bool startWouldAsk(std::int64_t first) const
     {
-        if (open_)
+        return !open_ && first - 1 > static_cast<std::int64_t>(sourceBytes().size());
+    }
+
+    void start(std::int64_t first, int width, bool yes)
+    {
+        if (open_ || (!yes && startWouldAsk(first)))
             return;
         open_ = true;
         highestWritten_ = 0;
@@ -67,16 +73,15 @@ public:
             grid_[static_cast<std::size_t>(column)] ^= static_cast<std::uint8_t>(1 << bit);
     }
 
-    // The tail copy would write over dots on display, or over bytes that
-    // write-backs of this pass changed, with other bytes.
+    // The tail copy would lose dots changed on display since they were last
+    // captured or written, or bytes that write-backs of this pass changed.
     [[nodiscard]] bool skipWouldAsk() const
     {
         if (!open_)
             return false;
         const auto length = static_cast<std::int64_t>(sourceBytes().size());
         for (int c = 0; c < width_; ++c) {
-            const std::int64_t p = offset_ + c;
-            if (grid_[static_cast<std::size_t>(c)] != read(p <= length ? sourceBytes() : target_, p))
+            if (grid_[static_cast<std::size_t>(c)] != saved_[static_cast<std::size_t>(c)])
                 return true;
         }
         for (std::int64_t p = offset_; p <= std::min(length, highestWritten_); ++p) {
@@ -122,6 +127,7 @@ private:
     {
         for (int c = 0; c < width_; ++c)
             grid_[static_cast<std::size_t>(c)] = read(file, offset_ + c);
+        saved_ = grid_;
     }
 
     void writeBack()
@@ -129,6 +135,7 @@ private:
         for (int c = 0; c < width_; ++c)
             write(offset_ + c, grid_[static_cast<std::size_t>(c)]);
         highestWritten_ = std::max(highestWritten_, offset_ + width_ - 1);
+        saved_ = grid_;
     }
 
     Bytes source_;
@@ -139,6 +146,7 @@ private:
     std::int64_t offset_ = 0;
     std::int64_t highestWritten_ = 0;
     std::array<std::uint8_t, 7> grid_{};
+    std::array<std::uint8_t, 7> saved_{};
 };
 
 Bytes randomBytes(std::mt19937& random, std::size_t count)
@@ -209,8 +217,12 @@ void runSequence(std::uint32_t seed, const std::string& folder, Files files, int
             const auto first = std::int64_t{1} + static_cast<std::int64_t>(random() % (sourceBytes.size() + 30));
             window.offset = std::to_string(first);
             window.symtype = static_cast<int>(random() % 4);
+            window.answer = random() % 2 == 0;
+            const std::size_t asked = window.questions.size();
+            const bool ask = model.startWouldAsk(first);
             pass.start();
-            model.start(first, window.symtype + 4);
+            model.start(first, window.symtype + 4, window.answer);
+            ASSERT_EQ(window.questions.size(), asked + (ask ? 1 : 0)) << "step " << step;
         } else if (action < 45) {
             const int column = static_cast<int>(random() % 7);
             const int bit = static_cast<int>(random() % 8);

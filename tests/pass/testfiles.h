@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,10 +45,11 @@ public:
     MountedFolder(const std::string& type, int sizeMiB);
     // An overlay of a lower and an upper folder; path() is the merged view.
     static MountedFolder overlay();
-    // A read-only FUSE file system whose one file, "image", of `bytes` bytes
-    // holds position p & 0xFF at position p and takes `delayMs` for every
-    // read, as a network share or a slow card would.
-    static MountedFolder slow(std::int64_t bytes, int delayMs);
+    // A FUSE file system whose file "image", of `bytes` bytes, holds
+    // position p & 0xFF at position p and takes `delayMs` for every read, as
+    // a network share or a slow card would; its file "target" takes writes,
+    // and where `failClose` is set, every close of it fails.
+    static MountedFolder slow(std::int64_t bytes, int delayMs, bool failClose = false);
     MountedFolder(const MountedFolder&) = delete;
     MountedFolder& operator=(const MountedFolder&) = delete;
     MountedFolder(MountedFolder&& other) noexcept;
@@ -128,6 +130,8 @@ public:
     bool stopCopies = false;
     std::vector<BackgroundTask::Kind> waits;
     std::vector<std::string> stops;
+    // Where set, runs just before each task: another program's doing meanwhile.
+    std::function<void(BackgroundTask::Kind)> beforeTask;
 
     [[nodiscard]] std::string offsetText() const override { return offset; }
     [[nodiscard]] int selectedSymtype() const override { return symtype; }
@@ -144,6 +148,8 @@ public:
     void runTask(BackgroundTask& task) override
     {
         waits.push_back(task.kind());
+        if (beforeTask)
+            beforeTask(task.kind());
         if (stopCopies)
             task.requestStop();
         task.start();

@@ -63,7 +63,7 @@ MountedFolder MountedFolder::overlay()
     return overlay;
 }
 
-MountedFolder MountedFolder::slow(std::int64_t bytes, int delayMs)
+MountedFolder MountedFolder::slow(std::int64_t bytes, int delayMs, bool failClose)
 {
     MountedFolder slow;
     if (::geteuid() != 0) {
@@ -74,7 +74,7 @@ MountedFolder MountedFolder::slow(std::int64_t bytes, int delayMs)
     slow.mountPoint_ = slow.folder_->path("mnt");
     std::filesystem::create_directory(slow.mountPoint_);
     slow.mount(std::string("/usr/bin/python3 ") + DOTMATRIX_SLOWFS + " " + slow.mountPoint_
-               + " -o direct_io,size=" + std::to_string(bytes) + ",delay_ms=" + std::to_string(delayMs));
+               + " -o direct_io,size=" + std::to_string(bytes) + ",delay_ms=" + std::to_string(delayMs) + (failClose ? ",fail_close=1" : ""));
     return slow;
 }
 
@@ -131,7 +131,6 @@ LoopDevice::~LoopDevice()
 
 FileSizeLimit::FileSizeLimit(std::int64_t bytes)
 {
-    std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
     ::getrlimit(RLIMIT_FSIZE, &limit);
     previous_ = limit.rlim_cur;

@@ -572,6 +572,15 @@ void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
     answerer_->fileChoices.push_back(ModalAnswerer::cancel());
     click(button("Savefile"));
     QCOMPARE(textBox("ttext")->text(), bare);
+
+    // The other way round: the target chosen as the source is asked about too.
+    writeFile(bare, countingBytes(4));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(bare));
+    answerer_->answers.push_back(QMessageBox::No);
+    click(button("Loadfile"));
+    QCOMPARE(answerer_->messages.size(), 4);
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("is the target file")));
+    QCOMPARE(textBox("sfile")->text(), first);
 }
 
 void Form1Test::pathsAreKeptAsTheDialogReturnsThem()
