@@ -977,6 +977,8 @@ TEST_F(PassTest, EveryCaptureReadsWhatTheFilesHoldNow)
 #endif
 }
 
+// Windows lets no other program write the target during a pass.
+#ifndef _WIN32
 TEST_F(PassTest, ATargetShortenedByAnotherProgramEndsWithoutCompleted)
 {
     start(countingBytes(3 << 20), "5", 0);
@@ -992,6 +994,8 @@ TEST_F(PassTest, ATargetShortenedByAnotherProgramEndsWithoutCompleted)
     EXPECT_NE(window.problems[0].find("it is 65536 bytes long where the source has 3145728"), std::string::npos)
         << window.problems[0];
 }
+
+#endif
 
 TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)
 {
