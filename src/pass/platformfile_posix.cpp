@@ -233,7 +233,14 @@ std::string PlatformFile::detail(const std::string& path, const std::error_code&
     if (reason == UnusableFile::DanglingLink) {
         std::array<char, PATH_MAX> target{};
         const ssize_t length = ::readlink(path.c_str(), target.data(), target.size() - 1);
-        return length > 0 ? "\"" + std::string(target.data(), static_cast<std::size_t>(length)) + "\"" : "";
+        // Built piece by piece: GCC 12 misjudges a concatenation here (-Wrestrict).
+        std::string quoted;
+        if (length > 0) {
+            quoted += '"';
+            quoted.append(target.data(), static_cast<std::size_t>(length));
+            quoted += '"';
+        }
+        return quoted;
     }
     if (reason != UnusableFile::MountedDisk)
         return {};
@@ -266,8 +273,10 @@ std::string PlatformFile::detail(const std::string& path, const std::error_code&
             continue;
         const std::string folder = sysfsFolder(static_cast<unsigned>(std::stoul(device.substr(0, colon))),
                                                static_cast<unsigned>(std::stoul(device.substr(colon + 1))));
-        if (!folder.empty() && (folder == disk || folder.rfind(disk + "/", 0) == 0))
-            found += (found.empty() ? "mounted on " : ", ") + point;
+        if (!folder.empty() && (folder == disk || folder.rfind(disk + "/", 0) == 0)) {
+            found += found.empty() ? "mounted on " : ", ";
+            found += point;
+        }
     }
     return found;
 }
