@@ -15,7 +15,7 @@ namespace {
 constexpr std::int64_t kBlockSize = 64 * 1024;
 constexpr std::int64_t kCopyBlockSize = 1024 * 1024;
 constexpr std::int64_t kFirstCopyPiece = 8 * kCopyBlockSize;
-constexpr std::int64_t kLargestCopyPiece = 1024 * kCopyBlockSize;
+constexpr std::int64_t kLargestCopyPiece = 16 * kCopyBlockSize;
 
 // The size of the next piece of a copy, so that each takes about 20 to 50 ms:
 // progress shows often and a stop request is heard soon, also from slow disks.
