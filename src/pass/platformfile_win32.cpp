@@ -267,32 +267,6 @@ const std::error_category& unusableFileCategory()
     return category;
 }
 
-std::error_code make_error_code(UnusableFile reason)
-{
-    return {static_cast<int>(reason), unusableFileCategory()};
-}
-
-PlatformFile::PlatformFile(PlatformFile&& other) noexcept
-    : handle_(std::exchange(other.handle_, kNoHandle)), device_(other.device_), created_(other.created_)
-{
-}
-
-PlatformFile& PlatformFile::operator=(PlatformFile&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, kNoHandle);
-        device_ = other.device_;
-        created_ = other.created_;
-    }
-    return *this;
-}
-
-PlatformFile::~PlatformFile()
-{
-    close();
-}
-
 PlatformFile PlatformFile::open(const std::string& path, Access access, std::error_code& error)
 {
     error.clear();
@@ -548,12 +522,6 @@ std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std
         return 0;
     }
     return whole;
-}
-
-void PlatformFile::close()
-{
-    std::error_code dropped;
-    close(dropped);
 }
 
 void PlatformFile::close(std::error_code& error)

@@ -432,14 +432,8 @@ void Form1::Loadfile_Click()
     CommonDialog1.Filter = QStringLiteral("All Files (*.*)|*.*");
     if (!CommonDialog1.ShowOpen(this))
         return;
-    // The dialog proposes the last name chosen, often the target.
     const std::string chosen = passPath(CommonDialog1.FileName);
-    if (isSameFile(chosen, pass_.state().TargetPath)
-        && ask(QStringLiteral("\"%1\" is the target file. A pass from it changes the source itself, in place, "
-                              "with no way back.\n\nUse the target file as the source?")
-                   .arg(CommonDialog1.FileName),
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-               != QMessageBox::Yes)
+    if (!oneFileMayServeBoth(chosen, pass_.state().TargetPath, PassFile::SourceFile))
         return;
     sfile->setText(CommonDialog1.FileName);
     pass_.setSourcePath(chosen);
@@ -454,18 +448,27 @@ void Form1::Savefile_Click()
     CommonDialog1.FilterIndex = 2;
     if (!CommonDialog1.ShowSave(this))
         return;
-    // The dialog proposes the last name chosen, often the source: one Return
-    // would make a pass edit the original in place.
     const std::string chosen = passPath(CommonDialog1.FileName);
-    if (isSameFile(pass_.state().SourcePath, chosen)
-        && ask(QStringLiteral("\"%1\" is the source file. A pass into it changes the source itself, in place, "
-                              "with no way back.\n\nUse the source file as the target?")
-                   .arg(CommonDialog1.FileName),
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-               != QMessageBox::Yes)
+    if (!oneFileMayServeBoth(chosen, pass_.state().SourcePath, PassFile::TargetFile))
         return;
     ttext->setText(CommonDialog1.FileName);
     pass_.setTargetPath(chosen);
+}
+
+bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& other, PassFile chosenAs)
+{
+    // The dialogs propose the last name chosen in either: one Return would
+    // make a pass edit the original in place.
+    if (!isSameFile(chosen, other))
+        return true;
+    const bool asSource = chosenAs == PassFile::SourceFile;
+    const QString question =
+        QStringLiteral("\"%1\" is the %2 file. A pass %3 it changes the source itself, in place, with no way "
+                       "back.\n\nUse the %2 file as the %4?")
+            .arg(CommonDialog1.FileName, asSource ? QStringLiteral("target") : QStringLiteral("source"),
+                 asSource ? QStringLiteral("from") : QStringLiteral("into"),
+                 asSource ? QStringLiteral("source") : QStringLiteral("target"));
+    return ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 void Form1::Col_Click(int arrayNumber, int index)

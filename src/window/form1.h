@@ -88,6 +88,9 @@ private:
                                                   QMessageBox::StandardButton safe);
     // During a pass the files stay as they are: says so and returns false.
     [[nodiscard]] bool filesMayChange();
+    // Where the file `chosen` as `chosenAs` is the `other` one already, asks
+    // whether one file may be both, No being the default. True where it may.
+    [[nodiscard]] bool oneFileMayServeBoth(const std::string& chosen, const std::string& other, PassFile chosenAs);
 
     // WindowPort
     [[nodiscard]] std::string offsetText() const override;
