@@ -210,10 +210,9 @@ public:
     }
 
     // Fills `into` from `offset` on with what the file holds now, 0 behind
-    // its end, whatever length was seen before.
+    // its end, whatever length was seen before. Pending writes must be out.
     void readFresh(std::int64_t offset, std::span<std::uint8_t> into)
     {
-        flush();
         std::error_code error;
         const std::size_t got = file_.readAt(offset, into, error);
         check(error, "read");
@@ -333,9 +332,8 @@ void FileService::open(const std::string& sourcePath, const std::string& targetP
         sameFile_ = sourceIdentity_ == targetIdentity_;
         // Other programs that lock files, and a second pass, see this one.
         targetFile->lock(true);
-        if (!sameFile_)
-            sourceFile->lock(false);
         if (!sameFile_) {
+            sourceFile->lock(false);
             // Names the system doesn't tell apart (an overlay's merged and
             // upper path) may still be one file: whatever reaches the target
             // is read again where the source holds it in its buffer.
@@ -454,15 +452,11 @@ bool FileService::copyData(BufferedFile& source, std::int64_t offset, std::int64
             if (copied > 0)
                 target.written(offset, copied);
             offset += copied;
-            // A failed kernel copy doesn't tell which file failed: the piece
-            // again by reads and writes names it, or goes through after all.
-            if (declined || error) {
-                kernelCopies_ = false;
-                continue;
-            }
-            if (copied < piece) {
-                // The source has become shorter: the rest reads as zeros,
-                // copied by the pass's own pieces.
+            // The pass's own pieces take over where the kernel declines, where
+            // it failed (they name the file that fails, or go through after
+            // all), and where the source has become shorter (the rest reads as
+            // zeros).
+            if (declined || error || copied < piece) {
                 kernelCopies_ = false;
                 continue;
             }
