@@ -278,6 +278,27 @@ bool ConversionPass::toggleDot(int column, int bit)
     return true;
 }
 
+bool ConversionPass::setDisplayedColumns(std::span<const std::uint8_t> columns)
+{
+    CharacterGrid& grid = state_.DotGrid;
+    if (!isOpen() || columns.size() != static_cast<std::size_t>(grid.columns()))
+        return false;
+    for (int column = 0; column < grid.columns(); ++column) {
+        for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
+            grid.setDot(column, bit, (columns[static_cast<std::size_t>(column)] >> bit) & 1);
+    }
+    window_.veskdisplay();
+    return true;
+}
+
+std::vector<std::uint8_t> ConversionPass::displayedColumns() const
+{
+    std::vector<std::uint8_t> columns;
+    for (int column = 0; column < state_.DotGrid.columns(); ++column)
+        columns.push_back(state_.DotGrid.columnByte(column));
+    return columns;
+}
+
 void ConversionPass::veskinput()
 {
     capture(PassFile::SourceFile);
@@ -300,6 +321,7 @@ void ConversionPass::capture(PassFile from)
         for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit)
             state_.DotGrid.setDot(column, bit, (state_.XferByte >> bit) & 1);
     }
+    ++characterSerial_;
     window_.veskdisplay();
 }
 
@@ -313,6 +335,7 @@ void ConversionPass::veskoutput()
         savedColumns_[static_cast<std::size_t>(column)] = state_.ComposedByte;
     }
     highestWritten_ = std::max(highestWritten_, first + (width - 1));
+    ++characterSerial_;
 }
 
 std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last)

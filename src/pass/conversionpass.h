@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "charactergrid.h"
 #include "fileservice.h"
@@ -58,6 +60,21 @@ public:
     void changeWidth();
     // Switches one dot; false, and nothing changed, where the grid has no such cell.
     bool toggleDot(int column, int bit);
+    // Puts the character that `columns` encode, in file order, into the grid,
+    // as clicks on its cells would. False, and nothing changed, outside a
+    // pass or where the count is not the character's width.
+    bool setDisplayedColumns(std::span<const std::uint8_t> columns);
+
+    // The bytes the dots on display encode, in file order.
+    [[nodiscard]] std::vector<std::uint8_t> displayedColumns() const;
+    // The bytes of the columns on display as last captured or written back.
+    [[nodiscard]] std::span<const std::uint8_t> savedColumns() const
+    {
+        return std::span(savedColumns_).first(static_cast<std::size_t>(state_.DotGrid.columns()));
+    }
+    // Counts captures and write-backs: the character on display starts anew
+    // whenever it changes.
+    [[nodiscard]] std::uint64_t characterSerial() const { return characterSerial_; }
 
     // True while dots on display differ from the bytes last read or written for them.
     [[nodiscard]] bool hasUnwrittenEdits() const;
@@ -85,6 +102,7 @@ private:
     FileService files_;
     // The bytes of the columns on display as last captured or written back.
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
+    std::uint64_t characterSerial_ = 0;
     // The last position any write-back of this pass has reached.
     Position highestWritten_{0};
     // The copy under way, for the close question asked meanwhile.

@@ -27,6 +27,7 @@
 #include <QWindow>
 
 #include "dotcell.h"
+#include "dotgridview.h"
 #include "offsettext.h"
 #include "progressbox.h"
 
@@ -87,17 +88,6 @@ std::string passPath(const QString& path)
 #else
     return QFile::encodeName(path).toStdString();
 #endif
-}
-
-QString hex(qint64 value, int digits)
-{
-    return QString::number(value, 16).toUpper().rightJustified(digits, u'0');
-}
-
-QString binary(std::uint8_t byte)
-{
-    const QString bits = QString::number(byte, 2).rightJustified(8, u'0');
-    return bits.left(4) + u' ' + bits.mid(4);
 }
 
 } // namespace
@@ -227,17 +217,13 @@ void Form1::createControls()
     curoff->setAlignment(Qt::AlignRight);
     Label2 = label("Label2", "Current offset (dec.):", twipRect(360, 1440, 1680, 252), curoff);
 
-    for (int n = 1; n <= kArrays; ++n) {
-        for (int index = 0; index < kCellsPerArray; ++index) {
-            auto* cell = place<DotCell>(this, QStringLiteral("Col%1(%2)").arg(n).arg(index),
-                                        twipRect(4440 + 360 * (n - 1), 3480 - 360 * index, 252, 372));
-            cell->setToolTipSource([this, n, index] { return cellToolTip(n, index); });
-            cell->setNameSource([this, n, index] { return cellName(n, index); });
-            connect(cell, &DotCell::clicked, this, [this, n, index] { Col_Click(n, index); });
-            connect(cell, &DotCell::markMoveRequested, this, &Form1::moveMark);
-            Col[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(index)] = cell;
-        }
-    }
+    // Before any pass the mark may visit the columns of the selected size.
+    grid_ = new DotGridView(pass_, [this] { return 4 + std::max(0, selectedSymtype()); }, this);
+    grid_->setObjectName(QStringLiteral("DotGridView"));
+    placed_.push_back({grid_, QRect(QPoint(4440, 960), DotGridView::twipSize())});
+    for (const auto& [cell, twips] : grid_->cellPlaces())
+        placed_.push_back({cell, twips});
+    connect(grid_, &DotGridView::problem, this, &Form1::showWarning);
 
     connect(Loadfile, &QPushButton::clicked, this, &Form1::Loadfile_Click);
     connect(Savefile, &QPushButton::clicked, this, &Form1::Savefile_Click);
@@ -254,12 +240,12 @@ void Form1::createControls()
 
     // Keyboard order. The option group is one stop, the selected option; the
     // grid is one stop, the cell that holds the mark.
-    cellAt(markColumn_, markBit_)->setMarked(true);
     QWidget* order[] = {Loadfile,   sfile,     ttext,    Savefile, Offset,   Symtype[0],
                         Symtype[1], Symtype[2], Symtype[3], StartButt, BackButt, FwButt,
-                        SkipButt,   cellAt(markColumn_, markBit_), Stepback, Stepfwd, curoff};
+                        SkipButt,   grid_->markedCell(), Stepback, Stepfwd, curoff};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
+    grid_->setTabNeighbours(SkipButt, Stepback);
     giveTabStopToSelectedSymtype();
 }
 
@@ -269,59 +255,6 @@ void Form1::giveTabStopToSelectedSymtype()
     // selection, as Qt does once an option has had focus.
     for (QRadioButton* option : Symtype)
         option->setFocusPolicy(option->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
-}
-
-int Form1::markWidth() const
-{
-    const int width = pass_.state().CharWidth;
-    return width > 0 ? width : 4 + std::max(0, selectedSymtype());
-}
-
-DotCell* Form1::cellAt(int column, int bit) const
-{
-    return Col[static_cast<std::size_t>(kArrays - 1 - column)][static_cast<std::size_t>(bit)];
-}
-
-void Form1::moveMark(int columns, int rows, int toEdge)
-{
-    // Columns run right to left on screen: Left goes to the next byte.
-    int column = markColumn_ - columns;
-    if (toEdge < 0)
-        column = markWidth() - 1;
-    else if (toEdge > 0)
-        column = 0;
-    setMark(column, markBit_ - rows, true);
-}
-
-void Form1::setMark(int column, int bit, bool focus)
-{
-    column = std::clamp(column, 0, markWidth() - 1);
-    bit = std::clamp(bit, 0, CharacterGrid::kBits - 1);
-    DotCell* before = cellAt(markColumn_, markBit_);
-    DotCell* after = cellAt(column, bit);
-    markColumn_ = column;
-    markBit_ = bit;
-    if (after == before)
-        return;
-    after->setMarked(true);
-    setTabOrder(SkipButt, after);
-    setTabOrder(after, Stepback);
-    if (focus || before->hasFocus())
-        after->setFocus(Qt::OtherFocusReason);
-    before->setMarked(false);
-}
-
-QString Form1::cellName(int arrayNumber, int index) const
-{
-    const int column = kArrays - arrayNumber;
-    QString name = QStringLiteral("Column %1, bit %2").arg(column + 1).arg(index);
-    if (index == CharacterGrid::kBits - 1)
-        name += QStringLiteral(" (top)");
-    else if (index == 0)
-        name += QStringLiteral(" (bottom)");
-    if (!pass_.state().DotGrid.hasCell(column, index))
-        return name + QStringLiteral(": not in the character");
-    return name + (cellAt(column, index)->isLit() ? QStringLiteral(": lit") : QStringLiteral(": unlit"));
 }
 
 void Form1::paintReadOnlyBoxes()
@@ -471,12 +404,6 @@ bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& ot
     return ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
-void Form1::Col_Click(int arrayNumber, int index)
-{
-    // Cells beyond the character's width, or before any pass, are ignored.
-    pass_.toggleDot(kArrays - arrayNumber, index);
-}
-
 void Form1::Symtype_Click(int /*index*/)
 {
     if (!pass_.isOpen())
@@ -499,16 +426,7 @@ void Form1::selectSymtypeOfCharWidth()
 
 QString Form1::cellToolTip(int arrayNumber, int index) const
 {
-    const WorkingState& state = pass_.state();
-    const int column = kArrays - arrayNumber;
-    if (!state.DotGrid.hasCell(column, index))
-        return {};
-    const std::uint8_t byte = state.DotGrid.columnByte(column);
-    const qint64 position = (state.CurOffset + column).number();
-    return QStringLiteral("Position %1, file offset 0x%2\nByte 0x%3 = %4\nBit %5")
-        .arg(position)
-        .arg(hex(position - 1, 8), hex(byte, 2), binary(byte))
-        .arg(index);
+    return grid_->cellToolTip(arrayNumber, index);
 }
 
 std::string Form1::offsetText() const
@@ -536,21 +454,12 @@ void Form1::setStartButtEnabled(bool enabled)
     if (!enabled && StartButt->hasFocus())
         FwButt->setFocus(Qt::OtherFocusReason);
     StartButt->setEnabled(enabled);
+    grid_->updateActions();
 }
 
 void Form1::veskdisplay()
 {
-    const WorkingState& state = pass_.state();
-    for (int column = 0; column < kArrays; ++column) {
-        for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit) {
-            DotCell* cell = cellAt(column, bit);
-            cell->setInCharacter(column < state.CharWidth);
-            if (column < state.CharWidth)
-                cell->setLit(state.DotGrid.dot(column, bit) == 1);
-        }
-    }
-    // The mark stays where the user left it, within the character's columns.
-    setMark(markColumn_, markBit_, false);
+    grid_->display();
 }
 
 void Form1::showCompleted()

@@ -17,7 +17,7 @@ class QRadioButton;
 
 namespace dotmatrix {
 
-class DotCell;
+class DotGridView;
 
 inline constexpr char kApplicationName[] = "Dot matrix character generator";
 
@@ -49,9 +49,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    static constexpr int kArrays = 7;
-    static constexpr int kCellsPerArray = 8;
-
     // A control and where the layout draws it, in twips.
     struct Placed {
         QWidget* control;
@@ -67,15 +64,8 @@ private:
     // Gives the window its layout's size again and keeps it on its screen.
     void keepOnScreen();
     void giveTabStopToSelectedSymtype();
-    // The columns the keyboard's mark may visit: the character's width.
-    [[nodiscard]] int markWidth() const;
-    void moveMark(int columns, int rows, int toEdge);
-    void setMark(int column, int bit, bool focus);
-    [[nodiscard]] DotCell* cellAt(int column, int bit) const;
-    [[nodiscard]] QString cellName(int arrayNumber, int index) const;
     void Loadfile_Click();
     void Savefile_Click();
-    void Col_Click(int arrayNumber, int index);
     void Symtype_Click(int index);
     void selectSymtypeOfCharWidth();
     void paintReadOnlyBoxes();
@@ -112,9 +102,6 @@ private:
     // The task the window waits for, and whether the user has asked to close meanwhile.
     BackgroundTask* waiting_ = nullptr;
     bool closeAfterWait_ = false;
-    // The keyboard's mark in the grid: a column of the character and a bit.
-    int markColumn_ = 0;
-    int markBit_ = 7;
 
     QPushButton* Loadfile = nullptr;
     QLineEdit* sfile = nullptr;
@@ -132,8 +119,8 @@ private:
     QPushButton* Stepfwd = nullptr;
     QLineEdit* curoff = nullptr;
     QLabel* Label2 = nullptr;
-    // Col[N - 1][index] is the cell ColN(index).
-    std::array<std::array<DotCell*, kCellsPerArray>, kArrays> Col{};
+    // The cells ColN(index) and their tools.
+    DotGridView* grid_ = nullptr;
 };
 
 } // namespace dotmatrix

@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
@@ -172,6 +174,7 @@ private slots:
     void copiesKeepTheWindowAliveAndDropInput();
     void longCopiesShowProgressAndCancel();
     void gridWorksByKeyboard();
+    void glyphToolsEditTheCharacterWithUndo();
     void screenReadersGetNamesStatesAndActions();
     void windowFollowsScreenScale();
 
@@ -194,6 +197,11 @@ private:
         return control<DotCell>(QStringLiteral("Col%1(%2)").arg(arrayNumber).arg(index));
     }
     void click(QWidget* widget) const { QTest::mouseClick(widget, Qt::LeftButton); }
+    // Where a control stands in the window.
+    QRect placeOf(const QWidget* widget) const
+    {
+        return {widget->mapTo(window_.get(), QPoint(0, 0)), widget->size()};
+    }
     void typeOffset(const QString& text) const
     {
         QLineEdit* offset = textBox("Offset");
@@ -224,10 +232,35 @@ private:
     QColor renderedColour(int arrayNumber, int index) const
     {
         const QImage image = window_->grab().toImage();
-        const QPoint centre = cell(arrayNumber, index)->geometry().center();
+        const QPoint centre = placeOf(cell(arrayNumber, index)).center();
         return image.pixelColor(centre * image.devicePixelRatio());
     }
     QColor buttonFace() const { return window_->palette().color(QPalette::Button); }
+    // Opens the grid's context menu by `open`, notes which entries are
+    // enabled, with their shortcuts, and chooses the one that starts with `entry`
+    // (or none).
+    QStringList chooseFromMenu(const std::function<void()>& open, const QString& entry)
+    {
+        QStringList enabled;
+        QTimer::singleShot(0, window_.get(), [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu != nullptr);
+            for (QAction* action : menu->actions()) {
+                if (action->isEnabled() && !action->isSeparator())
+                    enabled << action->text() + u'\t' + action->shortcut().toString();
+                if (!entry.isEmpty() && action->text().startsWith(entry))
+                    menu->setActiveAction(action);
+            }
+            QTest::keyClick(menu, entry.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
+        });
+        open();
+        // As on a desktop, the window is active again once the menu has closed;
+        // the offscreen platform leaves that to the test.
+        if (!QTest::qWaitFor([] { return QApplication::activePopupWidget() == nullptr; }))
+            qFatal("the menu stays open");
+        QApplication::setActiveWindow(window_.get());
+        return enabled;
+    }
     // Calls `act` with the progress box once one shows, from a timer that
     // runs while the window waits for a copy.
     void onProgressBox(std::function<void(QProgressDialog*)> act)
@@ -342,14 +375,14 @@ void Form1Test::controlsStandWhereTheyAreDrawn()
     QCOMPARE(textBox("sfile")->geometry(), QRect(120, 16, 337, 19));
     QCOMPARE(button("FwButt")->geometry(), QRect(384, 272, 73, 25));
     QCOMPARE(symtype(3)->geometry(), QRect(208, 24, 41, 17));
-    QCOMPARE(cell(1, 7)->geometry(), QRect(296, 64, 17, 25));
-    QCOMPARE(cell(7, 0)->geometry(), QRect(440, 232, 17, 25));
+    QCOMPARE(placeOf(cell(1, 7)), QRect(296, 64, 17, 25));
+    QCOMPARE(placeOf(cell(7, 0)), QRect(440, 232, 17, 25));
     QVERIFY(cell(1, 7)->geometry().left() < cell(2, 7)->geometry().left());
     QVERIFY(cell(1, 7)->geometry().top() < cell(1, 6)->geometry().top());
 
     window_->resize(800, 600);
     QCOMPARE(window_->size(), QSize(469, 306));
-    QCOMPARE(cell(7, 0)->geometry(), QRect(440, 232, 17, 25));
+    QCOMPARE(placeOf(cell(7, 0)), QRect(440, 232, 17, 25));
 }
 
 void Form1Test::onlyOffsetTakesTyping()
@@ -888,6 +921,88 @@ void Form1Test::gridWorksByKeyboard()
     click(symtype(0));
     QCOMPARE(cell(4, 1)->focusPolicy(), Qt::TabFocus);
     QCOMPARE(cell(1, 1)->focusPolicy(), Qt::NoFocus);
+}
+
+void Form1Test::glyphToolsEditTheCharacterWithUndo()
+{
+    const QString targetPath = startPass();  // 05 06 07 08 at position 5
+    const auto key = [this](int pressed, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+        QTest::keyClick(window_->focusWidget(), static_cast<Qt::Key>(pressed), modifiers);
+    };
+    const auto focusGrid = [&] {
+        // Shortcuts act in the active window, as on a desktop once a dialog has closed.
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        button("SkipButt")->setFocus();
+        QTest::keyClick(button("SkipButt"), Qt::Key_Tab);
+    };
+    const auto onScreen = [this] {
+        QByteArray bytes;
+        for (int column = 0; column < 4; ++column) {
+            int byte = 0;
+            for (int bit = 0; bit < 8; ++bit)
+                byte |= renderedColour(7 - column, bit) == QColor(255, 0, 0) ? 1 << bit : 0;
+            bytes.append(static_cast<char>(byte));
+        }
+        return bytes.toHex(' ').toUpper();
+    };
+    const auto rightClick = [this] {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), cell(5, 3)->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(cell(5, 3), &event);
+    };
+
+    focusGrid();
+    key(Qt::Key_C);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("05 06 07 08"));
+    click(button("FwButt"));
+    focusGrid();
+    key(Qt::Key_V);
+    QCOMPARE(onScreen(), QByteArray("05 06 07 08"));
+    key(Qt::Key_Up);  // shift up
+    QCOMPARE(onScreen(), QByteArray("0A 0C 0E 10"));
+    chooseFromMenu(rightClick, QStringLiteral("Invert"));
+    QCOMPARE(onScreen(), QByteArray("F5 F3 F1 EF"));
+    key(Qt::Key_Z);
+    key(Qt::Key_Z);
+    QCOMPARE(onScreen(), QByteArray("05 06 07 08"));
+    key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    key(Qt::Key_Y);
+    QCOMPARE(onScreen(), QByteArray("F5 F3 F1 EF"));
+    const QStringList entries =
+        chooseFromMenu([&] { key(Qt::Key_F10, Qt::ShiftModifier); }, QStringLiteral("Undo Invert"));
+    QVERIFY2(entries.contains(QStringLiteral("Undo Invert\tCtrl+Z")) && entries.contains(QStringLiteral("Redo\t")) == false
+                 && entries.contains(QStringLiteral("Shift left\tCtrl+Left")),
+             qPrintable(entries.join(u'|')));
+    QCOMPARE(onScreen(), QByteArray("0A 0C 0E 10"));
+    key(Qt::Key_Space, Qt::NoModifier);  // the mark's dot, byte 9 bit 7, still switches
+    key(Qt::Key_Left);                   // shift left: towards the last byte
+    QCOMPARE(onScreen(), QByteArray("00 8A 0C 0E"));
+
+    QGuiApplication::clipboard()->setText(QStringLiteral("0x7E, 0x11, 0x11"));
+    key(Qt::Key_V);
+    QCOMPARE(answerer_->messages.last(),
+             QStringLiteral("The clipboard holds no character of 4 bytes. Paste takes 4 bytes in hex, such as 7E 11 11 7E."));
+    QCOMPARE(onScreen(), QByteArray("00 8A 0C 0E"));
+    focusGrid();
+    QGuiApplication::clipboard()->setText(QStringLiteral("{0x7e,0x11,0x11,0x7e}"));
+    key(Qt::Key_V);
+    key(Qt::Key_R);  // the character as captured
+    QCOMPARE(onScreen(), QByteArray("09 0A 0B 0C"));
+    key(Qt::Key_Z);
+    key(Qt::Key_Delete, Qt::NoModifier);
+    key(Qt::Key_Z);
+    QCOMPARE(onScreen(), QByteArray("7E 11 11 7E"));
+    click(button("FwButt"));  // the write-back ends the history
+    QCOMPARE(readFile(targetPath).mid(4, 8), QByteArray::fromHex("05060708" "7E11117E"));
+    focusGrid();
+    key(Qt::Key_Z);
+    QCOMPARE(onScreen(), QByteArray("0D 0E 0F 10"));
+
+    answerer_->answers.push_back(QMessageBox::Yes);
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+    QCOMPARE(chooseFromMenu(rightClick, QString()), QStringList());  // outside a pass
+    QCOMPARE(readFile(targetPath), countingBytes(8) + QByteArray::fromHex("7E11117E") + countingBytes(40).mid(12));
 }
 
 void Form1Test::screenReadersGetNamesStatesAndActions()

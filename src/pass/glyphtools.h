@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dotmatrix {
+
+// What the grid's tools do to a character. Directions are as on screen: the
+// first byte is the rightmost column and bit 7 the top row.
+enum class GlyphTool {
+    Clear,
+    Invert,
+    MirrorLeftRight,
+    FlipTopBottom,
+    ShiftUp,
+    ShiftDown,
+    ShiftLeft,
+    ShiftRight,
+};
+
+// Applies `tool` to the columns of a character, given in file order. Dots
+// shifted out are dropped; the row or column shifted in is clear.
+void applyGlyphTool(GlyphTool tool, std::span<std::uint8_t> columns);
+
+// The columns as two upper-case hex digits each, in file order, one space
+// between: "7E 11 11 11 7E".
+[[nodiscard]] std::string hexText(std::span<const std::uint8_t> columns);
+
+// Reads bytes written as hex, either as hexText() writes them or as a C
+// array ("{0x7E, 0x11}"): one or two hex digits a byte, in either case, an
+// optional 0x, separated by blanks, line breaks, commas or semicolons, within
+// optional braces. Nothing where the text holds anything else.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> parseHexBytes(std::string_view text);
+
+} // namespace dotmatrix

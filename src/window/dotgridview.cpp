@@ -1,0 +1,324 @@
+#include "dotgridview.h"
+
+#include <algorithm>
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QUndoCommand>
+
+#include "dotcell.h"
+
+namespace dotmatrix {
+
+namespace {
+
+// Cells stand 360 twips apart, each 252 wide and 372 tall.
+constexpr int kCellPitch = 360;
+constexpr int kCellWidth = 252;
+constexpr int kCellHeight = 372;
+
+QString hex(qint64 value, int digits)
+{
+    return QString::number(value, 16).toUpper().rightJustified(digits, u'0');
+}
+
+QString binary(std::uint8_t byte)
+{
+    const QString bits = QString::number(byte, 2).rightJustified(8, u'0');
+    return bits.left(4) + u' ' + bits.mid(4);
+}
+
+// One step of the grid's history: the character before and after it.
+class GridChange : public QUndoCommand {
+public:
+    GridChange(ConversionPass& pass, const QString& text, std::vector<std::uint8_t> before,
+               std::vector<std::uint8_t> after)
+        : QUndoCommand(text), pass_(pass), before_(std::move(before)), after_(std::move(after))
+    {
+    }
+
+    void redo() override { pass_.setDisplayedColumns(after_); }
+    void undo() override { pass_.setDisplayedColumns(before_); }
+
+private:
+    ConversionPass& pass_;
+    std::vector<std::uint8_t> before_;
+    std::vector<std::uint8_t> after_;
+};
+
+} // namespace
+
+DotGridView::DotGridView(ConversionPass& pass, std::function<int()> fallbackWidth, QWidget* parent)
+    : QWidget(parent), pass_(pass), fallbackWidth_(std::move(fallbackWidth))
+{
+    for (int n = 1; n <= kArrays; ++n) {
+        for (int index = 0; index < kCellsPerArray; ++index) {
+            auto* cell = new DotCell(this);
+            cell->setObjectName(QStringLiteral("Col%1(%2)").arg(n).arg(index));
+            cell->setToolTipSource([this, n, index] { return cellToolTip(n, index); });
+            cell->setNameSource([this, n, index] { return cellName(n, index); });
+            connect(cell, &DotCell::clicked, this, [this, n, index] { Col_Click(n, index); });
+            connect(cell, &DotCell::markMoveRequested, this, &DotGridView::moveMark);
+            cells_[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(index)] = cell;
+        }
+    }
+    markedCell()->setMarked(true);
+    createMenu();
+    updateActions();
+}
+
+std::vector<std::pair<QWidget*, QRect>> DotGridView::cellPlaces() const
+{
+    std::vector<std::pair<QWidget*, QRect>> places;
+    for (int n = 1; n <= kArrays; ++n) {
+        for (int index = 0; index < kCellsPerArray; ++index) {
+            // ColN runs left to right, index 7 at the top.
+            places.emplace_back(Col(n, index), QRect(kCellPitch * (n - 1), kCellPitch * (kCellsPerArray - 1 - index),
+                                                     kCellWidth, kCellHeight));
+        }
+    }
+    return places;
+}
+
+QSize DotGridView::twipSize()
+{
+    return {kCellPitch * (kArrays - 1) + kCellWidth, kCellPitch * (kCellsPerArray - 1) + kCellHeight};
+}
+
+void DotGridView::setTabNeighbours(QWidget* before, QWidget* after)
+{
+    tabBefore_ = before;
+    tabAfter_ = after;
+    setTabOrder(before, markedCell());
+    setTabOrder(markedCell(), after);
+}
+
+DotCell* DotGridView::cellAt(int column, int bit) const
+{
+    return Col(kArrays - column, bit);
+}
+
+int DotGridView::markWidth() const
+{
+    const int width = pass_.state().CharWidth;
+    return width > 0 ? width : fallbackWidth_();
+}
+
+void DotGridView::moveMark(int columns, int rows, int toEdge)
+{
+    // Columns run right to left on screen: Left goes to the next byte.
+    int column = markColumn_ - columns;
+    if (toEdge < 0)
+        column = markWidth() - 1;
+    else if (toEdge > 0)
+        column = 0;
+    setMark(column, markBit_ - rows, true);
+}
+
+void DotGridView::setMark(int column, int bit, bool focus)
+{
+    column = std::clamp(column, 0, markWidth() - 1);
+    bit = std::clamp(bit, 0, CharacterGrid::kBits - 1);
+    DotCell* before = markedCell();
+    DotCell* after = cellAt(column, bit);
+    markColumn_ = column;
+    markBit_ = bit;
+    if (after == before)
+        return;
+    after->setMarked(true);
+    if (tabBefore_ != nullptr) {
+        setTabOrder(tabBefore_, after);
+        setTabOrder(after, tabAfter_);
+    }
+    if (focus || before->hasFocus())
+        after->setFocus(Qt::OtherFocusReason);
+    before->setMarked(false);
+}
+
+QString DotGridView::cellName(int arrayNumber, int index) const
+{
+    const int column = kArrays - arrayNumber;
+    QString name = QStringLiteral("Column %1, bit %2").arg(column + 1).arg(index);
+    if (index == CharacterGrid::kBits - 1)
+        name += QStringLiteral(" (top)");
+    else if (index == 0)
+        name += QStringLiteral(" (bottom)");
+    if (!pass_.state().DotGrid.hasCell(column, index))
+        return name + QStringLiteral(": not in the character");
+    return name + (cellAt(column, index)->isLit() ? QStringLiteral(": lit") : QStringLiteral(": unlit"));
+}
+
+QString DotGridView::cellToolTip(int arrayNumber, int index) const
+{
+    const WorkingState& state = pass_.state();
+    const int column = kArrays - arrayNumber;
+    if (!state.DotGrid.hasCell(column, index))
+        return {};
+    const std::uint8_t byte = state.DotGrid.columnByte(column);
+    const qint64 position = (state.CurOffset + column).number();
+    return QStringLiteral("Position %1, file offset 0x%2\nByte 0x%3 = %4\nBit %5")
+        .arg(position)
+        .arg(hex(position - 1, 8), hex(byte, 2), binary(byte))
+        .arg(index);
+}
+
+void DotGridView::display()
+{
+    const WorkingState& state = pass_.state();
+    for (int column = 0; column < kArrays; ++column) {
+        for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit) {
+            DotCell* cell = cellAt(column, bit);
+            cell->setInCharacter(column < state.CharWidth);
+            if (column < state.CharWidth)
+                cell->setLit(state.DotGrid.dot(column, bit) == 1);
+        }
+    }
+    // The mark stays where the user left it, within the character's columns.
+    setMark(markColumn_, markBit_, false);
+    if (pass_.characterSerial() != historySerial_) {
+        // The character has been written back or another one captured.
+        historySerial_ = pass_.characterSerial();
+        history_.clear();
+    }
+    updateActions();
+}
+
+void DotGridView::updateActions()
+{
+    if (!pass_.isOpen())
+        history_.clear();
+    for (QAction* action : passActions_)
+        action->setEnabled(pass_.isOpen());
+}
+
+void DotGridView::Col_Click(int arrayNumber, int index)
+{
+    const int column = kArrays - arrayNumber;
+    if (!pass_.isOpen() || !pass_.state().DotGrid.hasCell(column, index)) {
+        // Outside a pass a click acts on the grid alone, with no history.
+        pass_.toggleDot(column, index);
+        return;
+    }
+    std::vector<std::uint8_t> columns = pass_.displayedColumns();
+    columns[static_cast<std::size_t>(column)] ^= static_cast<std::uint8_t>(1 << index);
+    change(QStringLiteral("Switch dot"), std::move(columns));
+}
+
+QAction* DotGridView::addTool(const QString& text, const QList<QKeySequence>& keys, std::function<void()> act)
+{
+    auto* action = new QAction(text, this);
+    action->setShortcuts(keys);
+    // Shortcuts act while the grid has the focus, not elsewhere in the window.
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(action, &QAction::triggered, this, std::move(act));
+    addAction(action);
+    passActions_.push_back(action);
+    return action;
+}
+
+void DotGridView::createMenu()
+{
+    menu_ = new QMenu(this);
+    menu_->addAction(addTool(QStringLiteral("Copy"), QKeySequence::keyBindings(QKeySequence::Copy), [this] { copy(); }));
+    menu_->addAction(addTool(QStringLiteral("Paste"), QKeySequence::keyBindings(QKeySequence::Paste), [this] { paste(); }));
+    menu_->addSeparator();
+
+    QAction* undo = history_.createUndoAction(this, QStringLiteral("Undo"));
+    undo->setShortcuts(QKeySequence::Undo);
+    QAction* redo = history_.createRedoAction(this, QStringLiteral("Redo"));
+    QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
+    for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)}) {
+        if (!redoKeys.contains(key))
+            redoKeys.append(key);
+    }
+    redo->setShortcuts(redoKeys);
+    for (QAction* action : {undo, redo}) {
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        addAction(action);
+        menu_->addAction(action);
+    }
+    menu_->addSeparator();
+
+    const auto tool = [this](const QString& text, QKeySequence key, GlyphTool glyphTool) {
+        menu_->addAction(addTool(text, {key}, [this, glyphTool, text] { apply(glyphTool, text); }));
+    };
+    tool(QStringLiteral("Clear"), QKeySequence::Delete, GlyphTool::Clear);
+    tool(QStringLiteral("Invert"), QKeySequence(Qt::CTRL | Qt::Key_I), GlyphTool::Invert);
+    tool(QStringLiteral("Mirror left-right"), QKeySequence(Qt::SHIFT | Qt::Key_H), GlyphTool::MirrorLeftRight);
+    tool(QStringLiteral("Flip top-bottom"), QKeySequence(Qt::SHIFT | Qt::Key_V), GlyphTool::FlipTopBottom);
+    menu_->addSeparator();
+    tool(QStringLiteral("Shift up"), QKeySequence(Qt::CTRL | Qt::Key_Up), GlyphTool::ShiftUp);
+    tool(QStringLiteral("Shift down"), QKeySequence(Qt::CTRL | Qt::Key_Down), GlyphTool::ShiftDown);
+    tool(QStringLiteral("Shift left"), QKeySequence(Qt::CTRL | Qt::Key_Left), GlyphTool::ShiftLeft);
+    tool(QStringLiteral("Shift right"), QKeySequence(Qt::CTRL | Qt::Key_Right), GlyphTool::ShiftRight);
+    menu_->addSeparator();
+    menu_->addAction(addTool(QStringLiteral("Revert"), {QKeySequence(Qt::CTRL | Qt::Key_R)}, [this] {
+        const auto saved = pass_.savedColumns();
+        change(QStringLiteral("Revert"), std::vector<std::uint8_t>(saved.begin(), saved.end()));
+    }));
+
+    // The keyboard's ways to the menu; the action itself is not in it.
+    auto* open = new QAction(this);
+    open->setShortcuts({QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)});
+    open->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(open, &QAction::triggered, this, [this] {
+        const DotCell* marked = markedCell();
+        showMenu(marked->mapToGlobal(marked->rect().center()));
+    });
+    addAction(open);
+}
+
+void DotGridView::change(const QString& text, std::vector<std::uint8_t> columns)
+{
+    std::vector<std::uint8_t> before = pass_.displayedColumns();
+    if (!pass_.isOpen() || columns == before || columns.size() != before.size())
+        return;
+    history_.push(new GridChange(pass_, text, std::move(before), std::move(columns)));
+}
+
+void DotGridView::apply(GlyphTool tool, const QString& text)
+{
+    std::vector<std::uint8_t> columns = pass_.displayedColumns();
+    applyGlyphTool(tool, columns);
+    change(text, std::move(columns));
+}
+
+void DotGridView::copy()
+{
+    if (pass_.isOpen())
+        QGuiApplication::clipboard()->setText(QString::fromStdString(hexText(pass_.displayedColumns())));
+}
+
+void DotGridView::paste()
+{
+    if (!pass_.isOpen())
+        return;
+    const auto width = static_cast<std::size_t>(pass_.state().CharWidth);
+    const auto bytes = parseHexBytes(QGuiApplication::clipboard()->text().toStdString());
+    if (!bytes || bytes->size() != width) {
+        // An example of the width on display: the sides of a box.
+        std::vector<std::uint8_t> example(width, 0x11);
+        example.front() = example.back() = 0x7E;
+        emit problem(QStringLiteral("The clipboard holds no character of %1 bytes. Paste takes %1 bytes in hex, such as %2.")
+                         .arg(width)
+                         .arg(QString::fromStdString(hexText(example))));
+        return;
+    }
+    change(QStringLiteral("Paste"), *bytes);
+}
+
+void DotGridView::contextMenuEvent(QContextMenuEvent* event)
+{
+    showMenu(event->globalPos());
+}
+
+void DotGridView::showMenu(const QPoint& globalPosition)
+{
+    updateActions();
+    menu_->exec(globalPosition);
+}
+
+} // namespace dotmatrix

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include <QUndoStack>
+#include <QWidget>
+
+#include "conversionpass.h"
+#include "glyphtools.h"
+
+class QAction;
+class QMenu;
+
+namespace dotmatrix {
+
+class DotCell;
+
+// The 7 x 8 block of dot cells that shows and edits the character on
+// display: clicks and the keyboard's mark switch dots, and a context menu
+// with shortcuts copies, pastes, shifts, mirrors, inverts, clears and
+// reverts the character, with an undo history that each capture or
+// write-back starts anew. Every change reaches the pass as clicks would.
+class DotGridView : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kArrays = 7;
+    static constexpr int kCellsPerArray = 8;
+
+    // `fallbackWidth` gives the columns the mark may visit before any pass.
+    DotGridView(ConversionPass& pass, std::function<int()> fallbackWidth, QWidget* parent);
+
+    // Each cell with where it stands in the grid, in twips.
+    [[nodiscard]] std::vector<std::pair<QWidget*, QRect>> cellPlaces() const;
+    // The grid's size in twips.
+    [[nodiscard]] static QSize twipSize();
+
+    // The cell ColN(index), N = 1 to 7.
+    [[nodiscard]] DotCell* Col(int arrayNumber, int index) const
+    {
+        return cells_[static_cast<std::size_t>(arrayNumber - 1)][static_cast<std::size_t>(index)];
+    }
+    // The cell that holds the keyboard's mark, the grid's one Tab stop.
+    [[nodiscard]] DotCell* markedCell() const { return cellAt(markColumn_, markBit_); }
+    // The controls in front of and behind the grid in the Tab order.
+    void setTabNeighbours(QWidget* before, QWidget* after);
+
+    // Paints the pass's `DotGrid` onto the cells; a new character ends the history.
+    void display();
+    // Enables what can act now; called at every display and whenever a pass ends.
+    void updateActions();
+
+    // What hovering cell `index` of ColN shows: its byte's position, value and
+    // bit number; empty where the cell is not part of the character.
+    [[nodiscard]] QString cellToolTip(int arrayNumber, int index) const;
+
+    [[nodiscard]] QUndoStack& history() { return history_; }
+
+signals:
+    // A tool could not act; the text says why.
+    void problem(const QString& text);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    [[nodiscard]] DotCell* cellAt(int column, int bit) const;
+    [[nodiscard]] int markWidth() const;
+    void moveMark(int columns, int rows, int toEdge);
+    void setMark(int column, int bit, bool focus);
+    [[nodiscard]] QString cellName(int arrayNumber, int index) const;
+    void Col_Click(int arrayNumber, int index);
+    QAction* addTool(const QString& text, const QList<QKeySequence>& keys, std::function<void()> act);
+    void createMenu();
+    // Puts `columns` into the grid as one step of the history.
+    void change(const QString& text, std::vector<std::uint8_t> columns);
+    void apply(GlyphTool tool, const QString& text);
+    void copy();
+    void paste();
+    void showMenu(const QPoint& globalPosition);
+
+    ConversionPass& pass_;
+    std::function<int()> fallbackWidth_;
+    std::array<std::array<DotCell*, kCellsPerArray>, kArrays> cells_{};
+    QWidget* tabBefore_ = nullptr;
+    QWidget* tabAfter_ = nullptr;
+    // The keyboard's mark: a column of the character and a bit.
+    int markColumn_ = 0;
+    int markBit_ = 7;
+    QUndoStack history_;
+    std::uint64_t historySerial_ = 0;
+    QMenu* menu_ = nullptr;
+    std::vector<QAction*> passActions_;
+};
+
+} // namespace dotmatrix
