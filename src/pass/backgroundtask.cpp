@@ -1,5 +1,6 @@
 #include "backgroundtask.h"
 
+#include <system_error>
 #include <utility>
 
 namespace dotmatrix {
@@ -18,6 +19,18 @@ BackgroundTask::~BackgroundTask()
 }
 
 void BackgroundTask::start()
+{
+    try {
+        startThread();
+    } catch (const std::system_error&) {
+        // No thread to be had: the task has failed before it began.
+        const std::lock_guard lock(mutex_);
+        failure_ = std::current_exception();
+        finished_ = true;
+    }
+}
+
+void BackgroundTask::startThread()
 {
     thread_ = std::thread([this] {
         bool completed = false;

@@ -37,7 +37,8 @@ public:
     [[nodiscard]] bool stoppable() const { return kind_ != Kind::Sync; }
 
     // Runs the work on the task's own thread. A stop requested before this
-    // ends it at its first report.
+    // ends it at its first report. Where no thread can be started, the task
+    // is finished at once and join() throws why.
     void start();
 
     // From the work: the last position done so far. False once a stop is requested.
@@ -53,6 +54,8 @@ public:
     bool join();
 
 private:
+    void startThread();
+
     Kind kind_;
     Position first_;
     Position last_;

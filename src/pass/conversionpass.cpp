@@ -35,9 +35,25 @@ std::string beyondLastMessage(Position first, std::int16_t width)
 
 ConversionPass::ConversionPass(WindowPort& window) : window_(window) {}
 
+bool ConversionPass::setSourcePath(std::string path)
+{
+    if (isBusy())
+        return false;
+    state_.SourcePath = std::move(path);
+    return true;
+}
+
+bool ConversionPass::setTargetPath(std::string path)
+{
+    if (isBusy())
+        return false;
+    state_.TargetPath = std::move(path);
+    return true;
+}
+
 void ConversionPass::start()
 {
-    if (isOpen())
+    if (isOpen() || isBusy())
         return;
     const StartingOffset offset = readStartingOffset(window_.offsetText());
     if (!offset.position) {
@@ -72,6 +88,7 @@ void ConversionPass::start()
         return;
     }
     highestWritten_ = Position(0);
+    characterOfThisPass_ = false;
     // A typing slip far behind the source's end would pad the target with zeros.
     try {
         const std::int64_t length = files_.length(PassFile::SourceFile);
@@ -138,7 +155,7 @@ void ConversionPass::stepBack()
 
 void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
 {
-    if (!isOpen())
+    if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
         veskoutput();
@@ -157,7 +174,7 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
 
 void ConversionPass::changeWidth()
 {
-    if (!isOpen())
+    if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
         veskoutput();
@@ -174,7 +191,7 @@ void ConversionPass::changeWidth()
 
 void ConversionPass::skipRest()
 {
-    if (!isOpen())
+    if (!isOpen() || isBusy())
         return;
     try {
         // What other programs changed since the last click counts.
@@ -199,8 +216,7 @@ void ConversionPass::skipRest()
             files_.sync();
             return true;
         });
-        window_.runTask(sync);
-        sync.join();
+        runInBackground(sync);
         files_.checkPaths();
         // Another program may have shortened the target meanwhile.
         files_.forgetReads();
@@ -250,6 +266,8 @@ std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceL
 
 bool ConversionPass::hasUnwrittenEdits() const
 {
+    if (!characterOfThisPass_)
+        return false;
     for (int column = 0; column < state_.DotGrid.columns(); ++column) {
         if (state_.DotGrid.columnByte(column) != savedColumns_[static_cast<std::size_t>(column)])
             return true;
@@ -259,6 +277,10 @@ bool ConversionPass::hasUnwrittenEdits() const
 
 std::string ConversionPass::closeQuestion() const
 {
+    if (running_ != nullptr && running_->kind() == BackgroundTask::Kind::Sync)
+        return "The rest of the source has been copied to the target file \"" + state_.TargetPath
+               + "\", which is now being written to the disk. Closing waits until the disk holds every byte, "
+                 "then closes the window.\n\nClose when that is done?";
     // During a copy the target is complete up to the position it has reached.
     const Position complete = running_ != nullptr ? running_->done() + 1 : state_.CurOffset;
     std::string question = "A pass is open. Closing now copies nothing more: the target file \"" + state_.TargetPath
@@ -271,7 +293,7 @@ std::string ConversionPass::closeQuestion() const
 bool ConversionPass::toggleDot(int column, int bit)
 {
     CharacterGrid& grid = state_.DotGrid;
-    if (!grid.hasCell(column, bit))
+    if (isBusy() || !grid.hasCell(column, bit))
         return false;
     grid.setDot(column, bit, grid.dot(column, bit) == 0 ? 1 : 0);
     window_.veskdisplay();
@@ -281,7 +303,7 @@ bool ConversionPass::toggleDot(int column, int bit)
 bool ConversionPass::setDisplayedColumns(std::span<const std::uint8_t> columns)
 {
     CharacterGrid& grid = state_.DotGrid;
-    if (!isOpen() || columns.size() != static_cast<std::size_t>(grid.columns()))
+    if (!isOpen() || isBusy() || columns.size() != static_cast<std::size_t>(grid.columns()))
         return false;
     for (int column = 0; column < grid.columns(); ++column) {
         for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
@@ -322,6 +344,7 @@ void ConversionPass::capture(PassFile from)
             state_.DotGrid.setDot(column, bit, (state_.XferByte >> bit) & 1);
     }
     ++characterSerial_;
+    characterOfThisPass_ = true;
     window_.veskdisplay();
 }
 
@@ -341,14 +364,32 @@ void ConversionPass::veskoutput()
 std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last)
 {
     BackgroundTask task(kind, first, last, [this, first, last](BackgroundTask& self) {
-        return files_.copy(first, last, [&self](Position copied) { return self.report(copied); });
+        return files_.copier([&self](Position copied) { return self.report(copied); }).copy(first, last);
     });
-    running_ = &task;
-    window_.runTask(task);
-    running_ = nullptr;
-    if (task.join())
+    if (runInBackground(task))
         return std::nullopt;
     return task.done();
+}
+
+bool ConversionPass::runInBackground(BackgroundTask& task)
+{
+    running_ = &task;
+    try {
+        window_.runTask(task);
+    } catch (...) {
+        running_ = nullptr;
+        throw;
+    }
+    running_ = nullptr;
+    try {
+        return task.join();
+    } catch (const FileError&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw FileError(PassFile::TargetFile, state_.TargetPath, "copy to", error.what());
+    } catch (...) {
+        throw FileError(PassFile::TargetFile, state_.TargetPath, "copy to", "an unknown failure");
+    }
 }
 
 void ConversionPass::run(const std::function<std::optional<std::string>()>& operation)

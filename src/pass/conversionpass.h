@@ -37,9 +37,13 @@ public:
 
     // True from a successful start until the pass is finished or fails.
     [[nodiscard]] bool isOpen() const { return files_.isOpen(); }
+    // True while a copy or the final sync runs on its own thread: the files
+    // are that thread's, and every operation below is refused meanwhile.
+    [[nodiscard]] bool isBusy() const { return running_ != nullptr; }
 
-    void setSourcePath(std::string path) { state_.SourcePath = std::move(path); }
-    void setTargetPath(std::string path) { state_.TargetPath = std::move(path); }
+    // Remember the file the next start opens; refused (false) while busy.
+    bool setSourcePath(std::string path);
+    bool setTargetPath(std::string path);
 
     // `StartButt`: opens both files, copies every byte in front of the starting
     // offset and captures the first character. Refuses unusable input.
@@ -93,6 +97,9 @@ private:
     // Copies on a thread of its own while the window waits; the position
     // reached where the user stopped it, nothing where it ran to the end.
     std::optional<Position> runCopy(BackgroundTask::Kind kind, Position first, Position last);
+    // Runs `task` while the window waits and the pass is busy; true where it
+    // ran to its end. Any failure on its thread comes back as a FileError.
+    bool runInBackground(BackgroundTask& task);
     void endAfter(const FileError& error);
     // Why the tail copy would undo changes, or nothing where it wouldn't.
     [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
@@ -105,8 +112,11 @@ private:
     std::uint64_t characterSerial_ = 0;
     // The last position any write-back of this pass has reached.
     Position highestWritten_{0};
-    // The copy under way, for the close question asked meanwhile.
+    // The task under way, for the close question asked meanwhile.
     const BackgroundTask* running_ = nullptr;
+    // True once this pass has captured a character: only then are there
+    // dots on display that belong to it.
+    bool characterOfThisPass_ = false;
 };
 
 } // namespace dotmatrix

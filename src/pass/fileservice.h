@@ -8,19 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "copyengine.h"
+#include "fileerror.h"
 #include "platformfile.h"
 #include "position.h"
 
 namespace dotmatrix {
-
-// The two files of a pass, numbered as the pass knows them.
-enum class PassFile { SourceFile = 1, TargetFile = 2 };
-
-// A file operation that failed: which file, its path and the system's reason.
-class FileError : public std::runtime_error {
-public:
-    FileError(PassFile file, const std::string& path, const std::string& action, const std::string& reason);
-};
 
 class BufferedFile;
 
@@ -66,16 +59,8 @@ public:
     // the source's as the system reports it now.
     [[nodiscard]] std::int64_t length(PassFile file);
 
-    // Hears the last position copied after every piece of a copy, each of
-    // about 50 ms at most; false stops the copy there.
-    using CopyProgress = std::function<bool(Position)>;
-
-    // Copies positions `first` to `last` of the source to the same positions of
-    // the target, with the result of reading and writing them one at a time.
-    // The kernel copies where it can, sharing extents, and holes stay holes.
-    // False where `progress` stopped it: the target then holds the copy up to
-    // the position last reported, and nothing of it behind.
-    bool copy(Position first, Position last, const CopyProgress& progress = {});
+    // A copy between the open files, for one copy of the thread that runs it.
+    [[nodiscard]] CopyEngine copier(CopyEngine::Progress progress = {});
 
     // Throws FileError unless both paths still name the open files.
     void checkPaths() const;
@@ -97,24 +82,12 @@ private:
     [[nodiscard]] BufferedFile& file(PassFile which) const;
     void checkPath(PassFile which, const FileIdentity& identity) const;
 
-    // Each copies one stretch of a copy; false where `report` stopped it.
-    bool copyData(BufferedFile& source, std::int64_t offset, std::int64_t end,
-                  const std::function<bool(std::int64_t)>& report);
-    bool copyHole(std::int64_t offset, std::int64_t end, const std::function<bool(std::int64_t)>& report);
-    void copyBuffered(BufferedFile& source, std::int64_t offset, std::int64_t end);
-    // The copy buffer's first `wanted` bytes, at most one block of it.
-    [[nodiscard]] std::span<std::uint8_t> copyBlock(std::int64_t wanted);
-
     std::unique_ptr<BufferedFile> source_;
     std::unique_ptr<BufferedFile> target_;
     FileIdentity sourceIdentity_;
     FileIdentity targetIdentity_;
     std::string createdTarget_;
     bool sameFile_ = false;
-    bool kernelCopies_ = true;
-    std::int64_t kernelPiece_ = 0;
-    std::int64_t bufferedPiece_ = 0;
-    std::vector<std::uint8_t> copyBuffer_;
 };
 
 // True when both paths name one existing file: the same path, a link, or

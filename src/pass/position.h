@@ -31,6 +31,12 @@ private:
 
 inline constexpr Position kFirstPosition{1};
 
+// The one place where a 1-based position becomes a zero-based file offset.
+[[nodiscard]] constexpr std::int64_t offsetOf(Position position)
+{
+    return position.number() - 1;
+}
+
 // Offsets are carried as signed 32-bit numbers, so no character may reach
 // beyond this position. Copies of whole files are not bound by it.
 inline constexpr Position kLastCharacterPosition{2147483647};

@@ -34,7 +34,7 @@ public:
         state.checkable = true;
         state.checked = cell()->isLit();
         state.focusable = true;
-        state.disabled = !cell()->inCharacter();
+        state.disabled = !cell()->inCharacter() || !cell()->isEnabled();
         return state;
     }
 
@@ -45,6 +45,8 @@ public:
     }
     void doAction(const QString& action) override
     {
+        if (!cell()->isEnabled())
+            return;
         if (action == toggleAction() || action == pressAction())
             emit cell()->clicked();
     }

@@ -274,7 +274,7 @@ void DotGridView::createMenu()
 void DotGridView::change(const QString& text, std::vector<std::uint8_t> columns)
 {
     std::vector<std::uint8_t> before = pass_.displayedColumns();
-    if (!pass_.isOpen() || columns == before || columns.size() != before.size())
+    if (!pass_.isOpen() || pass_.isBusy() || columns == before || columns.size() != before.size())
         return;
     history_.push(new GridChange(pass_, text, std::move(before), std::move(columns)));
 }

@@ -29,7 +29,7 @@
 #include "dotcell.h"
 #include "dotgridview.h"
 #include "offsettext.h"
-#include "progressbox.h"
+#include "taskwaiter.h"
 
 namespace dotmatrix {
 
@@ -102,7 +102,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     setWindowIcon(icon);
     createControls();
     arrangeControls();
-    // Hears the desktop's font changes, and input during copies.
+    waiter_ = new TaskWaiter(*this, [this](Position done) { setCuroffText(decimalText(done)); });
+    // Hears the desktop's font changes.
     qApp->installEventFilter(this);
 }
 
@@ -286,32 +287,6 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == qApp && event->type() == QEvent::ApplicationFontChange)
         arrangeControls();
-    if (waiting_ != nullptr) {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::ShortcutOverride:
-        case QEvent::Shortcut:
-        case QEvent::Wheel:
-        case QEvent::TouchBegin:
-        case QEvent::TouchUpdate:
-        case QEvent::TouchEnd:
-        case QEvent::ContextMenu:
-        case QEvent::TabletPress:
-        case QEvent::TabletRelease: {
-            // Nothing aimed at the window acts during a copy, then or later.
-            const auto* widget = qobject_cast<QWidget*>(watched);
-            if (widget != nullptr && widget->window() == this)
-                return true;
-            break;
-        }
-        default:
-            break;
-        }
-    }
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         auto* pressed = qobject_cast<QPushButton*>(watched);
@@ -326,22 +301,21 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    if (waiting_ != nullptr) {
-        // The copy stops at the end of its piece, then the window closes.
-        if (!closeAfterWait_
-            && ask(QString::fromStdString(pass_.closeQuestion()), QMessageBox::Close | QMessageBox::Cancel,
-                   QMessageBox::Cancel)
-                   == QMessageBox::Close) {
-            closeAfterWait_ = true;
-            if (waiting_ != nullptr)
-                waiting_->requestStop();
-        }
+    // Once the user has agreed, the window closes when the task is over.
+    if (waiter_->closing() && waiter_->waiting()) {
         event->ignore();
         return;
     }
-    if (pass_.isOpen() && !closeAfterWait_
+    if ((waiter_->waiting() || (pass_.isOpen() && !waiter_->closing()))
         && ask(QString::fromStdString(pass_.closeQuestion()), QMessageBox::Close | QMessageBox::Cancel,
-               QMessageBox::Cancel) != QMessageBox::Close) {
+               QMessageBox::Cancel)
+               != QMessageBox::Close) {
+        event->ignore();
+        return;
+    }
+    if (waiter_->waiting()) {
+        // A copy stops at the end of its piece, a sync runs to its end.
+        waiter_->closeWhenDone();
         event->ignore();
         return;
     }
@@ -359,7 +333,7 @@ bool Form1::filesMayChange()
 
 void Form1::Loadfile_Click()
 {
-    if (!filesMayChange())
+    if (pass_.isBusy() || !filesMayChange())
         return;
     CommonDialog1.Flags = CommonDialog::kFileMustExist | CommonDialog::kHideReadOnly;
     CommonDialog1.Filter = QStringLiteral("All Files (*.*)|*.*");
@@ -368,13 +342,14 @@ void Form1::Loadfile_Click()
     const std::string chosen = passPath(CommonDialog1.FileName);
     if (!oneFileMayServeBoth(chosen, pass_.state().TargetPath, PassFile::SourceFile))
         return;
+    if (!pass_.setSourcePath(chosen))
+        return;
     sfile->setText(CommonDialog1.FileName);
-    pass_.setSourcePath(chosen);
 }
 
 void Form1::Savefile_Click()
 {
-    if (!filesMayChange())
+    if (pass_.isBusy() || !filesMayChange())
         return;
     CommonDialog1.Flags = CommonDialog::kHideReadOnly;
     CommonDialog1.Filter = QStringLiteral("Firmware Files (*.rom)|*.rom|Firmware Files (*.bin)|*.bin");
@@ -384,8 +359,9 @@ void Form1::Savefile_Click()
     const std::string chosen = passPath(CommonDialog1.FileName);
     if (!oneFileMayServeBoth(chosen, pass_.state().SourcePath, PassFile::TargetFile))
         return;
+    if (!pass_.setTargetPath(chosen))
+        return;
     ttext->setText(CommonDialog1.FileName);
-    pass_.setTargetPath(chosen);
 }
 
 bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& other, PassFile chosenAs)
@@ -406,7 +382,7 @@ bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& ot
 
 void Form1::Symtype_Click(int /*index*/)
 {
-    if (!pass_.isOpen())
+    if (!pass_.isOpen() || pass_.isBusy())
         return;  // outside a pass the selection alone changes; the next start reads it
     pass_.changeWidth();
     selectSymtypeOfCharWidth();
@@ -445,26 +421,39 @@ int Form1::selectedSymtype() const
 
 void Form1::setCuroffText(const std::string& text)
 {
-    curoff->setText(QString::fromStdString(text));
+    // A screen reader reads out every change: only real ones are made.
+    const QString shown = QString::fromStdString(text);
+    if (curoff->text() != shown)
+        curoff->setText(shown);
 }
 
 void Form1::setStartButtEnabled(bool enabled)
 {
-    // Focus moves on to the next thing a user does, not to "< Previous".
-    if (!enabled && StartButt->hasFocus())
+    // Focus moves on to the next thing a user does, not to "< Previous";
+    // a start that opens no pass gives it back.
+    if (!enabled && focusWidget() == StartButt) {
         FwButt->setFocus(Qt::OtherFocusReason);
+        startGaveFocus_ = true;
+    }
     StartButt->setEnabled(enabled);
+    if (enabled && startGaveFocus_ && focusWidget() == FwButt)
+        StartButt->setFocus(Qt::OtherFocusReason);
+    if (enabled)
+        startGaveFocus_ = false;
     grid_->updateActions();
 }
 
 void Form1::veskdisplay()
 {
+    startGaveFocus_ = false;  // the pass is open: "Next >" is what comes next
     grid_->display();
 }
 
 void Form1::showCompleted()
 {
-    showWarning(QStringLiteral("Completed"));
+    // Where the user closed the window meanwhile, it goes without a word.
+    if (!waiter_->closing())
+        showWarning(QStringLiteral("Completed"));
 }
 
 void Form1::showProblem(const std::string& message)
@@ -474,58 +463,20 @@ void Form1::showProblem(const std::string& message)
 
 bool Form1::confirm(const std::string& question)
 {
+    if (waiter_->closing())
+        return false;
     return ask(QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
            == QMessageBox::Yes;
 }
 
 void Form1::runTask(BackgroundTask& task)
 {
-    // Most copies are over at once: those show no progress box.
-    constexpr auto kQuietWait = std::chrono::milliseconds(20);
-    constexpr int kTickMilliseconds = 15;
-    constexpr int kProgressDelayMilliseconds = 500;
-
-    waiting_ = &task;
-    task.start();
-    QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-    const bool prefix = task.kind() == BackgroundTask::Kind::PrefixCopy;
-    if (!task.waitFinished(kQuietWait)) {
-        // The window's thread goes on painting and answering the desktop.
-        QEventLoop loop;
-        QElapsedTimer waited;
-        waited.start();
-        std::unique_ptr<ProgressBox> box;
-        QTimer tick;
-        connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (prefix)
-                setCuroffText(decimalText(task.done()));
-            if (task.waitFinished(std::chrono::milliseconds(0))) {
-                loop.quit();
-                return;
-            }
-            if (box == nullptr && waited.elapsed() >= kProgressDelayMilliseconds) {
-                box = std::make_unique<ProgressBox>(task, QString::fromLatin1(kApplicationName), this);
-                box->show();
-            }
-            if (box != nullptr)
-                box->refresh();
-        });
-        tick.start(kTickMilliseconds);
-        loop.exec();
-    }
-    if (prefix)
-        setCuroffText(decimalText(task.done()));
-    // Input that reached the window meanwhile is dropped now, not replayed later.
-    QCoreApplication::processEvents();
-    QGuiApplication::restoreOverrideCursor();
-    waiting_ = nullptr;
-    if (closeAfterWait_)
-        QTimer::singleShot(0, this, &QWidget::close);
+    waiter_->run(task);
 }
 
 void Form1::showStopped(const std::string& message)
 {
-    if (!closeAfterWait_)
+    if (!waiter_->closing())
         showWarning(QString::fromStdString(message));
 }
 

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QWidget>
 
+#include "applicationname.h"
 #include "commondialog.h"
 #include "conversionpass.h"
 
@@ -18,8 +19,7 @@ class QRadioButton;
 namespace dotmatrix {
 
 class DotGridView;
-
-inline constexpr char kApplicationName[] = "Dot matrix character generator";
+class TaskWaiter;
 
 // The tool's one window: file choice, starting offset, character size, the
 // buttons that drive the pass and the 7 x 8 block of dot cells.
@@ -44,8 +44,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool event(QEvent* event) override;
-    // Return on a focused button presses it, as Space does. While a copy
-    // runs, input aimed at the window is dropped.
+    // Return on a focused button presses it, as Space does.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -99,9 +98,11 @@ private:
     bool selectingSymtype_ = false;
     std::vector<Placed> placed_;
     double layoutScale_ = 1.0;
-    // The task the window waits for, and whether the user has asked to close meanwhile.
-    BackgroundTask* waiting_ = nullptr;
-    bool closeAfterWait_ = false;
+    // Waits for copies and syncs, and closes the window after one where asked to.
+    TaskWaiter* waiter_ = nullptr;
+    // True where disabling "Start processing" handed its focus on: a start
+    // that opens no pass gives it back.
+    bool startGaveFocus_ = false;
 
     QPushButton* Loadfile = nullptr;
     QLineEdit* sfile = nullptr;

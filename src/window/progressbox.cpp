@@ -1,6 +1,7 @@
 #include "progressbox.h"
 
 #include <QCloseEvent>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include "offsettext.h"
@@ -23,13 +24,16 @@ ProgressBox::ProgressBox(BackgroundTask& task, const QString& title, QWidget* pa
 {
     setObjectName(QStringLiteral("ProgressBox"));
     setWindowTitle(title);
-    setWindowModality(Qt::WindowModal);
+    // Not modal: the main window's controls are unavailable meanwhile, and
+    // its close button must still ask whether to stop and close.
+    setWindowModality(Qt::NonModal);
     setAutoClose(false);
     setAutoReset(false);
     // Shown by the window once the task has taken long enough, not by Qt's guess.
     setMinimumDuration(std::numeric_limits<int>::max());
-    // Cancel asks the task to stop; the box closes once it has.
-    disconnect(this, &QProgressDialog::canceled, this, &QProgressDialog::cancel);
+    // Cancel asks the task to stop; the box stays until it has. Qt connects
+    // its own cancel() by name, so it is disconnected by name.
+    disconnect(this, SIGNAL(canceled()), this, SLOT(cancel()));
     connect(this, &QProgressDialog::canceled, this, &ProgressBox::requestStop);
     switch (task.kind()) {
     case BackgroundTask::Kind::PrefixCopy:
@@ -45,6 +49,8 @@ ProgressBox::ProgressBox(BackgroundTask& task, const QString& title, QWidget* pa
         setRange(0, 0);  // a busy bar: the system tells nothing of its progress
         break;
     }
+    if (auto* bar = findChild<QProgressBar*>())
+        bar->setAccessibleName(task.stoppable() ? QStringLiteral("Copy progress") : QStringLiteral("Writing to the disk"));
     refresh();
 }
 

@@ -82,7 +82,7 @@ void checkAgainstModel(bool sameFile, std::uint32_t seed)
             const std::int64_t first = position();
             const std::uint32_t span = random() % 10 == 0 ? 2'500'000 : 150'000;
             const std::int64_t last = first + static_cast<std::int64_t>(random() % span);
-            files.copy(Position(first), Position(last));
+            files.copier().copy(Position(first), Position(last));
             for (std::int64_t at = first; at <= last; ++at)
                 modelWrite(target, at, modelRead(modelSource, at));
             break;
@@ -137,10 +137,12 @@ TEST(FileService, ZerosBehindTheSourceEndLeaveTheTargetSparse)
     FileService files;
     files.open(folder.path("source"), folder.path("target"));
     std::vector<std::int64_t> reported;
-    EXPECT_TRUE(files.copy(Position(1), Position(3'000'000), [&](Position p) {
-        reported.push_back(p.number());
-        return true;
-    }));
+    EXPECT_TRUE(files
+                    .copier([&](Position p) {
+                        reported.push_back(p.number());
+                        return true;
+                    })
+                    .copy(Position(1), Position(3'000'000)));
     files.closeAll();
     EXPECT_EQ(std::filesystem::file_size(folder.path("target")), 3'000'000U);
     ASSERT_FALSE(reported.empty());
@@ -171,10 +173,12 @@ TEST(FileService, AStopBetweenPiecesLeavesExactlyTheBytesInFrontCopied)
         FileService files;
         files.open(folder.path("source"), folder.path("target"));
         std::vector<std::int64_t> reported;
-        const bool whole = files.copy(Position(3), Position(6 * kMiB), [&](Position p) {
-            reported.push_back(p.number());
-            return static_cast<int>(reported.size()) < stopAtReport;
-        });
+        const bool whole = files
+                               .copier([&](Position p) {
+                                   reported.push_back(p.number());
+                                   return static_cast<int>(reported.size()) < stopAtReport;
+                               })
+                               .copy(Position(3), Position(6 * kMiB));
         files.closeAll();
         ASSERT_FALSE(whole) << "stopped at report " << stopAtReport;
         const auto stop = static_cast<std::size_t>(reported.back());
@@ -187,6 +191,13 @@ TEST(FileService, AStopBetweenPiecesLeavesExactlyTheBytesInFrontCopied)
             << "stopped at " << stop;
         EXPECT_EQ(after[0], 0xEE);
     }
+
+    // A stop heard once the last byte is copied comes too late: the copy is whole.
+    testing::TempFolder folder;
+    writeFile(folder.path("source"), {1, 2, 3});
+    FileService files;
+    files.open(folder.path("source"), folder.path("target"));
+    EXPECT_TRUE(files.copier([](Position) { return false; }).copy(Position(1), Position(3)));
 }
 
 #ifndef _WIN32
@@ -227,7 +238,7 @@ TEST_P(HolesOn, StayHolesInNewAndExistingTargets)
         SCOPED_TRACE(target);
         FileService files;
         files.open(source, target);
-        files.copy(Position(1), Position(64 * kMiB));
+        files.copier().copy(Position(1), Position(64 * kMiB));
         files.sync();
         files.closeAll();
         EXPECT_LT(allocatedBytes(target), 16 * kMiB);

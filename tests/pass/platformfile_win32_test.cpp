@@ -133,7 +133,7 @@ TEST(WindowsFiles, ASparseSourceLeavesHolesInTheTarget)
 
     FileService files;
     files.open(source, folder.path("target.bin"));
-    EXPECT_TRUE(files.copy(Position(1), Position(32 * kMiB)));
+    EXPECT_TRUE(files.copier().copy(Position(1), Position(32 * kMiB)));
     files.closeAll();
     EXPECT_EQ(readFile(folder.path("target.bin")), readFile(source));
     const DWORD allocatedLow = ::GetCompressedFileSizeW(fromUtf8(folder.path("target.bin")).c_str(),

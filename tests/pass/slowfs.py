@@ -3,9 +3,9 @@
 p & 0xFF (position 1 is the first byte), and every read waits a while first,
 as a network share or a slow card would. "target" starts empty and takes
 writes, but with fail_close=1 its every close fails, as on file systems that
-commit a file only when it is closed.
+commit a file only when it is closed, and each sync of it takes sync_delay_ms.
 
-    slowfs.py MOUNTPOINT -o size=BYTES,delay_ms=MS[,fail_close=1]
+    slowfs.py MOUNTPOINT -o size=BYTES,delay_ms=MS[,fail_close=1][,sync_delay_ms=MS]
 """
 import errno
 import stat
@@ -22,6 +22,7 @@ class SlowFS(fuse.Fuse):
         self.size = 0
         self.delay_ms = 0
         self.fail_close = 0
+        self.sync_delay_ms = 0
         self.target = bytearray()
 
     def getattr(self, path):
@@ -76,6 +77,10 @@ class SlowFS(fuse.Fuse):
         self.target.extend(bytes(size - len(self.target)))
         return 0
 
+    def fsync(self, path, datasync):
+        time.sleep(self.sync_delay_ms / 1000)
+        return 0
+
     def flush(self, path):
         return -errno.EIO if path == "/target" and self.fail_close else 0
 
@@ -85,6 +90,7 @@ def main():
     server.parser.add_option(mountopt="size", type="int", default=0)
     server.parser.add_option(mountopt="delay_ms", type="int", default=0)
     server.parser.add_option(mountopt="fail_close", type="int", default=0)
+    server.parser.add_option(mountopt="sync_delay_ms", type="int", default=0)
     server.parse(values=server, errex=1)
     server.main()
 

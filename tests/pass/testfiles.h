@@ -48,8 +48,9 @@ public:
     // A FUSE file system whose file "image", of `bytes` bytes, holds
     // position p & 0xFF at position p and takes `delayMs` for every read, as
     // a network share or a slow card would; its file "target" takes writes,
-    // and where `failClose` is set, every close of it fails.
-    static MountedFolder slow(std::int64_t bytes, int delayMs, bool failClose = false);
+    // each sync of it takes `syncDelayMs`, and where `failClose` is set,
+    // every close of it fails.
+    static MountedFolder slow(std::int64_t bytes, int delayMs, bool failClose = false, int syncDelayMs = 0);
     MountedFolder(const MountedFolder&) = delete;
     MountedFolder& operator=(const MountedFolder&) = delete;
     MountedFolder(MountedFolder&& other) noexcept;

@@ -63,7 +63,7 @@ MountedFolder MountedFolder::overlay()
     return overlay;
 }
 
-MountedFolder MountedFolder::slow(std::int64_t bytes, int delayMs, bool failClose)
+MountedFolder MountedFolder::slow(std::int64_t bytes, int delayMs, bool failClose, int syncDelayMs)
 {
     MountedFolder slow;
     if (::geteuid() != 0) {
@@ -74,7 +74,8 @@ MountedFolder MountedFolder::slow(std::int64_t bytes, int delayMs, bool failClos
     slow.mountPoint_ = slow.folder_->path("mnt");
     std::filesystem::create_directory(slow.mountPoint_);
     slow.mount(std::string("/usr/bin/python3 ") + DOTMATRIX_SLOWFS + " " + slow.mountPoint_
-               + " -o direct_io,size=" + std::to_string(bytes) + ",delay_ms=" + std::to_string(delayMs) + (failClose ? ",fail_close=1" : ""));
+               + " -o direct_io,size=" + std::to_string(bytes) + ",delay_ms=" + std::to_string(delayMs) + ",sync_delay_ms=" + std::to_string(syncDelayMs)
+               + (failClose ? ",fail_close=1" : ""));
     return slow;
 }
 
@@ -94,8 +95,11 @@ void MountedFolder::mount(const std::string& command)
 
 MountedFolder::~MountedFolder()
 {
-    if (mounted())
-        (void)run("umount " + mountPoint_);
+    // A file still open in it (a window that outlives the test's folder)
+    // keeps it busy: it is then detached at once and goes, with a FUSE
+    // server, once the last file is closed.
+    if (mounted() && !run("umount " + mountPoint_))
+        (void)run("umount -l " + mountPoint_);
 }
 
 std::string MountedFolder::path(const std::string& name) const

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
@@ -28,6 +29,7 @@
 #include <private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
+#include <qpa/qwindowsysteminterface.h>
 
 #include "dotcell.h"
 #include "form1.h"
@@ -172,6 +174,7 @@ private slots:
     void skipAsksBeforeReplacingChanges();
     void filesStayDuringAPass();
     void copiesKeepTheWindowAliveAndDropInput();
+    void nothingActsOnThePassWhileACopyRuns();
     void longCopiesShowProgressAndCancel();
     void gridWorksByKeyboard();
     void glyphToolsEditTheCharacterWithUndo();
@@ -267,7 +270,12 @@ private:
     {
         auto* watch = new QTimer(window_.get());
         connect(watch, &QTimer::timeout, watch, [watch, act = std::move(act)] {
-            if (auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget())) {
+            auto* box = qobject_cast<QProgressDialog*>(QApplication::activeWindow());
+            for (QWidget* shown : QApplication::topLevelWidgets()) {
+                if (auto* progress = qobject_cast<QProgressDialog*>(shown); progress != nullptr && progress->isVisible())
+                    box = progress;
+            }
+            if (box != nullptr) {
                 watch->deleteLater();
                 watch->stop();
                 act(box);
@@ -277,15 +285,24 @@ private:
     }
 #ifndef _WIN32
     // A pass whose source reads slowly; skips where no FUSE file system can be mounted.
-    std::unique_ptr<dotmatrix::testing::MountedFolder> slowSource(QString& targetPath)
+    // With `slowTarget`, the target is the FUSE file system's too, and each
+    // sync of it takes 1.5 s.
+    std::unique_ptr<dotmatrix::testing::MountedFolder> slowSource(QString& targetPath, int delayMs = 40,
+                                                                  qint64 bytes = 4 << 20, bool slowTarget = false)
     {
         auto slow = std::make_unique<dotmatrix::testing::MountedFolder>(
-            dotmatrix::testing::MountedFolder::slow(4 << 20, 40));
+            dotmatrix::testing::MountedFolder::slow(bytes, delayMs, false, slowTarget ? 1500 : 0));
         if (slow->mounted()) {
-            targetPath = folder_->filePath(QStringLiteral("out.bin"));
+            targetPath = slowTarget ? QString::fromStdString(slow->path("target"))
+                                    : folder_->filePath(QStringLiteral("out.bin"));
             chooseFiles(QString::fromStdString(slow->path("image")), targetPath);
         }
         return slow;
+    }
+    // Closes the window as its title bar's close button does.
+    void closeByTitleBar()
+    {
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(window_->windowHandle());
     }
 #endif
 
@@ -793,8 +810,10 @@ void Form1Test::copiesKeepTheWindowAliveAndDropInput()
         if (++ticks == 5) {
             click(cell(7, 7));
             click(button("FwButt"));
-            QTest::keyClick(window_->focusWidget(), Qt::Key_Return);
-            QTest::keyClick(window_->focusWidget(), Qt::Key_Return);
+            // The controls are unavailable: keys go to the window.
+            QWidget* focus = window_->focusWidget() != nullptr ? window_->focusWidget() : window_.get();
+            QTest::keyClick(focus, Qt::Key_Return);
+            QTest::keyClick(focus, Qt::Key_Return);
         }
     });
     clock.start();
@@ -816,22 +835,34 @@ void Form1Test::copiesKeepTheWindowAliveAndDropInput()
 void Form1Test::longCopiesShowProgressAndCancel()
 {
     QString targetPath;
-    const auto slow = slowSource(targetPath);
+    const auto slow = slowSource(targetPath, 200);
     if (!slow->mounted())
         QSKIP(slow->whyNot().c_str());
 
-    // The prefix copy: Cancel opens no pass.
+    // The prefix copy: Cancel opens no pass. The box stays, saying so, until
+    // the copy has stopped.
     QString shown;
+    QElapsedTimer sinceCancel;
+    QStringList stopping;
     onProgressBox([&](QProgressDialog* box) {
         shown = box->windowTitle() + u'|' + box->labelText();
-        QVERIFY(box->windowModality() == Qt::WindowModal);
+        QCOMPARE(QAccessible::queryAccessibleInterface(box->findChild<QProgressBar*>())->text(QAccessible::Name),
+                 QStringLiteral("Copy progress"));
         box->findChild<QPushButton*>()->click();
+        sinceCancel.start();
+        connect(box, &QProgressDialog::destroyed, this, [&] { stopping << QString::number(sinceCancel.elapsed()); });
+        stopping << (box->isVisible() ? box->labelText() : QStringLiteral("hidden"));
     });
     typeOffset(QStringLiteral("3000000"));
+    button("StartButt")->setFocus();
     click(button("StartButt"));
     QVERIFY2(shown.startsWith(QStringLiteral("Dot matrix character generator|Copying positions 1 to 2999999")),
              qPrintable(shown));
-    QVERIFY2(shown.contains(QStringLiteral(" MiB of 2.9 MiB")), qPrintable(shown));
+    QVERIFY2(shown.contains(QStringLiteral(" of 2.9 MiB")), qPrintable(shown));
+    QCOMPARE(stopping.size(), 2);
+    QVERIFY2(stopping[0].contains(QStringLiteral("Stopping")), qPrintable(stopping[0]));
+    QVERIFY2(stopping[1].toInt() < 500, qPrintable(stopping[1] + QStringLiteral(" ms from Cancel to the stop")));
+    QCOMPARE(window_->focusWidget(), button("StartButt"));
     QVERIFY(!window_->pass().isOpen());
     QVERIFY(button("StartButt")->isEnabled());
     QCOMPARE(answerer_->messages.size(), 1);
@@ -856,14 +887,91 @@ void Form1Test::longCopiesShowProgressAndCancel()
              qPrintable(answerer_->messages.last()));
     QVERIFY(!answerer_->messages.contains(QStringLiteral("Completed")));
 
-    // Closing during the copy asks; Close stops it and closes the window.
+    // The title bar's close button during the copy asks, also over the
+    // progress box; Close stops the copy and closes the window, saying nothing more.
     const int asked = answerer_->messages.size();
     answerer_->answers.push_back(QMessageBox::Close);
-    onProgressBox([this](QProgressDialog*) { window_->close(); });
+    onProgressBox([this](QProgressDialog*) { closeByTitleBar(); });
     click(button("SkipButt"));
     QTRY_VERIFY2(!window_->isVisible(), qPrintable(answerer_->messages.join(u'|')));
     QCOMPARE(answerer_->messages.size(), asked + 1);
     QVERIFY(answerer_->messages.last().startsWith(QStringLiteral("A pass is open.")));
+}
+
+void Form1Test::nothingActsOnThePassWhileACopyRuns()
+{
+    QString targetPath;
+    const auto slow = slowSource(targetPath, 40, 6 << 20, true);
+    if (!slow->mounted())
+        QSKIP(slow->whyNot().c_str());
+    QPlatformAccessibility* platform = QGuiApplicationPrivate::platformIntegration()->accessibility();
+    platform->setActive(true);
+    const auto restore = qScopeGuard([&] { platform->setActive(false); });
+
+    // While a task runs, a screen reader presses every button and switches
+    // every option and a dot, again and again; the names of the tasks it saw
+    // are kept, and whether every control showed as unavailable.
+    QSet<QString> seen;
+    bool allUnavailable = true;
+    QTimer presser;
+    connect(&presser, &QTimer::timeout, this, [&] {
+        if (!window_->pass().isBusy())
+            return;
+        for (QWidget* shown : QApplication::topLevelWidgets()) {
+            if (auto* box = qobject_cast<QProgressDialog*>(shown); box != nullptr && box->isVisible())
+                seen << box->labelText().section(u' ', 0, 1);
+        }
+        QList<QWidget*> controls;
+        for (QAbstractButton* control : window_->findChildren<QAbstractButton*>()) {
+            if (control->window() == window_.get())
+                controls << control;
+        }
+        controls << cell(7, 7);
+        for (QWidget* control : controls) {
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+            allUnavailable = allUnavailable && accessible->state().disabled;
+            QAccessibleActionInterface* actions = accessible->actionInterface();
+            for (const QString& action : actions->actionNames())
+                actions->doAction(action);
+        }
+    });
+    presser.start(100);
+    typeOffset(QStringLiteral("3000000"));
+    click(symtype(0));
+    click(button("StartButt"));
+    QCOMPARE(answerer_->messages.size(), 0);
+    QCOMPARE(window_->pass().state().CurOffset, dotmatrix::Position(3000000));
+    QVERIFY(symtype(0)->isChecked());
+    QVERIFY(button("Loadfile")->isEnabled() && !button("StartButt")->isEnabled());
+    QCOMPARE(readFile(targetPath), slowBytes(1, 2999999));
+    click(button("SkipButt"));
+    presser.stop();
+    QCOMPARE(answerer_->messages, QStringList{QStringLiteral("Completed")});
+    QCOMPARE(seen, (QSet<QString>{QStringLiteral("Copying positions"), QStringLiteral("Writing the")}));
+    QVERIFY(allUnavailable);
+    QVERIFY(readFile(targetPath) == slowBytes(1, 6 << 20));
+    QVERIFY(button("StartButt")->isEnabled() && button("FwButt")->isEnabled());
+
+    // Closing during the sync says what is true, waits for it and says nothing after.
+    click(button("StartButt"));
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, this, [&] {
+        for (QWidget* shown : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QProgressDialog*>(shown);
+            if (box != nullptr && box->isVisible() && box->labelText().startsWith(QStringLiteral("Writing"))) {
+                closer.stop();
+                closeByTitleBar();
+            }
+        }
+    });
+    closer.start(50);
+    answerer_->answers.push_back(QMessageBox::Close);
+    click(button("SkipButt"));
+    QTRY_VERIFY(!window_->isVisible());
+    QCOMPARE(answerer_->messages.size(), 2);
+    QVERIFY2(answerer_->messages.last().contains(QStringLiteral("is now being written to the disk")),
+             qPrintable(answerer_->messages.last()));
+    QVERIFY(!window_->pass().isOpen());
 }
 
 #else

@@ -1,0 +1,378 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "passtest.h"
+
+// Passes that need POSIX means: mounts, loop devices, FUSE, FIFOs, sockets,
+// locks of other processes and file size limits.
+namespace dotmatrix {
+namespace {
+
+using testing::Bytes;
+using testing::countingBytes;
+using testing::PassTest;
+using testing::readFile;
+using testing::slice;
+using testing::writeFile;
+
+TEST_F(PassTest, FailedWriteEndsThePassWithoutCompleted)
+{
+    writeFile(source, countingBytes(10));
+    const testing::FileSizeLimit fullAfterThreeBytes(3);
+    window.offset = "1";
+    window.symtype = 0;
+    pass.start();
+    pass.nextCharacter();
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("write to the target file \"" + target + "\""), std::string::npos);
+    EXPECT_NE(window.problems[0].find("File too large"), std::string::npos);
+
+    std::filesystem::remove(target);
+    pass.start();
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 0);
+    EXPECT_EQ(window.problems.size(), 2U);
+    EXPECT_FALSE(pass.isOpen());
+
+    std::filesystem::remove(target);
+    window.offset = "5";
+    pass.start();
+    EXPECT_EQ(window.problems.size(), 3U);
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+}
+
+
+TEST_F(PassTest, ReadOnlySourceIsEnough)
+{
+    // A running program's file cannot be opened for writing, not even by root.
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
+    pass.setSourcePath(program);
+    window.offset = "3";
+    pass.start();
+    ASSERT_TRUE(pass.isOpen());
+    pass.nextCharacter();
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), readFile(program));
+}
+
+
+TEST_F(PassTest, FilesWithoutADefiniteLengthAreRefusedAtStart)
+{
+    writeFile(source, countingBytes(10));
+    const std::string pipe = folder.path("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::string socketPath = folder.path("socket");
+    const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    struct Case {
+        std::string path;
+        bool asSource;
+        const char* reason;
+    };
+    const Case cases[] = {{"/dev/urandom", true, "character device"},
+                          {"/dev/zero", false, "character device"},
+                          {"/dev/null", true, "character device"},
+                          {"/dev/null", false, "character device"},
+                          {pipe, true, "named pipe"},
+                          {pipe, false, "named pipe"},
+                          {socketPath, false, "socket"},
+                          {"/proc/self/status", true, "length does not tell"},
+                          {"/proc/self/status", false, "length does not tell"}};
+    window.offset = "1";
+    for (const Case& refused : cases) {
+        SCOPED_TRACE(refused.path);
+        window.problems.clear();
+        pass.setSourcePath(refused.asSource ? refused.path : source);
+        pass.setTargetPath(refused.asSource ? target : refused.path);
+        pass.start();
+        EXPECT_FALSE(pass.isOpen());
+        EXPECT_TRUE(window.startEnabled);
+        EXPECT_FALSE(std::filesystem::exists(target));
+        ASSERT_EQ(window.problems.size(), 1U);
+        EXPECT_NE(window.problems[0].find((refused.asSource ? "source file \"" : "target file \"") + refused.path),
+                  std::string::npos) << window.problems[0];
+        EXPECT_NE(window.problems[0].find(refused.reason), std::string::npos) << window.problems[0];
+    }
+    ::close(listening);
+}
+
+
+TEST_F(PassTest, BlockDevicesAreUsedAtTheirSize)
+{
+    const Bytes disk = countingBytes(256 * 1024, 7);
+    const std::string sourceImage = folder.path("source.img");
+    writeFile(sourceImage, disk);
+    const testing::LoopDevice sourceDevice(sourceImage);
+    if (!sourceDevice.attached())
+        GTEST_SKIP() << sourceDevice.whyNot();
+    pass.setSourcePath(sourceDevice.device());
+    window.offset = "1000";
+    pass.start();
+    ASSERT_TRUE(pass.isOpen()) << window.problems.back();
+    EXPECT_EQ(grid(), slice(disk, 1000, 1004));
+    pass.nextCharacter();
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_EQ(readFile(target), disk);
+
+    const std::string targetImage = folder.path("target.img");
+    writeFile(targetImage, Bytes(64 * 1024));
+    const testing::LoopDevice targetDevice(targetImage);
+    ASSERT_TRUE(targetDevice.attached()) << targetDevice.whyNot();
+    pass.setSourcePath(source);
+    pass.setTargetPath(targetDevice.device());
+    start(countingBytes(64 * 1024), "50", 3);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 2);
+    EXPECT_EQ(readFile(targetImage), countingBytes(64 * 1024));
+
+    // A device doesn't grow: the byte past its end is a failed write.
+    start(countingBytes(64 * 1024 + 1), "50", 3);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 2);
+    ASSERT_FALSE(window.problems.empty());
+    EXPECT_NE(window.problems.back().find("No space left on device"), std::string::npos) << window.problems.back();
+    EXPECT_FALSE(pass.isOpen());
+
+    // A disk with a mounted file system is refused as the target, named with
+    // its mount point, and still serves as the source.
+    const std::string cardImage = folder.path("card.img");
+    writeFile(cardImage, Bytes(8 << 20));
+    ASSERT_TRUE(testing::run("mkfs.ext4 -q " + cardImage));
+    const testing::LoopDevice card(cardImage);
+    ASSERT_TRUE(card.attached()) << card.whyNot();
+    const std::string mountPoint = folder.path("card");
+    std::filesystem::create_directory(mountPoint);
+    ASSERT_TRUE(testing::run("mount " + card.device() + " " + mountPoint));
+    pass.setTargetPath(card.device());
+    window.problems.clear();
+    window.offset = "50";
+    pass.start();
+    const bool refused = !pass.isOpen();
+    (void)testing::run("umount " + mountPoint);
+    ASSERT_TRUE(refused);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("mounted on " + mountPoint), std::string::npos) << window.problems[0];
+    EXPECT_NE(window.problems[0].find("unmount it first"), std::string::npos);
+    const Bytes onCard = readFile(card.device());
+    EXPECT_EQ(std::count(onCard.begin(), onCard.begin() + 1024, 0), 1024);  // ext4 leaves these alone; so did we
+    ASSERT_TRUE(testing::run("mount -o ro " + card.device() + " " + mountPoint));
+    const Bytes mounted = readFile(card.device());
+    pass.setSourcePath(card.device());
+    pass.setTargetPath(target);
+    pass.start();
+    EXPECT_TRUE(pass.isOpen());
+    pass.skipRest();
+    (void)testing::run("umount " + mountPoint);
+    EXPECT_EQ(readFile(target), mounted);
+}
+
+TEST_F(PassTest, AFailedCloseEndsThePassWithoutCompleted)
+{
+    const auto failing = testing::MountedFolder::slow(0, 0, true);
+    if (!failing.mounted())
+        GTEST_SKIP() << failing.whyNot();
+    pass.setTargetPath(failing.path("target"));
+    start(countingBytes(100), "5", 0);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 0);
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("Cannot save the target file \"" + failing.path("target") + "\": Input/output"),
+              std::string::npos)
+        << window.problems[0];
+}
+
+TEST_F(PassTest, LockedFilesAreRefusedAndAPassLocksItsFiles)
+{
+    writeFile(source, countingBytes(20));
+    window.offset = "5";
+    const auto lockedBy = [](const std::string& path, int how) {
+        const int other = ::open(path.c_str(), O_RDWR | O_CREAT, 0644);
+        EXPECT_EQ(::flock(other, how | LOCK_NB), 0);
+        return other;
+    };
+    // Another program's lock on the target, or an exclusive one on the source.
+    for (const auto& [locked, how] : {std::pair{target, LOCK_SH}, std::pair{source, LOCK_EX}}) {
+        const int other = lockedBy(locked, how);
+        window.problems.clear();
+        pass.start();
+        ::close(other);
+        EXPECT_FALSE(pass.isOpen());
+        ASSERT_EQ(window.problems.size(), 1U);
+        EXPECT_NE(window.problems[0].find("another program is using it"), std::string::npos) << window.problems[0];
+        EXPECT_TRUE(window.startEnabled);
+    }
+    // Others may read the source alongside, but a second pass can't share the target.
+    const int reader = lockedBy(source, LOCK_SH);
+    pass.start();
+    ASSERT_TRUE(pass.isOpen());
+    testing::RecordingWindow secondWindow;
+    secondWindow.offset = "5";
+    ConversionPass second(secondWindow);
+    second.setSourcePath(source);
+    second.setTargetPath(target);
+    second.start();
+    EXPECT_FALSE(second.isOpen());
+    ASSERT_EQ(secondWindow.problems.size(), 1U);
+    EXPECT_NE(secondWindow.problems[0].find("another program is using it"), std::string::npos)
+        << secondWindow.problems[0];
+    const int late = ::open(target.c_str(), O_RDWR);
+    EXPECT_NE(::flock(late, LOCK_SH | LOCK_NB), 0);
+    ::close(late);
+    ::close(reader);
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+}
+
+
+TEST_F(PassTest, OneFileSeenThroughAnOverlayAndItsUpperFolderSeesItsOwnWrites)
+{
+    const testing::MountedFolder overlay = testing::MountedFolder::overlay();
+    if (!overlay.mounted())
+        GTEST_SKIP() << overlay.whyNot();
+    const Bytes s = countingBytes(16);
+    writeFile(overlay.path("font.rom"), s);  // lands in the upper folder
+    pass.setSourcePath(overlay.below("font.rom"));
+    pass.setTargetPath(overlay.path("font.rom"));
+    window.offset = "5";
+    window.symtype = 0;
+    pass.start();
+    ASSERT_TRUE(pass.isOpen()) << window.problems.back();
+    edit(0, 0xAB);
+    pass.stepForward();
+    pass.stepBack();
+    EXPECT_EQ(grid()[0], 0xAB);
+    pass.skipRest();
+    Bytes expected = s;
+    expected[4] = 0xAB;
+    EXPECT_EQ(readFile(overlay.below("font.rom")), expected);
+}
+
+
+TEST_F(PassTest, ATargetShortenedByAnotherProgramEndsWithoutCompleted)
+{
+    start(countingBytes(3 << 20), "5", 0);
+    // Cut short while the target is being written to the disk.
+    window.beforeTask = [&](BackgroundTask::Kind kind) {
+        if (kind == BackgroundTask::Kind::Sync)
+            std::filesystem::resize_file(target, 64 * 1024);
+    };
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 0);
+    EXPECT_FALSE(pass.isOpen());
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("it is 65536 bytes long where the source has 3145728"), std::string::npos)
+        << window.problems[0];
+}
+
+
+// Takes every byte a file system has left.
+void fill(const testing::MountedFolder& mounted)
+{
+    const int file = ::open(mounted.path("filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    const Bytes page(4096, 0x5A);
+    for (off_t offset = 0; ::pwrite(file, page.data(), page.size(), offset) > 0; offset += 4096) {
+    }
+    ::fsync(file);
+    ::close(file);
+}
+
+TEST_F(PassTest, FullDiskDuringAKernelCopyIsReported)
+{
+    const testing::MountedFolder mounted("tmpfs", 8);
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.whyNot();
+    passIn(mounted, countingBytes(6 << 20));
+    window.offset = "3000000";
+    pass.start();
+    EXPECT_FALSE(pass.isOpen());
+    EXPECT_TRUE(window.startEnabled);
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("No space left on device"), std::string::npos) << window.problems[0];
+}
+
+TEST_F(PassTest, CopiesBetweenFileSystemsFallBackToOurOwn)
+{
+    const testing::MountedFolder mounted("tmpfs", 16);
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.whyNot();
+    const Bytes s = countingBytes(3 << 20);
+    passIn(mounted, s);
+    pass.setTargetPath(target);  // the kernel won't copy from a tmpfs to here
+    window.offset = "1000001";
+    pass.start();
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    EXPECT_TRUE(readFile(target) == s);
+}
+
+class FullDiskOn : public PassTest, public ::testing::WithParamInterface<const char*> {};
+
+// Shared extents cost no space until a write-back changes one of their
+// blocks; either the pass completes with the right bytes or it says why not.
+TEST_P(FullDiskOn, SharedExtentsNeverEndInAFalseCompleted)
+{
+    const testing::MountedFolder mounted(GetParam(), 320);
+    if (!mounted.mounted())
+        GTEST_SKIP() << mounted.whyNot();
+    const Bytes s = countingBytes(32 << 20);
+    passIn(mounted, s);
+    writeFile(mounted.path("out.bin"), {});
+    fill(mounted);
+    const auto endsTruthfully = [&](const Bytes& expected) {
+        if (window.completed == 1) {
+            EXPECT_TRUE(readFile(mounted.path("out.bin")) == expected);
+        } else {
+            ASSERT_EQ(window.problems.size(), 1U);
+            EXPECT_NE(window.problems[0].find("No space left on device"), std::string::npos) << window.problems[0];
+        }
+        EXPECT_FALSE(pass.isOpen());
+    };
+
+    window.offset = "1";
+    pass.start();
+    ASSERT_TRUE(pass.isOpen()) << window.problems.back();
+    pass.skipRest();
+    endsTruthfully(s);
+    if (window.completed == 0)
+        return;
+
+    window.offset = std::to_string(16 << 20);
+    pass.start();
+    if (pass.isOpen()) {
+        edit(0, 0xEE);
+        pass.nextCharacter();
+        pass.skipRest();
+    }
+    window.completed = 0;
+    Bytes edited = s;
+    edited[(16 << 20) - 1] = 0xEE;
+    endsTruthfully(edited);
+}
+
+INSTANTIATE_TEST_SUITE_P(FileSystems, FullDiskOn, ::testing::Values("xfs", "btrfs"),
+                         [](const auto& param) { return std::string(param.param); });
+
+
+} // namespace
+} // namespace dotmatrix
