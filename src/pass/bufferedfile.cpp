@@ -94,6 +94,14 @@ void BufferedFile::refreshSize()
     }
 }
 
+std::int64_t BufferedFile::sizeNow() const
+{
+    std::error_code error;
+    const std::int64_t now = file_.size(error);
+    check(error, "read the length of");
+    return now;
+}
+
 void BufferedFile::reload(std::int64_t offset, std::int64_t count)
 {
     if (offset + count > size_)
@@ -187,7 +195,7 @@ std::int64_t BufferedFile::nextHole(std::int64_t offset, std::int64_t limit) con
 void BufferedFile::check(const std::error_code& error, const char* action) const
 {
     if (error)
-        throw FileError(role_, path_, action, error.message());
+        throw FileError(role_, path_, action, error.message(), error);
 }
 
 void BufferedFile::hold(std::int64_t offset)

@@ -41,6 +41,8 @@ public:
     void written(std::int64_t offset, std::int64_t count);
     // Reads the length again; buffered bytes of another length are dropped.
     void refreshSize();
+    // The length as the system reports it now, buffer and known length aside.
+    [[nodiscard]] std::int64_t sizeNow() const;
     // Reads the buffered bytes of a range again from the file, which may have
     // changed through another name of it.
     void reload(std::int64_t offset, std::int64_t count);

@@ -31,6 +31,18 @@ std::string beyondLastMessage(Position first, std::int16_t width)
            + ", the highest this tool can address.";
 }
 
+// What to do about a file that could not be opened, said once.
+std::string adviceAfterRefusal(const std::error_code& reason)
+{
+    if (reason == UnusableFile::Locked || reason == UnusableFile::DiskInUse)
+        return "\n\nClose that program, or choose another file, and start again.";
+    if (reason == UnusableFile::MountedDisk)
+        return "\n\nUnmount it, or choose another file, and start again.";
+    if (reason == UnusableFile::RawDisk)
+        return {};  // the reason says what to choose instead
+    return "\n\nChoose another file and start again.";
+}
+
 } // namespace
 
 ConversionPass::ConversionPass(WindowPort& window) : window_(window) {}
@@ -84,7 +96,7 @@ void ConversionPass::start()
         files_.open(state_.SourcePath, state_.TargetPath);
     } catch (const FileError& error) {
         window_.setStartButtEnabled(true);
-        window_.showProblem(std::string(error.what()) + "\n\nChoose another file and start again.");
+        window_.showProblem(std::string(error.what()) + adviceAfterRefusal(error.code()));
         return;
     }
     highestWritten_ = Position(0);
@@ -114,6 +126,7 @@ void ConversionPass::start()
             endAfter(error);
             return;
         }
+        highestWritten_ = first - 1;
         if (stoppedAt) {
             files_.closeAll();
             window_.setStartButtEnabled(true);
@@ -202,6 +215,7 @@ void ConversionPass::skipRest()
         }
         // The source may have grown or shrunk while the question was open.
         const std::int64_t length = files_.length(PassFile::SourceFile);
+        checkTargetHolds(highestWritten_.number());
         if (state_.CurOffset.number() <= length) {
             if (const auto stoppedAt = runCopy(BackgroundTask::Kind::TailCopy, state_.CurOffset, Position(length))) {
                 window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
@@ -218,15 +232,19 @@ void ConversionPass::skipRest()
         });
         runInBackground(sync);
         files_.checkPaths();
-        // Another program may have shortened the target meanwhile.
-        files_.forgetReads();
-        const std::int64_t written = files_.length(PassFile::TargetFile);
+        // Other programs may have shortened the target or changed the source meanwhile.
+        checkTargetHolds(std::max(length, highestWritten_.number()));
         const std::int64_t source = files_.length(PassFile::SourceFile);
-        if (written < source) {
-            throw FileError(PassFile::TargetFile, state_.TargetPath, "complete",
-                            "it is " + std::to_string(written) + " bytes long where the source has "
-                                + std::to_string(source) + ": another program has shortened it during the pass, "
-                                + "and the bytes from position " + std::to_string(written + 1) + " on are missing");
+        if (source != length) {
+            const std::string reason =
+                source > length ? "it grew from " + std::to_string(length) + " to " + std::to_string(source)
+                                      + " bytes while it was copied, so the target holds its bytes only up to position "
+                                      + std::to_string(length)
+                                : "it shrank from " + std::to_string(length) + " to " + std::to_string(source)
+                                      + " bytes while it was copied, so the target's bytes from position "
+                                      + std::to_string(source + 1) + " to " + std::to_string(length)
+                                      + " are not the source's";
+            throw FileError(PassFile::SourceFile, state_.SourcePath, "copy all of", reason);
         }
         // Some file systems report a failed write only when the file is closed.
         files_.close();
@@ -236,6 +254,14 @@ void ConversionPass::skipRest()
     }
     window_.setStartButtEnabled(true);
     window_.showCompleted();
+}
+
+void ConversionPass::checkTargetHolds(std::int64_t written)
+{
+    files_.forgetReads();
+    const std::int64_t length = files_.length(PassFile::TargetFile);
+    if (length < written)
+        throw targetShortened(state_.TargetPath, length, written);
 }
 
 std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceLength)

@@ -101,6 +101,9 @@ private:
     // ran to its end. Any failure on its thread comes back as a FileError.
     bool runInBackground(BackgroundTask& task);
     void endAfter(const FileError& error);
+    // Throws where the target, as it is now, is shorter than `written`, the
+    // bytes the pass has written to it.
+    void checkTargetHolds(std::int64_t written);
     // Why the tail copy would undo changes, or nothing where it wouldn't.
     [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
 

@@ -66,7 +66,9 @@ bool CopyEngine::copy(Position first, Position last)
 {
     end_ = offsetOf(last) + 1;
     reached_ = offsetOf(first);
+    written_ = 0;
     try {
+        startLength_ = target_.sizeNow();
         if (&source_ == &target_) {
             // Each byte would be written back where it was read: only the
             // positions behind the end change, to zeros.
@@ -92,9 +94,15 @@ bool CopyEngine::copy(Position first, Position last)
     }
 }
 
+void CopyEngine::wrote(std::int64_t end)
+{
+    reached_ = end;
+    written_ = std::max(written_, end);
+}
+
 bool CopyEngine::report(std::int64_t reached)
 {
-    reached_ = reached;
+    wrote(reached);
     const bool goOn = !progress_ || progress_(Position(reached));
     return goOn || reached >= end_;
 }
@@ -115,11 +123,12 @@ bool CopyEngine::copyData(std::int64_t offset, std::int64_t end)
             const std::int64_t piece = std::min(end - offset, head > 0 ? head : kernelPiece_);
             bool declined = false;
             std::error_code error;
+            checkTargetHolds(offset);
             const std::int64_t copied = source_.platform().copyTo(target_.platform(), offset, piece, declined, error);
             if (copied > 0) {
                 target_.written(offset, copied);
                 offset += copied;
-                reached_ = offset;
+                wrote(offset);
             }
             // The pass's own pieces take over where the kernel declines, where
             // it failed (they name the file that fails, or go through after
@@ -149,6 +158,7 @@ bool CopyEngine::copyHole(std::int64_t offset, std::int64_t end)
         for (std::int64_t at = data; at < dataEnd;) {
             const auto zeros = copyBlock(dataEnd - at);
             std::fill(zeros.begin(), zeros.end(), std::uint8_t{0});
+            checkTargetHolds(at);
             target_.writeSpan(at, zeros);
             at += static_cast<std::int64_t>(zeros.size());
             if (!report(at))
@@ -165,6 +175,7 @@ bool CopyEngine::extendTo(std::int64_t end)
         return report(end);
     while (target_.size() < end) {
         const auto started = Clock::now();
+        checkTargetHolds(target_.size());
         target_.extend(std::min(end, target_.size() + extendPiece_));
         extendPiece_ = adaptedPiece(extendPiece_, Clock::now() - started, kLargestExtendPiece);
         if (!report(std::min(end, target_.size())))
@@ -179,13 +190,23 @@ void CopyEngine::copyBuffered(std::int64_t offset, std::int64_t end)
         const auto block = copyBlock(end - offset);
         const auto count = static_cast<std::int64_t>(block.size());
         source_.readSpan(offset, block);
+        checkTargetHolds(offset);
         if (offset >= target_.size() && allZero(block))
             target_.extend(offset + count);
         else
             target_.writeSpan(offset, block);
         offset += count;
-        reached_ = offset;
+        wrote(offset);
     }
+}
+
+void CopyEngine::checkTargetHolds(std::int64_t offset) const
+{
+    // What it held when the copy began, and what the copy has written since.
+    const std::int64_t held = std::min(offset, std::max(startLength_, written_));
+    const std::int64_t length = target_.sizeNow();
+    if (length < held)
+        throw targetShortened(target_.path(), length, held);
 }
 
 std::span<std::uint8_t> CopyEngine::copyBlock(std::int64_t wanted)

@@ -45,6 +45,11 @@ private:
     void copyBuffered(std::int64_t offset, std::int64_t end);
     // Tells how far the target holds the copy; false where it is to stop.
     bool report(std::int64_t reached);
+    void wrote(std::int64_t end);
+    // Throws where the target no longer holds in front of a write at
+    // `offset` what it held or what this copy wrote: another program has
+    // shortened it, and the write would paper over that with a hole.
+    void checkTargetHolds(std::int64_t offset) const;
     // The copy buffer's first `wanted` bytes, at most one block of it.
     [[nodiscard]] std::span<std::uint8_t> copyBlock(std::int64_t wanted);
 
@@ -53,6 +58,8 @@ private:
     Progress progress_;
     std::int64_t end_ = 0;
     std::int64_t reached_ = 0;
+    std::int64_t startLength_ = 0;
+    std::int64_t written_ = 0;
     bool kernelCopies_ = true;
     std::int64_t kernelPiece_;
     std::int64_t bufferedPiece_;

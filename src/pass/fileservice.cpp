@@ -22,7 +22,7 @@ void FileService::open(const std::string& sourcePath, const std::string& targetP
     closeAll();
     const auto refused = [](PassFile file, const std::string& path, const std::error_code& error) {
         const std::string more = PlatformFile::detail(path, error);
-        return FileError(file, path, "open", error.message() + (more.empty() ? "" : " (" + more + ")"));
+        return FileError(file, path, "open", error.message() + (more.empty() ? "" : " (" + more + ")"), error);
     };
     std::error_code error;
     PlatformFile source = PlatformFile::open(sourcePath, PlatformFile::Access::ReadOnly, error);

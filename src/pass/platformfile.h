@@ -23,6 +23,7 @@ enum class UnusableFile {
     KernelFile,
     RawDisk,
     MountedDisk,
+    DiskInUse,
     Locked,
     DanglingLink,
 };

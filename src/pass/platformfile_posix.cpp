@@ -43,11 +43,11 @@ public:
         case UnusableFile::RawDisk:
             return "it is a whole disk; use an image file of it instead";
         case UnusableFile::MountedDisk:
-            return "it holds a file system that is mounted, or is otherwise in use, and writing to it would destroy "
-                   "both; unmount it first";
+            return "it holds a file system that is mounted, and writing to it would destroy both";
+        case UnusableFile::DiskInUse:
+            return "another program is using it: it has the disk open for itself, or made it part of a volume";
         case UnusableFile::Locked:
-            return "another program is using it: it holds a lock on the file. Close that program, or choose "
-                   "another file";
+            return "another program is using it: it holds a lock on the file";
         case UnusableFile::DanglingLink:
             return "it is a symbolic link to a file that does not exist";
         case UnusableFile::KernelFile:
@@ -57,6 +57,45 @@ public:
         return "it is not a file";
     }
 };
+
+// Where the disk `status` describes, or any of its partitions, is mounted:
+// "mounted on /media/card, /mnt"; empty where nowhere.
+std::string mountPoints(const struct stat& status)
+{
+    // The disk's own mounts and those of its partitions: their sysfs folders
+    // lie within the disk's.
+    const auto sysfsFolder = [](unsigned major, unsigned minor) {
+        const std::string link = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+        std::array<char, PATH_MAX> resolved{};
+        return ::realpath(link.c_str(), resolved.data()) != nullptr ? std::string(resolved.data()) : std::string();
+    };
+    const std::string disk = sysfsFolder(major(status.st_rdev), minor(status.st_rdev));
+    if (disk.empty())
+        return {};
+    std::ifstream mounts("/proc/self/mountinfo");
+    std::string line;
+    std::string found;
+    while (std::getline(mounts, line)) {
+        std::istringstream fields(line);
+        std::string id;
+        std::string parent;
+        std::string device;
+        std::string root;
+        std::string point;
+        fields >> id >> parent >> device >> root >> point;
+        const auto colon = device.find(':');
+        if (colon == std::string::npos)
+            continue;
+        const std::string folder = sysfsFolder(static_cast<unsigned>(std::stoul(device.substr(0, colon))),
+                                               static_cast<unsigned>(std::stoul(device.substr(colon + 1))));
+        if (!folder.empty() && (folder == disk || folder.rfind(disk + "/", 0) == 0)) {
+            found += found.empty() ? "mounted on " : ", ";
+            found += point;
+        }
+    }
+    return found;
+}
+
 
 // Anything but a regular file or a block device, as stat() sees it.
 std::error_code unusableKind(const struct stat& status)
@@ -164,7 +203,10 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
         if (handle < 0) {
             if ((!exists && errno == EEXIST) || (exists && errno == ENOENT))
                 continue;
-            error = errno == EBUSY && S_ISBLK(status.st_mode) ? std::error_code(UnusableFile::MountedDisk) : lastError();
+            error = lastError();
+            // A disk the kernel won't give out: mounted, or held by another program.
+            if (errno == EBUSY && S_ISBLK(status.st_mode))
+                error = mountPoints(status).empty() ? UnusableFile::DiskInUse : UnusableFile::MountedDisk;
             return {};
         }
         PlatformFile file(handle, false, !exists);
@@ -218,41 +260,10 @@ std::string PlatformFile::detail(const std::string& path, const std::error_code&
     }
     if (reason != UnusableFile::MountedDisk)
         return {};
-    // The disk's own mounts and those of its partitions: their sysfs folders
-    // lie within the disk's.
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
         return {};
-    const auto sysfsFolder = [](unsigned major, unsigned minor) {
-        const std::string link = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
-        std::array<char, PATH_MAX> resolved{};
-        return ::realpath(link.c_str(), resolved.data()) != nullptr ? std::string(resolved.data()) : std::string();
-    };
-    const std::string disk = sysfsFolder(major(status.st_rdev), minor(status.st_rdev));
-    if (disk.empty())
-        return {};
-    std::ifstream mounts("/proc/self/mountinfo");
-    std::string line;
-    std::string found;
-    while (std::getline(mounts, line)) {
-        std::istringstream fields(line);
-        std::string id;
-        std::string parent;
-        std::string device;
-        std::string root;
-        std::string point;
-        fields >> id >> parent >> device >> root >> point;
-        const auto colon = device.find(':');
-        if (colon == std::string::npos)
-            continue;
-        const std::string folder = sysfsFolder(static_cast<unsigned>(std::stoul(device.substr(0, colon))),
-                                               static_cast<unsigned>(std::stoul(device.substr(colon + 1))));
-        if (!folder.empty() && (folder == disk || folder.rfind(disk + "/", 0) == 0)) {
-            found += found.empty() ? "mounted on " : ", ";
-            found += point;
-        }
-    }
-    return found;
+    return mountPoints(status);
 }
 
 std::size_t PlatformFile::readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
@@ -347,8 +358,22 @@ void PlatformFile::lock(bool exclusive, std::error_code& error)
     do {
         result = ::flock(handle_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB);
     } while (result != 0 && errno == EINTR);
-    if (result != 0)
+    if (result != 0) {
         error = errno == EWOULDBLOCK ? std::error_code(UnusableFile::Locked) : lastError();
+        return;
+    }
+    // Programs that lock with fcntl() or lockf() (record locks) and with open
+    // file description locks (virtual machines on their disk images) see
+    // neither flock() nor each other's kind but for this one: it conflicts
+    // with both.
+    struct flock whole {};
+    whole.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    whole.l_whence = SEEK_SET;
+    if (::fcntl(handle_, F_OFD_SETLK, &whole) != 0) {
+        if (errno == EAGAIN || errno == EACCES)
+            error = UnusableFile::Locked;
+        // Elsewhere (a file system without such locks) flock() has to do.
+    }
 }
 
 FileIdentity PlatformFile::identity(std::error_code& error) const

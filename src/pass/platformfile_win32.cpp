@@ -108,9 +108,10 @@ public:
         case UnusableFile::KernelFile:
             return "its reported length does not tell what it holds";
         case UnusableFile::MountedDisk:
-            return "it holds a file system that is in use; close what uses it first";
+            return "it holds a file system that is in use";
+        case UnusableFile::DiskInUse:
         case UnusableFile::Locked:
-            return "another program is using it. Close that program, or choose another file";
+            return "another program is using it";
         case UnusableFile::DanglingLink:
             return "it is a link to a file that does not exist";
         case UnusableFile::RawDisk:

@@ -131,8 +131,10 @@ public:
     bool stopCopies = false;
     std::vector<BackgroundTask::Kind> waits;
     std::vector<std::string> stops;
-    // Where set, runs just before each task: another program's doing meanwhile.
+    // Where set, runs just before each task, and every millisecond while one
+    // runs: another program's doing meanwhile.
     std::function<void(BackgroundTask::Kind)> beforeTask;
+    std::function<void(const BackgroundTask&)> duringTask;
 
     [[nodiscard]] std::string offsetText() const override { return offset; }
     [[nodiscard]] int selectedSymtype() const override { return symtype; }
@@ -155,6 +157,8 @@ public:
             task.requestStop();
         task.start();
         while (!task.waitFinished(std::chrono::milliseconds(1))) {
+            if (duringTask)
+                duringTask(task);
         }
         if (task.kind() == BackgroundTask::Kind::PrefixCopy)
             curoffTexts.push_back(std::to_string(task.done().number()));
