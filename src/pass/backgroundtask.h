@@ -19,7 +19,8 @@ namespace dotmatrix {
 // request cross between the two.
 class BackgroundTask {
 public:
-    enum class Kind { PrefixCopy, TailCopy, Sync };
+    // A gap copy fills the positions a jump forward passes over.
+    enum class Kind { PrefixCopy, TailCopy, GapCopy, Sync };
     // Runs on the task's thread; false where a stop request ended it early.
     using Work = std::function<bool(BackgroundTask&)>;
 

@@ -202,6 +202,32 @@ void ConversionPass::changeWidth()
     });
 }
 
+bool ConversionPass::jumpTo(Position position)
+{
+    if (!isOpen() || isBusy() || position < kFirstPosition || !endsInRange(position, state_.CharWidth))
+        return false;
+    run([&]() -> std::optional<std::string> {
+        veskoutput();
+        files_.flush();
+        if (position > highestWritten_ + 1) {
+            // What "Next >" without edits would have written on the way.
+            const Position from = highestWritten_ + 1;
+            const std::optional<Position> stoppedAt = runCopy(BackgroundTask::Kind::GapCopy, from, position - 1);
+            highestWritten_ = stoppedAt.value_or(position - 1);
+            if (stoppedAt) {
+                window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
+                                    + decimalText(from) + " only up to position " + decimalText(*stoppedAt)
+                                    + ".\n\nThe pass stays at position " + decimalText(state_.CurOffset) + ".");
+                return std::nullopt;
+            }
+        }
+        state_.CurOffset = position;
+        captureAsWritten();
+        return std::nullopt;
+    });
+    return true;
+}
+
 void ConversionPass::skipRest()
 {
     if (!isOpen() || isBusy())
@@ -359,10 +385,29 @@ void ConversionPass::veskinput2()
 
 void ConversionPass::capture(PassFile from)
 {
-    window_.setCuroffText(decimalText(state_.CurOffset));
     // As the file holds the character now: another program may have written it.
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> bytes{};
     files_.readFresh(from, state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(state_.CharWidth)));
+    captureBytes(bytes);
+}
+
+void ConversionPass::captureAsWritten()
+{
+    std::array<std::uint8_t, CharacterGrid::kMaxColumns> bytes{};
+    std::array<std::uint8_t, CharacterGrid::kMaxColumns> source{};
+    const auto width = static_cast<std::size_t>(state_.CharWidth);
+    files_.readFresh(PassFile::TargetFile, state_.CurOffset, std::span(bytes).first(width));
+    files_.readFresh(PassFile::SourceFile, state_.CurOffset, std::span(source).first(width));
+    for (std::size_t column = 0; column < width; ++column) {
+        if (state_.CurOffset + static_cast<std::int64_t>(column) > highestWritten_)
+            bytes[column] = source[column];
+    }
+    captureBytes(bytes);
+}
+
+void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxColumns>& bytes)
+{
+    window_.setCuroffText(decimalText(state_.CurOffset));
     for (int column = 0; column < state_.CharWidth; ++column) {
         state_.XferByte = bytes[static_cast<std::size_t>(column)];
         savedColumns_[static_cast<std::size_t>(column)] = state_.XferByte;

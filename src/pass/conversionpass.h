@@ -62,6 +62,19 @@ public:
     // `Symtype`: writes the character back at the old width and captures it
     // again at the width now selected.
     void changeWidth();
+    // Goes to the character at `position`, as the four moves do: writes the
+    // character back; where `position` lies beyond every position the pass
+    // has written, copies the source's bytes up to it first, so that what
+    // the pass has written always runs without a gap from position 1; then
+    // captures each byte from the target where the pass has written it and
+    // from the source elsewhere. A stopped copy leaves the pass where it
+    // was. False, and nothing done, outside a pass, while busy, or where the
+    // character would not fit between position 1 and the highest.
+    bool jumpTo(Position position);
+
+    // The last position the pass has written: it holds positions 1 to this
+    // one, and the source's bytes stand for the rest; 0 outside a pass.
+    [[nodiscard]] Position writtenThrough() const { return isOpen() ? highestWritten_ : Position(0); }
     // Switches one dot; false, and nothing changed, where the grid has no such cell.
     bool toggleDot(int column, int bit);
     // Puts the character that `columns` encode, in file order, into the grid,
@@ -90,6 +103,9 @@ private:
     void veskinput2();
     void veskoutput();
     void capture(PassFile from);
+    // Captures each byte from the target where the pass has written it, from the source elsewhere.
+    void captureAsWritten();
+    void captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxColumns>& bytes);
     void move(std::int64_t distance, PassFile captureFrom);
     // Runs an operation of an open pass. A returned message is a refusal, shown
     // once the written bytes are with the system; a file error ends the pass.

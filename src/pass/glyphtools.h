@@ -22,6 +22,19 @@ enum class GlyphTool {
     ShiftRight,
 };
 
+// Where dot `bit` of byte `column` of a character `width` bytes wide stands
+// on screen, counted from the character's left edge and top: the first byte
+// is the rightmost column and bit 7 the top row, in the grid and in every
+// other view.
+struct DotPlace {
+    int x;
+    int y;
+};
+[[nodiscard]] constexpr DotPlace dotPlace(int column, int bit, int width)
+{
+    return {width - 1 - column, 7 - bit};
+}
+
 // Applies `tool` to the columns of a character, given in file order. Dots
 // shifted out are dropped; the row or column shifted in is clear.
 void applyGlyphTool(GlyphTool tool, std::span<std::uint8_t> columns);

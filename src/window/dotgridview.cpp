@@ -98,7 +98,9 @@ void DotGridView::setTabNeighbours(QWidget* before, QWidget* after)
 
 DotCell* DotGridView::cellAt(int column, int bit) const
 {
-    return Col(kArrays - column, bit);
+    // The grid is a character of the widest kind: ColN is the Nth column from the left.
+    const DotPlace place = dotPlace(column, bit, kArrays);
+    return Col(place.x + 1, CharacterGrid::kBits - 1 - place.y);
 }
 
 int DotGridView::markWidth() const

@@ -28,6 +28,7 @@
 
 #include "dotcell.h"
 #include "dotgridview.h"
+#include "overviewwindow.h"
 #include "offsettext.h"
 #include "taskwaiter.h"
 
@@ -213,6 +214,7 @@ void Form1::createControls()
     SkipButt = button("SkipButt", "Skip the rest", twipRect(2400, 2880, 1572, 372));
     Stepback = button("Stepback", "-1", twipRect(2400, 3480, 612, 372));
     Stepfwd = button("Stepfwd", "+1", twipRect(3360, 3480, 612, 372));
+    OverviewButt = button("OverviewButt", "Overview...", twipRect(480, 3480, 1572, 372));
     curoff = textBox("curoff", twipRect(2040, 1440, 852, 288), true);
     curoff->setText(QStringLiteral("0000"));
     curoff->setAlignment(Qt::AlignRight);
@@ -234,6 +236,7 @@ void Form1::createControls()
     connect(Stepfwd, &QPushButton::clicked, this, [this] { pass_.stepForward(); });
     connect(Stepback, &QPushButton::clicked, this, [this] { pass_.stepBack(); });
     connect(SkipButt, &QPushButton::clicked, this, [this] { pass_.skipRest(); });
+    connect(OverviewButt, &QPushButton::clicked, this, &Form1::OverviewButt_Click);
 
     paintReadOnlyBoxes();
     for (QPushButton* control : findChildren<QPushButton*>())
@@ -243,7 +246,7 @@ void Form1::createControls()
     // grid is one stop, the cell that holds the mark.
     QWidget* order[] = {Loadfile,   sfile,     ttext,    Savefile, Offset,   Symtype[0],
                         Symtype[1], Symtype[2], Symtype[3], StartButt, BackButt, FwButt,
-                        SkipButt,   grid_->markedCell(), Stepback, Stepfwd, curoff};
+                        SkipButt,   grid_->markedCell(), Stepback, Stepfwd, OverviewButt, curoff};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
     grid_->setTabNeighbours(SkipButt, Stepback);
@@ -319,6 +322,9 @@ void Form1::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // The overview goes with the window, without a question of its own.
+    if (overview_ != nullptr)
+        overview_->close();
     event->accept();
 }
 
@@ -345,6 +351,7 @@ void Form1::Loadfile_Click()
     if (!pass_.setSourcePath(chosen))
         return;
     sfile->setText(CommonDialog1.FileName);
+    refreshOverview();
 }
 
 void Form1::Savefile_Click()
@@ -380,8 +387,58 @@ bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& ot
     return ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
+void Form1::OverviewButt_Click()
+{
+    if (overview_ == nullptr) {
+        overview_ = new OverviewWindow(
+            [this] {
+                GlyphView::Files files;
+                const WorkingState& state = pass_.state();
+                files.sourcePath = state.SourcePath;
+                files.busy = pass_.isBusy();
+                files.width = 4 + std::max(0, selectedSymtype());
+                if (pass_.isOpen()) {
+                    files.targetPath = state.TargetPath;
+                    files.writtenThrough = pass_.writtenThrough();
+                    files.width = state.CharWidth;
+                    files.marked = state.CurOffset;
+                }
+                return files;
+            },
+            this);
+        connect(overview_, &OverviewWindow::jumpRequested, this, &Form1::goToGlyph);
+        // Beside the main window, where the screen has room.
+        overview_->move(frameGeometry().topRight() + QPoint(8, 0));
+    }
+    overview_->show();
+    overview_->raise();
+    overview_->activateWindow();
+    const StartingOffset offset = readStartingOffset(offsetText());
+    refreshOverview(pass_.isOpen() ? std::optional(pass_.state().CurOffset) : offset.position);
+}
+
+void Form1::refreshOverview(std::optional<Position> show)
+{
+    if (overview_ != nullptr && overview_->isVisible())
+        overview_->view()->refresh(show);
+}
+
+void Form1::goToGlyph(Position position)
+{
+    if (pass_.isBusy())
+        return;
+    if (!pass_.isOpen()) {
+        // Ready for "Start processing".
+        Offset->setText(QString::fromStdString(decimalText(position)));
+        refreshOverview();
+        return;
+    }
+    pass_.jumpTo(position);
+}
+
 void Form1::Symtype_Click(int /*index*/)
 {
+    refreshOverview();
     if (!pass_.isOpen() || pass_.isBusy())
         return;  // outside a pass the selection alone changes; the next start reads it
     pass_.changeWidth();
@@ -440,6 +497,7 @@ void Form1::setStartButtEnabled(bool enabled)
         StartButt->setFocus(Qt::OtherFocusReason);
     if (enabled)
         startGaveFocus_ = false;
+    refreshOverview();
     grid_->updateActions();
 }
 
@@ -447,6 +505,7 @@ void Form1::veskdisplay()
 {
     startGaveFocus_ = false;  // the pass is open: "Next >" is what comes next
     grid_->display();
+    refreshOverview(pass_.state().CurOffset);
 }
 
 void Form1::showCompleted()

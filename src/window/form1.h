@@ -19,6 +19,7 @@ class QRadioButton;
 namespace dotmatrix {
 
 class DotGridView;
+class OverviewWindow;
 class TaskWaiter;
 
 // The tool's one window: file choice, starting offset, character size, the
@@ -35,6 +36,9 @@ public:
     // What hovering cell `index` of the array ColN shows: its byte's position,
     // value and bit number; empty where the cell is not part of the character.
     [[nodiscard]] QString cellToolTip(int arrayNumber, int index) const;
+
+    // The window "Overview", once it has been opened.
+    [[nodiscard]] OverviewWindow* overview() const { return overview_; }
 
     // How much larger than drawn the layout stands: 1 at the desktop's usual
     // font, in proportion to a larger one.
@@ -66,6 +70,12 @@ private:
     void Loadfile_Click();
     void Savefile_Click();
     void Symtype_Click(int index);
+    void OverviewButt_Click();
+    // Goes to a glyph the overview offers: the starting offset before a
+    // pass, a move during one.
+    void goToGlyph(Position position);
+    // Tells the overview what to show now; `show` is kept in view.
+    void refreshOverview(std::optional<Position> show = std::nullopt);
     void selectSymtypeOfCharWidth();
     void paintReadOnlyBoxes();
     // Runs a modal box, wide enough to show its whole title.
@@ -118,6 +128,8 @@ private:
     QPushButton* SkipButt = nullptr;
     QPushButton* Stepback = nullptr;
     QPushButton* Stepfwd = nullptr;
+    QPushButton* OverviewButt = nullptr;
+    OverviewWindow* overview_ = nullptr;
     QLineEdit* curoff = nullptr;
     QLabel* Label2 = nullptr;
     // The cells ColN(index) and their tools.

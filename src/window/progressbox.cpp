@@ -38,6 +38,7 @@ ProgressBox::ProgressBox(BackgroundTask& task, const QString& title, QWidget* pa
     switch (task.kind()) {
     case BackgroundTask::Kind::PrefixCopy:
     case BackgroundTask::Kind::TailCopy:
+    case BackgroundTask::Kind::GapCopy:
         doing_ = QStringLiteral("Copying positions %1 to %2 of the source file to the target file.")
                      .arg(positionText(task.first()), positionText(task.last()));
         setRange(0, kSteps);

@@ -42,6 +42,7 @@ public:
         highestWritten_ = 0;
         for (std::int64_t p = 1; p < first; ++p)
             write(p, read(sourceBytes(), p));
+        writtenThrough_ = first - 1;
         width_ = width;
         offset_ = first;
         capture(sourceBytes());
@@ -56,6 +57,24 @@ public:
             return;
         offset_ += distance;
         capture(fromTarget ? target_ : sourceBytes());
+    }
+
+    // Writes back, fills the positions passed over as "Next >" would, and
+    // captures each byte from the target where the pass has written it.
+    void jump(std::int64_t to)
+    {
+        if (!open_)
+            return;
+        writeBack();
+        for (std::int64_t p = writtenThrough_ + 1; p < to; ++p)
+            write(p, read(sourceBytes(), p));
+        writtenThrough_ = std::max(writtenThrough_, to - 1);
+        offset_ = to;
+        for (int c = 0; c < width_; ++c) {
+            const std::int64_t p = offset_ + c;
+            grid_[static_cast<std::size_t>(c)] = read(p <= writtenThrough_ ? target_ : sourceBytes(), p);
+        }
+        saved_ = grid_;
     }
 
     void changeWidth(int width)
@@ -135,6 +154,7 @@ private:
         for (int c = 0; c < width_; ++c)
             write(offset_ + c, grid_[static_cast<std::size_t>(c)]);
         highestWritten_ = std::max(highestWritten_, offset_ + width_ - 1);
+        writtenThrough_ = std::max(writtenThrough_, highestWritten_);
         saved_ = grid_;
     }
 
@@ -145,6 +165,8 @@ private:
     int width_ = 0;
     std::int64_t offset_ = 0;
     std::int64_t highestWritten_ = 0;
+    // What the pass has written runs without a gap from position 1 to here.
+    std::int64_t writtenThrough_ = 0;
     std::array<std::uint8_t, 7> grid_{};
     std::array<std::uint8_t, 7> saved_{};
 };
@@ -237,9 +259,13 @@ void runSequence(std::uint32_t seed, const std::string& folder, Files files, int
         } else if (action < 82) {
             pass.stepForward();
             model.move(1, false);
-        } else if (action < 92) {
+        } else if (action < 88) {
             pass.stepBack();
             model.move(-1, false);
+        } else if (action < 92) {
+            const auto to = std::int64_t{1} + static_cast<std::int64_t>(random() % (sourceBytes.size() + 40));
+            EXPECT_EQ(pass.jumpTo(Position(to)), model.open());
+            model.jump(to);
         } else if (action < 97) {
             window.symtype = static_cast<int>(random() % 4);
             pass.changeWidth();

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "position.h"
+
+namespace dotmatrix {
+
+// Reads stretches of the files for a view of many characters, on a thread of
+// its own with read-only handles of its own, so that a slow or vanished file
+// never holds up a window. It shows what the pass makes of the files: the
+// target where the pass has written it, the source elsewhere. Only the
+// newest request is read; each read opens the files afresh, so what other
+// programs changed shows, and nothing is kept between reads.
+class PreviewReader {
+public:
+    struct Request {
+        std::string sourcePath;
+        std::string targetPath;         // empty outside a pass
+        Position writtenThrough{0};     // the target holds positions 1 to this one
+        Position first{1};
+        std::int64_t count = 0;
+        std::uint64_t serial = 0;       // given back with the view
+    };
+
+    struct View {
+        std::uint64_t serial = 0;
+        Position first{1};
+        // What the pass makes of positions `first` on; 0 behind the ends.
+        std::vector<std::uint8_t> bytes;
+        // Where each byte differs from the source's.
+        std::vector<bool> changed;
+        // The length the view covers: the source's, or more where the pass
+        // has written beyond it.
+        std::int64_t length = 0;
+        // Why the files could not be read; empty where they were.
+        std::string problem;
+    };
+
+    // `ready` is called on the reader's thread whenever a view can be taken.
+    explicit PreviewReader(std::function<void()> ready);
+    PreviewReader(const PreviewReader&) = delete;
+    PreviewReader& operator=(const PreviewReader&) = delete;
+    // Waits for a read under way to end.
+    ~PreviewReader();
+
+    // Replaces any request not yet begun.
+    void request(Request request);
+    // The newest view read, once; nothing where none is new.
+    [[nodiscard]] std::optional<View> take();
+    // Waits up to `timeout` for a view to take; true where there is one.
+    [[nodiscard]] bool waitReady(std::chrono::milliseconds timeout);
+
+    // Reads a request at once, on the calling thread.
+    [[nodiscard]] static View read(const Request& request);
+
+private:
+    void run();
+
+    std::function<void()> ready_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable arrived_;
+    std::optional<Request> pending_;
+    std::optional<View> done_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+} // namespace dotmatrix
