@@ -413,8 +413,12 @@ void Form1::OverviewButt_Click()
     overview_->show();
     overview_->raise();
     overview_->activateWindow();
-    const StartingOffset offset = readStartingOffset(offsetText());
-    refreshOverview(pass_.isOpen() ? std::optional(pass_.state().CurOffset) : offset.position);
+    // Glyphs start where the user has said a character starts.
+    const std::optional<Position> at =
+        pass_.isOpen() ? std::optional(pass_.state().CurOffset) : readStartingOffset(offsetText()).position;
+    if (at)
+        overview_->view()->alignTo(*at);
+    refreshOverview(at);
 }
 
 void Form1::refreshOverview(std::optional<Position> show)

@@ -179,6 +179,13 @@ void GlyphView::shiftAlignment(int bytes)
     viewport()->update();
 }
 
+void GlyphView::alignTo(Position position)
+{
+    takeFiles();
+    alignment_ = (position.number() - 1) % glyphWidth();
+    updateScrollBar();
+}
+
 void GlyphView::setDotSize(int pixels)
 {
     dot_ = std::clamp(pixels, kSmallestDot, kLargestDot);
@@ -224,8 +231,11 @@ void GlyphView::viewArrived()
         problem_ = QString::fromStdString(view_->problem);
         emit problemChanged(problem_);
     }
-    if (lengthChanged)
+    if (lengthChanged) {
+        // The file's length is known only now: the selection comes into view.
         updateScrollBar();
+        ensureSelectedVisible();
+    }
     glyphsChanged();
     repaintAfterRead_ = true;
     viewport()->update();

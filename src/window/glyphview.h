@@ -45,6 +45,8 @@ public:
     void refresh(std::optional<Position> show = std::nullopt);
     // Every glyph starts `bytes` later (or earlier) in the file.
     void shiftAlignment(int bytes);
+    // Glyphs start at `position` and every glyph width from it.
+    void alignTo(Position position);
     void setDotSize(int pixels);
     [[nodiscard]] int dotSize() const { return dot_; }
 
