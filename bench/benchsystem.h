@@ -6,8 +6,9 @@
 
 // Ends the benchmark with a message.
 [[noreturn]] void fail(const std::string& what);
-// The peak resident memory of this process so far.
+// The peak resident memory of this process so far, and now.
 long peakResidentKiB();
+long residentKiB();
 // Lets the system write out every dirty page first, so that no timed run
 // pays for the writes of the one before it.
 void settle();

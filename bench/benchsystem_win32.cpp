@@ -37,6 +37,13 @@ long peakResidentKiB()
     return static_cast<long>(counters.PeakWorkingSetSize / 1024);
 }
 
+long residentKiB()
+{
+    PROCESS_MEMORY_COUNTERS counters{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    return static_cast<long>(counters.WorkingSetSize / 1024);
+}
+
 void settle()
 {
     // Windows has no call that writes out every dirty page for a normal user.

@@ -1,9 +1,13 @@
-// Times a start in the middle of a large image in the real window: from the
-// click on "Start processing" to the first character on display, and how
-// often `curoff` was painted meanwhile. Run it on a real display (or Xvfb).
+// Times the real window. The overview of a 4 GiB sparse image with data in
+// it: how long a page step and a jump of the scroll bar take to repaint a
+// window full of glyphs, and the memory before and after. Then a start in
+// the middle of a large image: from the click on "Start processing" to the
+// first character on display, and how often `curoff` was painted meanwhile.
+// Run it on a real display (or Xvfb).
 //
-//   window_bench [--size-mib N] [--folder PATH]
+//   window_bench [--size-mib N] [--folder PATH] [--steps N]
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,10 +23,19 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QtTest/QTest>
 
+#include "benchsystem.h"
 #include "form1.h"
+#include "overviewwindow.h"
+
+void fail(const std::string& what)
+{
+    std::fprintf(stderr, "window_bench: %s\n", what.c_str());
+    std::exit(2);
+}
 
 namespace {
 
@@ -62,21 +75,102 @@ void chooseFile(QPushButton* button, const QString& path)
     QTest::mouseClick(button, Qt::LeftButton);
 }
 
+// Milliseconds: the median and the worst.
+std::pair<double, double> medianAndWorst(std::vector<double> times)
+{
+    std::sort(times.begin(), times.end());
+    return {times[times.size() / 2], times.back()};
+}
+
+// Pages through the overview of a sparse image of 4 GiB with a stretch of
+// data every 64 MiB, and jumps the scroll bar about in it.
+int benchOverview(const std::filesystem::path& work, int steps)
+{
+    constexpr qint64 kSize = qint64{4} << 30;
+    const QString image = QDir::fromNativeSeparators(QString::fromStdString((work / "sparse.rom").string()));
+    {
+        std::ofstream out(image.toStdString(), std::ios::binary);
+        std::vector<char> data(64 << 10);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<char>(i * 37 / 5);
+        for (qint64 at = 0; at < kSize; at += qint64{64} << 20) {
+            out.seekp(at);
+            out.write(data.data(), static_cast<std::streamsize>(data.size()));
+        }
+        out.seekp(kSize - 1);
+        out.put('\x01');
+    }
+    auto window = std::make_unique<dotmatrix::Form1>();
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return 2;
+    chooseFile(window->findChild<QPushButton*>(QStringLiteral("Loadfile")), image);
+    window->findChild<QLineEdit*>(QStringLiteral("Offset"))->setText(QStringLiteral("1"));
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("OverviewButt")), Qt::LeftButton);
+    dotmatrix::OverviewWindow* overview = window->overview();
+    overview->resize(1280, 900);
+    dotmatrix::GlyphView* view = overview->view();
+    view->setDotSize(3);
+    if (!QTest::qWaitForWindowExposed(overview))
+        return 2;
+    view->viewport()->repaint();
+    QTest::qWait(50);
+    const long before = residentKiB();
+
+    std::vector<double> pages;
+    std::vector<double> jumps;
+    int stale = 0;
+    QElapsedTimer clock;
+    view->setFocus();
+    for (int step = 0; step < steps; ++step) {
+        clock.start();
+        QTest::keyClick(view, Qt::Key_PageDown);
+        view->viewport()->repaint();
+        pages.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        stale += view->upToDate() ? 0 : 1;
+    }
+    QScrollBar* bar = view->verticalScrollBar();
+    for (int step = 0; step < steps; ++step) {
+        clock.start();
+        bar->setValue(static_cast<int>((static_cast<qint64>(step) * 7919 % steps) * bar->maximum() / steps));
+        view->viewport()->repaint();
+        jumps.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        stale += view->upToDate() ? 0 : 1;
+    }
+    const long after = residentKiB();
+    const auto [pageMedian, pageWorst] = medianAndWorst(pages);
+    const auto [jumpMedian, jumpWorst] = medianAndWorst(jumps);
+    std::printf("overview of 4 GiB, %zu glyphs in view: page step %.2f ms median, %.2f ms worst over %d; "
+                "scroll bar jump %.2f ms median, %.2f ms worst; %d repaints without the data read\n",
+                view->glyphsInView().size(), pageMedian, pageWorst, steps, jumpMedian, jumpWorst, stale);
+    std::printf("memory %ld KiB before paging, %ld KiB after\n", before, after);
+    window.reset();
+    std::filesystem::remove(image.toStdString());
+    return stale == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     qint64 sizeMiB = 256;
+    int steps = 200;
     std::filesystem::path folder = std::filesystem::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--size-mib")
             sizeMiB = std::atoll(argv[i + 1]);
         else if (std::string(argv[i]) == "--folder")
             folder = argv[i + 1];
+        else if (std::string(argv[i]) == "--steps")
+            steps = std::max(1, std::atoi(argv[i + 1]));
     }
     const std::filesystem::path work = folder / ("window-bench-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::create_directories(work);
+    if (const int failed = benchOverview(work, steps); failed != 0) {
+        std::filesystem::remove_all(work);
+        return failed;
+    }
     // As the file dialog gives them back: with forward slashes on Windows too.
     const QString source = QDir::fromNativeSeparators(QString::fromStdString((work / "source.rom").string()));
     const QString target = QDir::fromNativeSeparators(QString::fromStdString((work / "target.bin").string()));

@@ -467,7 +467,7 @@ void GlyphView::renderGlyphs()
                     const DotPlace place = dotPlace(c, bit, wide);
                     const int x = column * (wide + 1) + place.x;
                     const int y = row * (kDotRows + 1) + place.y;
-                    glyphImage_.setPixel(x, y, ((byte >> bit) & 1) != 0 ? lit : background);
+                    reinterpret_cast<QRgb*>(glyphImage_.scanLine(y))[x] = ((byte >> bit) & 1) != 0 ? lit : background;
                 }
             }
         }
