@@ -188,7 +188,11 @@ void GlyphView::alignTo(Position position)
 
 void GlyphView::setDotSize(int pixels)
 {
-    dot_ = std::clamp(pixels, kSmallestDot, kLargestDot);
+    pixels = std::clamp(pixels, kSmallestDot, kLargestDot);
+    if (pixels == dot_)
+        return;
+    dot_ = pixels;
+    emit dotSizeChanged(dot_);
     updateScrollBar();
     ensureSelectedVisible();
     viewport()->update();

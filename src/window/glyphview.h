@@ -69,6 +69,7 @@ public:
 signals:
     void activated(dotmatrix::Position position);
     void problemChanged(const QString& problem);
+    void dotSizeChanged(int pixels);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -52,6 +52,7 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, QWidget*
     connect(earlier, &QPushButton::clicked, view_, [this] { view_->shiftAlignment(-1); });
     connect(later, &QPushButton::clicked, view_, [this] { view_->shiftAlignment(1); });
     connect(dotSize_, &QSpinBox::valueChanged, view_, &GlyphView::setDotSize);
+    connect(view_, &GlyphView::dotSizeChanged, dotSize_, &QSpinBox::setValue);
     connect(view_, &GlyphView::activated, this, &OverviewWindow::jumpRequested);
     connect(view_, &GlyphView::problemChanged, status_, &QLabel::setText);
     setTabOrder(earlier, later);
