@@ -197,8 +197,8 @@ int main(int argc, char* argv[])
         return 2;
     chooseFile(window->findChild<QPushButton*>(QStringLiteral("Loadfile")), source);
     chooseFile(window->findChild<QPushButton*>(QStringLiteral("Savefile")), target);
-    if (window->findChild<QLineEdit*>(QStringLiteral("sfile"))->text() != source
-        || window->findChild<QLineEdit*>(QStringLiteral("ttext"))->text() != target) {
+    if (window->findChild<QLineEdit*>(QStringLiteral("sfile"))->text() != QDir::toNativeSeparators(source)
+        || window->findChild<QLineEdit*>(QStringLiteral("ttext"))->text() != QDir::toNativeSeparators(target)) {
         std::fprintf(stderr, "window_bench: the files were not chosen\n");
         return 2;
     }

@@ -126,10 +126,15 @@ void FileService::checkPaths() const
 
 void FileService::checkPath(PassFile which, const FileIdentity& identity) const
 {
-    const BufferedFile& open = file(which);
+    BufferedFile& open = file(which);
     std::error_code error;
-    const FileIdentity now = PlatformFile::identityOf(open.path(), error);
-    const bool gone = error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+    // The open file knows first: on FAT and exFAT a deleted file's name
+    // can't even be opened until the last handle goes.
+    const bool deleted = open.platform().deleted(error);
+    if (error)
+        throw FileError(which, open.path(), "reach", error.message(), error);
+    const FileIdentity now = deleted ? FileIdentity{} : PlatformFile::identityOf(open.path(), error);
+    const bool gone = deleted || error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
     if (error && !gone) {
         // A folder that lost its permissions, a share that went away: the
         // file may be fine, but the pass can't tell.

@@ -79,9 +79,13 @@ public:
     // Takes a lock that other programs which lock files see: shared, or
     // exclusive. Fails with UnusableFile::Locked where another one holds a
     // lock that excludes it. Where the system locks by sharing modes instead
-    // (Windows), open() has done this already.
+    // (Windows), the target's open() has done this already, and a shared lock
+    // stops sharing the file with writers.
     void lock(bool exclusive, std::error_code& error);
     [[nodiscard]] FileIdentity identity(std::error_code& error) const;
+    // True where the open file has been deleted meanwhile: it has no name
+    // left, or (Windows) it goes once the last handle is closed.
+    [[nodiscard]] bool deleted(std::error_code& error) const;
 
     // The first offset at or after `offset` that holds data, or `size` where
     // only a hole follows. Where holes can't be asked for, that is `offset`.

@@ -376,6 +376,17 @@ void PlatformFile::lock(bool exclusive, std::error_code& error)
     }
 }
 
+bool PlatformFile::deleted(std::error_code& error) const
+{
+    error.clear();
+    struct stat status {};
+    if (::fstat(handle_, &status) != 0) {
+        error = lastError();
+        return false;
+    }
+    return status.st_nlink == 0 && S_ISREG(status.st_mode);
+}
+
 FileIdentity PlatformFile::identity(std::error_code& error) const
 {
     error.clear();

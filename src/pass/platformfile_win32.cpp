@@ -283,6 +283,21 @@ PlatformFile PlatformFile::open(const std::string& path, Access access, std::err
         error = std::make_error_code(std::errc::is_a_directory);
         return {};
     }
+    // A link to nothing: opening it would create a file where it points, not
+    // the file the user named.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        const HANDLE followed = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (followed == INVALID_HANDLE_VALUE) {
+            const DWORD why = ::GetLastError();
+            if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) {
+                error = UnusableFile::DanglingLink;
+                return {};
+            }
+        } else {
+            ::CloseHandle(followed);
+        }
+    }
     // Others may read both files meanwhile, and rename or delete them, which
     // the pass notices; only the source may be written by others, so that
     // one file can be source and target at once.
@@ -358,10 +373,32 @@ std::string PlatformFile::detail(const std::string& /*path*/, const std::error_c
     return {};
 }
 
-void PlatformFile::lock(bool /*exclusive*/, std::error_code& error)
+void PlatformFile::lock(bool exclusive, std::error_code& error)
 {
-    // open() shares the target with readers only: that is the lock here.
+    // open() shares the target with readers only: that is its lock here. The
+    // source, open for everyone so that one file can be source and target,
+    // is now shared with readers only as well: a handle of that sharing takes
+    // the place of the first, and fails where another program writes it.
     error.clear();
+    if (exclusive)
+        return;
+    const HANDLE shared = ::ReOpenFile(nativeHandle(handle_), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0);
+    if (shared == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError() == ERROR_SHARING_VIOLATION ? std::error_code(UnusableFile::Locked) : lastError();
+        return;
+    }
+    ::CloseHandle(nativeHandle(std::exchange(handle_, reinterpret_cast<Handle>(shared))));
+}
+
+bool PlatformFile::deleted(std::error_code& error) const
+{
+    error.clear();
+    FILE_STANDARD_INFO standard{};
+    if (!::GetFileInformationByHandleEx(nativeHandle(handle_), FileStandardInfo, &standard, sizeof standard)) {
+        error = lastError();
+        return false;
+    }
+    return standard.DeletePending != FALSE;
 }
 
 std::size_t PlatformFile::readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
@@ -491,24 +528,23 @@ std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std
         declined = true;
         return 0;
     }
-    if (offset % kCloneAlignment != 0) {
-        // Up to the next cluster boundary by reads and writes.
-        std::vector<std::uint8_t> head(static_cast<std::size_t>(
-            std::min(count, kCloneAlignment - offset % kCloneAlignment)));
-        const std::size_t got = readAt(offset, head, error);
-        if (!error)
-            target.writeAt(offset, std::span<const std::uint8_t>(head).first(got), error);
-        return error ? 0 : static_cast<std::int64_t>(got);
-    }
     // Whole clusters only, and none behind the source's end.
     const std::int64_t available = std::min(count, size(error) - offset);
     if (error)
         return 0;
     const std::int64_t whole = available - available % kCloneAlignment;
-    if (whole <= 0) {
-        declined = true;
-        return 0;
+    if (offset % kCloneAlignment != 0 || whole <= 0) {
+        // Up to the next cluster boundary, or a short end, by reads and writes.
+        std::vector<std::uint8_t> part(static_cast<std::size_t>(
+            std::max<std::int64_t>(0, std::min(available, kCloneAlignment - offset % kCloneAlignment))));
+        const std::size_t got = readAt(offset, part, error);
+        if (!error)
+            target.writeAt(offset, std::span<const std::uint8_t>(part).first(got), error);
+        return error ? 0 : static_cast<std::int64_t>(got);
     }
+    const std::int64_t before = target.size(error);
+    if (error)
+        return 0;
     target.extend(offset + whole, error);
     if (error)
         return 0;
@@ -519,6 +555,14 @@ std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std
     clone.ByteCount.QuadPart = whole;
     DWORD returned = 0;
     if (!::DeviceIoControl(to, kDuplicateExtentsToFile, &clone, sizeof clone, nullptr, 0, &returned, nullptr)) {
+        // Refused for this stretch: the target goes back to its length, and
+        // the pass copies the stretch itself.
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = before;
+        if (!::SetFileInformationByHandle(to, FileEndOfFileInfo, &end, sizeof end)) {
+            error = lastError();
+            return 0;
+        }
         declined = true;
         return 0;
     }

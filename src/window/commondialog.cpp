@@ -1,5 +1,6 @@
 #include "commondialog.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QStringList>
@@ -35,6 +36,23 @@ bool CommonDialog::ShowSave(QWidget* parent)
 
 bool CommonDialog::show(QWidget* parent, bool save)
 {
+#ifdef Q_OS_WIN
+    if (save && QGuiApplication::platformName() == QLatin1String("windows")) {
+        const QStringList parts = Filter.split(u'|');
+        QStringList descriptions;
+        QStringList patterns;
+        for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+            descriptions << parts[i];
+            patterns << parts[i + 1];
+        }
+        if (const std::optional<QString> chosen = nativeSaveName(parent, descriptions, patterns, FilterIndex, FileName)) {
+            if (chosen->isEmpty())
+                return false;
+            FileName = QDir::fromNativeSeparators(*chosen);
+            return true;
+        }
+    }
+#endif
     QFileDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("CommonDialog1"));
     // Windows users get the system's own dialog; elsewhere, and in the

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -29,5 +32,12 @@ public:
 private:
     bool show(QWidget* parent, bool save);
 };
+
+// Windows' own save dialog with a name taken as typed: the chosen path, an
+// empty one where the user cancelled, nothing where the dialog can't be had.
+// Only on Windows.
+[[nodiscard]] std::optional<QString> nativeSaveName(QWidget* parent, const QStringList& descriptions,
+                                                    const QStringList& patterns, int filterIndex,
+                                                    const QString& proposed);
 
 } // namespace dotmatrix

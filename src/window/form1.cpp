@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -345,12 +346,14 @@ void Form1::Loadfile_Click()
     CommonDialog1.Filter = QStringLiteral("All Files (*.*)|*.*");
     if (!CommonDialog1.ShowOpen(this))
         return;
-    const std::string chosen = passPath(CommonDialog1.FileName);
+    // Shown, and named in every message, as the system writes paths.
+    const QString shown = QDir::toNativeSeparators(CommonDialog1.FileName);
+    const std::string chosen = passPath(shown);
     if (!oneFileMayServeBoth(chosen, pass_.state().TargetPath, PassFile::SourceFile))
         return;
     if (!pass_.setSourcePath(chosen))
         return;
-    sfile->setText(CommonDialog1.FileName);
+    sfile->setText(shown);
     refreshOverview();
 }
 
@@ -363,12 +366,13 @@ void Form1::Savefile_Click()
     CommonDialog1.FilterIndex = 2;
     if (!CommonDialog1.ShowSave(this))
         return;
-    const std::string chosen = passPath(CommonDialog1.FileName);
+    const QString shown = QDir::toNativeSeparators(CommonDialog1.FileName);
+    const std::string chosen = passPath(shown);
     if (!oneFileMayServeBoth(chosen, pass_.state().SourcePath, PassFile::TargetFile))
         return;
     if (!pass_.setTargetPath(chosen))
         return;
-    ttext->setText(CommonDialog1.FileName);
+    ttext->setText(shown);
 }
 
 bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& other, PassFile chosenAs)
@@ -381,7 +385,7 @@ bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& ot
     const QString question =
         QStringLiteral("\"%1\" is the %2 file. A pass %3 it changes the source itself, in place, with no way "
                        "back.\n\nUse the %2 file as the %4?")
-            .arg(CommonDialog1.FileName, asSource ? QStringLiteral("target") : QStringLiteral("source"),
+            .arg(QDir::toNativeSeparators(CommonDialog1.FileName), asSource ? QStringLiteral("target") : QStringLiteral("source"),
                  asSource ? QStringLiteral("from") : QStringLiteral("into"),
                  asSource ? QStringLiteral("source") : QStringLiteral("target"));
     return ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -424,8 +425,8 @@ void Form1Test::wholePassByClicksFollowsTheContentRule()
     const QString targetPath = folder_->filePath(QStringLiteral("patched.bin"));
     writeFile(sourcePath, source);
     chooseFiles(sourcePath, targetPath);
-    QCOMPARE(textBox("sfile")->text(), sourcePath);
-    QCOMPARE(textBox("ttext")->text(), targetPath);
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(sourcePath));
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(targetPath));
 
     typeOffset(QStringLiteral("5"));
     click(symtype(0));
@@ -558,7 +559,7 @@ void Form1Test::refusedStartAndFileErrorLeaveTheWindowUsable()
         click(button("FwButt"));
     }
     QCOMPARE(answerer_->messages.size(), 2);
-    QVERIFY(answerer_->messages[1].contains(QStringLiteral("target file \"%1\"").arg(targetPath)));
+    QVERIFY(answerer_->messages[1].contains(QStringLiteral("target file \"%1\"").arg(QDir::toNativeSeparators(targetPath))));
     QVERIFY(button("StartButt")->isEnabled());
     QVERIFY(!window_->pass().isOpen());
 #endif
@@ -578,12 +579,12 @@ void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
     answerer_->fileChoices.push_back(ModalAnswerer::choose(first));
     click(button("Loadfile"));
     QCOMPARE(answerer_->filters.last(), QStringLiteral("All Files (*.*)"));
-    QCOMPARE(textBox("sfile")->text(), first);
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(first));
 
     answerer_->fileChoices.push_back(ModalAnswerer::cancel());
     click(button("Loadfile"));
     QCOMPARE(answerer_->proposed.last(), first);
-    QCOMPARE(textBox("sfile")->text(), first);
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(first));
 
     // The target dialog proposes the source; taking it is asked about, and
     // No (here Escape) keeps the earlier target.
@@ -598,7 +599,7 @@ void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
     answerer_->fileChoices.push_back(acceptProposed);
     answerer_->answers.push_back(QMessageBox::Yes);
     click(button("Savefile"));
-    QCOMPARE(textBox("ttext")->text(), first);
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(first));
     QCOMPARE(answerer_->messages.size(), 2);
 
     // Another name of the source is the source too.
@@ -613,19 +614,19 @@ void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
     answerer_->answers.push_back(QMessageBox::No);
     click(button("Savefile"));
     QCOMPARE(answerer_->messages.size(), 3);
-    QCOMPARE(textBox("ttext")->text(), first);
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(first));
 
     // No suffix is added and no question asked.
     const QString bare = folder_->filePath(QStringLiteral("bare"));
     answerer_->fileChoices.push_back(ModalAnswerer::choose(bare));
     click(button("Savefile"));
-    QCOMPARE(textBox("ttext")->text(), bare);
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(bare));
     QCOMPARE(answerer_->messages.size(), 3);
     QVERIFY(!QFile::exists(bare));
 
     answerer_->fileChoices.push_back(ModalAnswerer::cancel());
     click(button("Savefile"));
-    QCOMPARE(textBox("ttext")->text(), bare);
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(bare));
 
     // The other way round: the target chosen as the source is asked about too.
     writeFile(bare, countingBytes(4));
@@ -634,7 +635,7 @@ void Form1Test::dialogsRememberTheLastChoiceAndCancelChangesNothing()
     click(button("Loadfile"));
     QCOMPARE(answerer_->messages.size(), 4);
     QVERIFY(answerer_->messages.last().contains(QStringLiteral("is the target file")));
-    QCOMPARE(textBox("sfile")->text(), first);
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(first));
 }
 
 void Form1Test::pathsAreKeptAsTheDialogReturnsThem()
@@ -643,8 +644,8 @@ void Form1Test::pathsAreKeptAsTheDialogReturnsThem()
     const QString target = folder_->filePath(QStringLiteral("zielé datei.bin"));
     writeFile(source, countingBytes(12));
     chooseFiles(source, target);
-    QCOMPARE(textBox("sfile")->text(), source);
-    QCOMPARE(textBox("ttext")->text(), target);
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(source));
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(target));
     typeOffset(QStringLiteral("3"));
     click(button("StartButt"));
     click(button("SkipButt"));
@@ -775,8 +776,8 @@ void Form1Test::filesStayDuringAPass()
     QCOMPARE(answerer_->fileChoices.size(), 2U);  // no dialog was opened
     QCOMPARE(answerer_->messages.size(), 2);
     QVERIFY(answerer_->messages.last().contains(QStringLiteral("once \"Skip the rest\" has ended the pass")));
-    QCOMPARE(textBox("sfile")->text(), folder_->filePath(QStringLiteral("font.rom")));
-    QCOMPARE(textBox("ttext")->text(), folder_->filePath(QStringLiteral("out.bin")));
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(folder_->filePath(QStringLiteral("font.rom"))));
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(folder_->filePath(QStringLiteral("out.bin"))));
     QVERIFY(window_->pass().isOpen());
 }
 
@@ -1217,7 +1218,8 @@ void Form1Test::overviewShowsTheGlyphsAndGoesWhereClicked()
     QVERIFY(QFile::remove(sourcePath));
     view->viewport()->update();
     const auto* status = overview->findChild<QLabel*>(QStringLiteral("OverviewStatus"));
-    QTRY_VERIFY2(status->text().startsWith(QStringLiteral("Cannot read the source file \"") + sourcePath),
+    QTRY_VERIFY2(status->text().startsWith(QStringLiteral("Cannot read the source file \"")
+                                            + QDir::toNativeSeparators(sourcePath)),
                  qPrintable(status->text()));
     QCOMPARE(answerer_->messages.size(), said);
     window_->close();
