@@ -14,7 +14,8 @@
 #include "passtest.h"
 
 // Passes that need POSIX means: mounts, loop devices, FUSE, FIFOs, sockets,
-// locks of other processes and file size limits.
+// locks of other processes and file size limits; and other programs writing
+// the files during a pass, which Windows does not let them.
 namespace dotmatrix {
 namespace {
 
@@ -457,6 +458,50 @@ TEST_P(FullDiskOn, SharedExtentsNeverEndInAFalseCompleted)
 INSTANTIATE_TEST_SUITE_P(FileSystems, FullDiskOn, ::testing::Values("xfs", "btrfs"),
                          [](const auto& param) { return std::string(param.param); });
 
+
+TEST_F(PassTest, SourceIsCopiedAsItIsWhenTheRestIsSkipped)
+{
+    const auto append = [&](const Bytes& bytes) {
+        std::ofstream out(source, std::ios::binary | std::ios::app);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    };
+    start(countingBytes(8), "5", 0);
+    append(countingBytes(12, 100));
+    pass.nextCharacter();  // reads behind the length known at start
+    EXPECT_EQ(grid(), countingBytes(4, 100));
+    pass.skipRest();
+    Bytes grown = countingBytes(8);
+    const Bytes appended = countingBytes(12, 100);
+    grown.insert(grown.end(), appended.begin(), appended.end());
+    EXPECT_EQ(readFile(target), grown);
+
+    std::filesystem::remove(target);
+    start(countingBytes(30), "5", 0);
+    std::filesystem::resize_file(source, 12);
+    pass.skipRest();
+    EXPECT_EQ(readFile(target), countingBytes(12));
+    EXPECT_EQ(window.completed, 2);
+}
+
+TEST_F(PassTest, EveryCaptureReadsWhatTheFilesHoldNow)
+{
+    start(countingBytes(40), "5", 0);
+    edit(0, 0xAA);
+    pass.nextCharacter();
+    // Another program rewrites the source in place: the next capture shows it.
+    writeFile(source, countingBytes(40, 101));
+    pass.stepForward();
+    EXPECT_EQ(grid(), countingBytes(4, 110));
+    // Another program writes the target where the pass wrote: "< Previous" shows that.
+    {
+        std::fstream other(target, std::ios::binary | std::ios::in | std::ios::out);
+        other.seekp(4);
+        other.write("\x11\x22\x33\x44", 4);
+    }
+    pass.stepBack();
+    pass.previousCharacter();
+    EXPECT_EQ(grid(), (Bytes{0x11, 0x22, 0x33, 0x44}));
+}
 
 } // namespace
 } // namespace dotmatrix

@@ -559,30 +559,6 @@ TEST_F(PassTest, TailCopyReachesBeyondTwoGibibytes)
     EXPECT_EQ(std::string(tail, 4), std::string("\0\x01\x02\x03", 4));
 }
 
-TEST_F(PassTest, SourceIsCopiedAsItIsWhenTheRestIsSkipped)
-{
-    const auto append = [&](const Bytes& bytes) {
-        std::ofstream out(source, std::ios::binary | std::ios::app);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    };
-    start(countingBytes(8), "5", 0);
-    append(countingBytes(12, 100));
-    pass.nextCharacter();  // reads behind the length known at start
-    EXPECT_EQ(grid(), countingBytes(4, 100));
-    pass.skipRest();
-    Bytes grown = countingBytes(8);
-    const Bytes appended = countingBytes(12, 100);
-    grown.insert(grown.end(), appended.begin(), appended.end());
-    EXPECT_EQ(readFile(target), grown);
-
-    std::filesystem::remove(target);
-    start(countingBytes(30), "5", 0);
-    std::filesystem::resize_file(source, 12);
-    pass.skipRest();
-    EXPECT_EQ(readFile(target), countingBytes(12));
-    EXPECT_EQ(window.completed, 2);
-}
-
 TEST_F(PassTest, TargetThatLeavesItsPathEndsThePassWithoutCompleted)
 {
     // Each way out returns false where the system refuses it, as Windows may
@@ -687,30 +663,6 @@ TEST_F(PassTest, AStartBehindTheSourceEndAsksFirst)
     EXPECT_EQ(window.questions.size(), 1U);
     EXPECT_TRUE(pass.isOpen());
 }
-
-TEST_F(PassTest, EveryCaptureReadsWhatTheFilesHoldNow)
-{
-    start(countingBytes(40), "5", 0);
-    edit(0, 0xAA);
-    pass.nextCharacter();
-    // Another program rewrites the source in place: the next capture shows it.
-    writeFile(source, countingBytes(40, 101));
-    pass.stepForward();
-    EXPECT_EQ(grid(), countingBytes(4, 110));
-#ifndef _WIN32
-    // Another program writes the target where the pass wrote: "< Previous" shows that.
-    {
-        std::fstream other(target, std::ios::binary | std::ios::in | std::ios::out);
-        other.seekp(4);
-        other.write("\x11\x22\x33\x44", 4);
-    }
-    pass.stepBack();
-    pass.previousCharacter();
-    EXPECT_EQ(grid(), (Bytes{0x11, 0x22, 0x33, 0x44}));
-#endif
-}
-
-// Windows lets no other program write the target during a pass.
 
 TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)
 {

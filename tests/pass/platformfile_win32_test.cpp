@@ -143,5 +143,69 @@ TEST(WindowsFiles, ASparseSourceLeavesHolesInTheTarget)
     EXPECT_LT(allocatedLow, static_cast<DWORD>(4 * kMiB));
 }
 
+TEST(WindowsFiles, APassKeepsItsFilesAsLinuxDoes)
+{
+    testing::TempFolder folder;
+    const std::string source = folder.path("font.rom");
+    const std::string target = folder.path("out.bin");
+    writeFile(source, countingBytes(40));
+    const auto openedFor = [](const std::string& path, DWORD access) {
+        const HANDLE other = ::CreateFileW(fromUtf8(path).c_str(), access,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const bool opened = other != INVALID_HANDLE_VALUE;
+        if (opened)
+            ::CloseHandle(other);
+        return opened;
+    };
+
+    // While a pass is open, others may read the source but not write it; a
+    // program that writes it already keeps the pass from starting.
+    testing::RecordingWindow window;
+    window.offset = "5";
+    ConversionPass pass(window);
+    pass.setSourcePath(source);
+    pass.setTargetPath(target);
+    pass.start();
+    ASSERT_TRUE(pass.isOpen());
+    EXPECT_TRUE(openedFor(source, GENERIC_READ));
+    EXPECT_FALSE(openedFor(source, GENERIC_WRITE));
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1);
+    const HANDLE writer = ::CreateFileW(fromUtf8(source).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    pass.start();
+    ::CloseHandle(writer);
+    EXPECT_FALSE(pass.isOpen());
+    ASSERT_FALSE(window.problems.empty());
+    EXPECT_NE(window.problems.back().find("another program is using it.\n\nClose that program"), std::string::npos)
+        << window.problems.back();
+
+    // A dangling link as the target is refused, and nothing is created.
+    const std::string link = folder.path("link.bin");
+    // Wine keeps links as the host's, which its calls follow of themselves.
+    if (!testing::underWine()
+        && ::CreateSymbolicLinkW(fromUtf8(link).c_str(), fromUtf8(folder.path("gone.bin")).c_str(),
+                              SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)) {
+        std::error_code error;
+        (void)PlatformFile::open(link, PlatformFile::Access::ReadWrite, error);
+        EXPECT_EQ(error, std::error_code(UnusableFile::DanglingLink)) << error.message();
+        EXPECT_FALSE(std::filesystem::exists(fromUtf8(folder.path("gone.bin"))));
+    }
+
+    // A target deleted while open is known as deleted by its handle.
+    std::error_code error;
+    PlatformFile open = PlatformFile::open(target, PlatformFile::Access::ReadWrite, error);
+    ASSERT_FALSE(error) << error.message();
+    EXPECT_FALSE(open.deleted(error));
+    ASSERT_TRUE(::DeleteFileW(fromUtf8(target).c_str()));
+    const bool deleted = open.deleted(error);
+    if (!deleted && testing::underWine())
+        GTEST_SKIP() << "Wine does not report a pending delete";
+    EXPECT_TRUE(deleted);
+}
+
 } // namespace
 } // namespace dotmatrix
