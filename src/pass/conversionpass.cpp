@@ -208,7 +208,6 @@ bool ConversionPass::jumpTo(Position position)
         return false;
     run([&]() -> std::optional<std::string> {
         veskoutput();
-        files_.flush();
         if (position > highestWritten_ + 1) {
             // What "Next >" without edits would have written on the way.
             const Position from = highestWritten_ + 1;

@@ -58,8 +58,6 @@ public:
     // bit number; empty where the cell is not part of the character.
     [[nodiscard]] QString cellToolTip(int arrayNumber, int index) const;
 
-    [[nodiscard]] QUndoStack& history() { return history_; }
-
 signals:
     // A tool could not act; the text says why.
     void problem(const QString& text);

@@ -52,8 +52,7 @@ public:
 
     // The first position of the glyph that holds the keyboard's selection.
     [[nodiscard]] Position selected() const { return Position(selected_); }
-    // The first position of the top left glyph, and of the glyphs in view.
-    [[nodiscard]] Position firstShown() const { return Position(rowStart(topRow_)); }
+    // The first positions of the glyphs in view.
     [[nodiscard]] std::vector<Position> glyphsInView() const;
     // Where the glyph at `position` stands in the viewport; empty where it is not in view.
     [[nodiscard]] QRect glyphRect(Position position) const;
@@ -61,8 +60,6 @@ public:
     [[nodiscard]] QString glyphBytes(Position position) const;
     // True once what is shown was read for the current place and width.
     [[nodiscard]] bool upToDate() const;
-    // Why the files could not be read; empty where they could.
-    [[nodiscard]] QString problem() const { return problem_; }
     // Asks to go to the glyph at `position`.
     void activate(Position position);
 
