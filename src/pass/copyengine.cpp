@@ -17,6 +17,7 @@ constexpr std::int64_t kLargestCopyPiece = 16 * kCopyBlockSize;
 // Lengthening a file is one call that takes no time where the file system
 // keeps holes, and writes zeros for as long as it takes where it doesn't (FAT).
 constexpr std::int64_t kLargestExtendPiece = 1024 * kCopyBlockSize;
+constexpr int kMostKernelRefusals = 3;
 
 // The size of the next piece, so that each takes about 20 to 50 ms: progress
 // shows often and a stop request is heard soon, also from slow disks.
@@ -111,10 +112,11 @@ bool CopyEngine::copyData(std::int64_t offset, std::int64_t end)
 {
     while (offset < end) {
         const auto started = Clock::now();
-        if (!kernelCopies_) {
+        if (ownPieceNext_ || kernelRefusals_ >= kMostKernelRefusals) {
             const std::int64_t pieceEnd = std::min(end, offset + bufferedPiece_);
             copyBuffered(offset, pieceEnd);
             offset = pieceEnd;
+            ownPieceNext_ = false;
             bufferedPiece_ = adaptedPiece(bufferedPiece_, Clock::now() - started, kCopyBlockSize);
         } else {
             // Extents are shared only from a block boundary on: an unaligned
@@ -130,14 +132,17 @@ bool CopyEngine::copyData(std::int64_t offset, std::int64_t end)
                 offset += copied;
                 wrote(offset);
             }
-            // The pass's own pieces take over where the kernel declines, where
-            // it failed (they name the file that fails, or go through after
-            // all), and where the source has become shorter (the rest reads as
-            // zeros).
+            // The pass's own piece takes over where the kernel declines, where
+            // it failed (it names the file that fails, or goes through after
+            // all), and where the source has become shorter (the rest reads
+            // as zeros). The kernel is asked again after it, but not after
+            // refusing a few times in a row: it won't do this copy.
             if (declined || error || copied < piece) {
-                kernelCopies_ = false;
+                ++kernelRefusals_;
+                ownPieceNext_ = true;
                 continue;
             }
+            kernelRefusals_ = 0;
             kernelPiece_ = adaptedPiece(kernelPiece_, Clock::now() - started, kLargestCopyPiece);
         }
         if (!report(offset))

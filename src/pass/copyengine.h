@@ -60,7 +60,8 @@ private:
     std::int64_t reached_ = 0;
     std::int64_t startLength_ = 0;
     std::int64_t written_ = 0;
-    bool kernelCopies_ = true;
+    int kernelRefusals_ = 0;
+    bool ownPieceNext_ = false;
     std::int64_t kernelPiece_;
     std::int64_t bufferedPiece_;
     std::int64_t extendPiece_;
