@@ -20,4 +20,10 @@ std::uint8_t CharacterGrid::columnByte(int column) const
     return byte;
 }
 
+void CharacterGrid::setColumnByte(int column, std::uint8_t byte)
+{
+    for (int bit = kBits - 1; bit >= 0; --bit)
+        cells_[column][bit] = (byte >> bit) & 1;
+}
+
 } // namespace dotmatrix

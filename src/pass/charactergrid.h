@@ -28,6 +28,8 @@ public:
 
     // The byte that column `column` encodes: bit b is set where cell (column, b) holds 1.
     [[nodiscard]] std::uint8_t columnByte(int column) const;
+    // Sets column `column`'s cells to the bits of `byte`, the other way round.
+    void setColumnByte(int column, std::uint8_t byte);
 
 private:
     int columns_ = 0;

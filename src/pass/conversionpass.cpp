@@ -356,10 +356,8 @@ bool ConversionPass::setDisplayedColumns(std::span<const std::uint8_t> columns)
     CharacterGrid& grid = state_.DotGrid;
     if (!isOpen() || isBusy() || columns.size() != static_cast<std::size_t>(grid.columns()))
         return false;
-    for (int column = 0; column < grid.columns(); ++column) {
-        for (int bit = 0; bit < CharacterGrid::kBits; ++bit)
-            grid.setDot(column, bit, (columns[static_cast<std::size_t>(column)] >> bit) & 1);
-    }
+    for (int column = 0; column < grid.columns(); ++column)
+        grid.setColumnByte(column, columns[static_cast<std::size_t>(column)]);
     window_.veskdisplay();
     return true;
 }
@@ -410,8 +408,7 @@ void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::
     for (int column = 0; column < state_.CharWidth; ++column) {
         state_.XferByte = bytes[static_cast<std::size_t>(column)];
         savedColumns_[static_cast<std::size_t>(column)] = state_.XferByte;
-        for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit)
-            state_.DotGrid.setDot(column, bit, (state_.XferByte >> bit) & 1);
+        state_.DotGrid.setColumnByte(column, state_.XferByte);
     }
     ++characterSerial_;
     characterOfThisPass_ = true;

@@ -1,15 +1,11 @@
 #include "form1.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <memory>
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>

@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -78,7 +79,7 @@ int GlyphView::rowsInView() const
 
 std::int64_t GlyphView::rowCount() const
 {
-    const std::int64_t bytes = length_ - alignment_;
+    const std::int64_t bytes = fileLength() - alignment_;
     return bytes <= 0 ? 0 : (bytes + rowBytes() - 1) / rowBytes();
 }
 
@@ -89,7 +90,8 @@ std::int64_t GlyphView::rowOf(std::int64_t position) const
 
 bool GlyphView::offered(std::int64_t position) const
 {
-    return position >= 1 && position + glyphWidth() - 1 <= kLastCharacterPosition.number() && position <= length_;
+    return position >= 1 && position + glyphWidth() - 1 <= kLastCharacterPosition.number()
+           && position <= fileLength();
 }
 
 std::vector<Position> GlyphView::glyphsInView() const
@@ -99,7 +101,7 @@ std::vector<Position> GlyphView::glyphsInView() const
     for (std::int64_t row = topRow_; row < std::min(topRow_ + rowsInView(), rowCount()); ++row) {
         for (int column = 0; column < perRow; ++column) {
             const std::int64_t position = rowStart(row) + std::int64_t{column} * glyphWidth();
-            if (position <= length_)
+            if (position <= fileLength())
                 glyphs.emplace_back(position);
         }
     }
@@ -145,7 +147,7 @@ QString GlyphView::glyphBytes(Position position) const
 
 bool GlyphView::upToDate() const
 {
-    return view_.has_value() && view_->serial == wanted_;
+    return view_.has_value() && view_->serial == serial_;
 }
 
 void GlyphView::takeFiles()
@@ -219,7 +221,6 @@ void GlyphView::requestRead()
     request.first = Position(rowStart(topRow_));
     request.count = (std::int64_t{rowsInView()} + 1) * rowBytes();
     request.serial = ++serial_;
-    wanted_ = request.serial;
     reader_->request(std::move(request));
 }
 
@@ -228,9 +229,8 @@ void GlyphView::viewArrived()
     std::optional<PreviewReader::View> arrived = reader_->take();
     if (!arrived)
         return;
-    const bool lengthChanged = arrived->length != length_;
+    const bool lengthChanged = arrived->length != fileLength();
     view_ = std::move(arrived);
-    length_ = view_->length;
     if (QString::fromStdString(view_->problem) != problem_) {
         problem_ = QString::fromStdString(view_->problem);
         emit problemChanged(problem_);
@@ -292,7 +292,7 @@ void GlyphView::resizeEvent(QResizeEvent* event)
 void GlyphView::select(std::int64_t position)
 {
     const std::int64_t first = 1 + alignment_;
-    const std::int64_t lastGlyph = std::max(first, first + (length_ - first) / glyphWidth() * glyphWidth());
+    const std::int64_t lastGlyph = std::max(first, first + (fileLength() - first) / glyphWidth() * glyphWidth());
     position = std::clamp(position, first, lastGlyph);
     if (position == selected_)
         return;
@@ -356,7 +356,7 @@ void GlyphView::keyPressEvent(QKeyEvent* event)
         select(1);
         break;
     case Qt::Key_End:
-        select(length_);
+        select(fileLength());
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -455,7 +455,7 @@ void GlyphView::renderGlyphs()
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < perRow; ++column) {
             const std::int64_t position = rowStart(topRow_ + row) + std::int64_t{column} * wide;
-            if (position > length_)
+            if (position > fileLength())
                 break;
             const std::int64_t at = view_ ? position - view_->first.number() : -1;
             const bool known = view_ && at >= 0 && at + wide <= static_cast<std::int64_t>(view_->bytes.size());

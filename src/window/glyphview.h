@@ -6,7 +6,6 @@
 #include <optional>
 
 #include <QAbstractScrollArea>
-#include <QHash>
 #include <QImage>
 
 #include "position.h"
@@ -92,6 +91,8 @@ private:
     [[nodiscard]] std::int64_t rowBytes() const { return std::int64_t{columns()} * glyphWidth(); }
     [[nodiscard]] std::int64_t rowStart(std::int64_t row) const { return 1 + alignment_ + row * rowBytes(); }
     [[nodiscard]] std::int64_t rowCount() const;
+    // The length the view covers, as last read; 0 before the first read.
+    [[nodiscard]] std::int64_t fileLength() const { return view_ ? view_->length : 0; }
     [[nodiscard]] std::int64_t rowOf(std::int64_t position) const;
     [[nodiscard]] std::optional<std::int64_t> glyphAt(QPoint point) const;
     [[nodiscard]] bool offered(std::int64_t position) const;
@@ -108,12 +109,11 @@ private:
 
     std::function<Files()> files_;
     std::unique_ptr<PreviewReader> reader_;
+    // The newest read asked for.
     std::uint64_t serial_ = 0;
-    std::uint64_t wanted_ = 0;
     std::optional<PreviewReader::View> view_;
     Files shownFiles_;
     QString problem_;
-    std::int64_t length_ = 0;
     std::int64_t alignment_ = 0;
     std::int64_t topRow_ = 0;
     std::int64_t rowsPerStep_ = 1;
