@@ -13,10 +13,10 @@ constexpr std::int16_t kNarrowestWidth = 4;
 
 std::optional<std::int16_t> selectedWidth(const WindowPort& window)
 {
-    const int index = window.selectedSymtype();
-    if (index < 0 || index >= kSymtypeCount)
+    const int width = ConversionPass::widthOfOption(window.selectedSymtype());
+    if (width == 0)
         return std::nullopt;
-    return static_cast<std::int16_t>(kNarrowestWidth + index);
+    return static_cast<std::int16_t>(width);
 }
 
 bool endsInRange(Position first, std::int16_t width)
@@ -46,6 +46,16 @@ std::string adviceAfterRefusal(const std::error_code& reason)
 } // namespace
 
 ConversionPass::ConversionPass(WindowPort& window) : window_(window) {}
+
+int ConversionPass::widthOfOption(int index)
+{
+    return index >= 0 && index < kSymtypeCount ? kNarrowestWidth + index : 0;
+}
+
+bool ConversionPass::mayJumpTo(Position position) const
+{
+    return isOpen() && position >= kFirstPosition && endsInRange(position, state_.CharWidth);
+}
 
 bool ConversionPass::setSourcePath(std::string path)
 {
@@ -99,11 +109,12 @@ void ConversionPass::start()
         window_.showProblem(std::string(error.what()) + adviceAfterRefusal(error.code()));
         return;
     }
-    highestWritten_ = Position(0);
+    record_.clear();
     characterOfThisPass_ = false;
     // A typing slip far behind the source's end would pad the target with zeros.
+    std::int64_t length = 0;
     try {
-        const std::int64_t length = files_.length(PassFile::SourceFile);
+        length = files_.length(PassFile::SourceFile);
         const std::int64_t zeros = first.number() - 1 - length;
         if (zeros > 0
             && !window_.confirm("The source file \"" + state_.SourcePath + "\" has " + std::to_string(length)
@@ -121,12 +132,11 @@ void ConversionPass::start()
     if (first > kFirstPosition) {
         std::optional<Position> stoppedAt;
         try {
-            stoppedAt = runCopy(BackgroundTask::Kind::PrefixCopy, kFirstPosition, first - 1);
+            stoppedAt = runCopy(BackgroundTask::Kind::PrefixCopy, kFirstPosition, first - 1, length);
         } catch (const FileError& error) {
             endAfter(error);
             return;
         }
-        highestWritten_ = first - 1;
         if (stoppedAt) {
             files_.closeAll();
             window_.setStartButtEnabled(true);
@@ -171,6 +181,7 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
     if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
+        checkTargetHolds(record_.extent().number());
         veskoutput();
         const Position next = state_.CurOffset + distance;
         if (next < kFirstPosition)
@@ -190,6 +201,7 @@ void ConversionPass::changeWidth()
     if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
+        checkTargetHolds(record_.extent().number());
         veskoutput();
         const std::int16_t width = selectedWidth(window_).value_or(state_.CharWidth);
         if (!endsInRange(state_.CurOffset, width))
@@ -204,15 +216,22 @@ void ConversionPass::changeWidth()
 
 bool ConversionPass::jumpTo(Position position)
 {
-    if (!isOpen() || isBusy() || position < kFirstPosition || !endsInRange(position, state_.CharWidth))
+    if (isBusy() || !mayJumpTo(position))
         return false;
     run([&]() -> std::optional<std::string> {
+        checkTargetHolds(record_.extent().number());
         veskoutput();
-        if (position > highestWritten_ + 1) {
+        if (position > record_.extent() + 1) {
             // What "Next >" without edits would have written on the way.
-            const Position from = highestWritten_ + 1;
-            const std::optional<Position> stoppedAt = runCopy(BackgroundTask::Kind::GapCopy, from, position - 1);
-            highestWritten_ = stoppedAt.value_or(position - 1);
+            const Position from = record_.extent() + 1;
+            const std::int64_t length = files_.length(PassFile::SourceFile);
+            if (position - 1 > Position(length))
+                return "The source file \"" + state_.SourcePath + "\" is now " + std::to_string(length)
+                       + " bytes long: the glyph at position " + decimalText(position)
+                       + " lies behind its end. The character on display has been written to the target and "
+                         "stays on display.";
+            const std::optional<Position> stoppedAt =
+                runCopy(BackgroundTask::Kind::GapCopy, from, position - 1, length);
             if (stoppedAt) {
                 window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
                                     + decimalText(from) + " only up to position " + decimalText(*stoppedAt)
@@ -240,9 +259,10 @@ void ConversionPass::skipRest()
         }
         // The source may have grown or shrunk while the question was open.
         const std::int64_t length = files_.length(PassFile::SourceFile);
-        checkTargetHolds(highestWritten_.number());
+        checkTargetHolds(record_.extent().number());
         if (state_.CurOffset.number() <= length) {
-            if (const auto stoppedAt = runCopy(BackgroundTask::Kind::TailCopy, state_.CurOffset, Position(length))) {
+            if (const auto stoppedAt =
+                    runCopy(BackgroundTask::Kind::TailCopy, state_.CurOffset, Position(length), length)) {
                 window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
                                     + decimalText(state_.CurOffset) + " only up to position "
                                     + decimalText(*stoppedAt) + ".\n\nThe pass stays open at position "
@@ -258,19 +278,10 @@ void ConversionPass::skipRest()
         runInBackground(sync);
         files_.checkPaths();
         // Other programs may have shortened the target or changed the source meanwhile.
-        checkTargetHolds(std::max(length, highestWritten_.number()));
-        const std::int64_t source = files_.length(PassFile::SourceFile);
-        if (source != length) {
-            const std::string reason =
-                source > length ? "it grew from " + std::to_string(length) + " to " + std::to_string(source)
-                                      + " bytes while it was copied, so the target holds its bytes only up to position "
-                                      + std::to_string(length)
-                                : "it shrank from " + std::to_string(length) + " to " + std::to_string(source)
-                                      + " bytes while it was copied, so the target's bytes from position "
-                                      + std::to_string(source + 1) + " to " + std::to_string(length)
-                                      + " are not the source's";
-            throw FileError(PassFile::SourceFile, state_.SourcePath, "copy all of", reason);
-        }
+        checkTargetHolds(std::max(length, record_.extent().number()));
+        if (!files_.oneFile())
+            checkSourceSteady(length, length, files_.length(PassFile::SourceFile), state_.CurOffset,
+                              Position(length), true);
         // Some file systems report a failed write only when the file is closed.
         files_.close();
     } catch (const FileError& error) {
@@ -289,14 +300,50 @@ void ConversionPass::checkTargetHolds(std::int64_t written)
         throw targetShortened(state_.TargetPath, length, written);
 }
 
+void ConversionPass::checkSourceSteady(std::int64_t known, std::int64_t before, std::int64_t after, Position first,
+                                       Position last, bool toEnd) const
+{
+    // A change behind the copy's last position reaches it only where it
+    // copies to the source's end.
+    const auto reaches = [&](std::int64_t from, std::int64_t to) {
+        return from != to && (toEnd || std::min(from, to) < last.number());
+    };
+    std::string reason;
+    if (reaches(known, before)) {
+        reason = "its length changed from " + std::to_string(known) + " to " + std::to_string(before)
+                 + " bytes just before positions " + decimalText(first) + " to " + decimalText(last)
+                 + " were copied, so the target's bytes from position "
+                 + std::to_string(std::min(known, before) + 1) + " on may not be the source's";
+    } else if (reaches(before, after)) {
+        reason = after > before ? "it grew from " + std::to_string(before) + " to " + std::to_string(after)
+                                      + " bytes while it was copied, so the target holds its bytes only up to position "
+                                      + std::to_string(before)
+                                : "it shrank from " + std::to_string(before) + " to " + std::to_string(after)
+                                      + " bytes while it was copied, so the target's bytes from position "
+                                      + std::to_string(after + 1) + " to "
+                                      + std::to_string(std::min(before, last.number())) + " are not the source's";
+    }
+    if (!reason.empty())
+        throw FileError(PassFile::SourceFile, state_.SourcePath, "copy all of", reason);
+}
+
 std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceLength)
 {
-    const Position tailEnd(sourceLength);
     const bool dotsLost = hasUnwrittenEdits();
+    // Only what was written back can differ from the source: the rest was copied from it.
     bool writesLost = false;
-    for (Position position = state_.CurOffset; position <= std::min(highestWritten_, tailEnd) && !writesLost;
-         position = position + 1) {
-        writesLost = files_.readByte(PassFile::TargetFile, position) != files_.readByte(PassFile::SourceFile, position);
+    if (sourceLength >= state_.CurOffset.number()) {
+        for (const WriteRecord::Range& range : record_.writtenBackWithin(state_.CurOffset, Position(sourceLength))) {
+            const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
+            std::vector<std::uint8_t> written(count);
+            std::vector<std::uint8_t> source(count);
+            files_.readFresh(PassFile::TargetFile, range.first, written);
+            files_.readFresh(PassFile::SourceFile, range.first, source);
+            if (written != source) {
+                writesLost = true;
+                break;
+            }
+        }
     }
     if (!dotsLost && !writesLost)
         return std::nullopt;
@@ -333,7 +380,7 @@ std::string ConversionPass::closeQuestion() const
                + "\", which is now being written to the disk. Closing waits until the disk holds every byte, "
                  "then closes the window.\n\nClose when that is done?";
     // During a copy the target is complete up to the position it has reached.
-    const Position complete = running_ != nullptr ? running_->done() + 1 : state_.CurOffset;
+    const Position complete = running_ != nullptr ? running_->done() + 1 : record_.extent() + 1;
     std::string question = "A pass is open. Closing now copies nothing more: the target file \"" + state_.TargetPath
                            + "\" is complete only in front of position " + decimalText(complete) + ".";
     if (hasUnwrittenEdits())
@@ -396,7 +443,7 @@ void ConversionPass::captureAsWritten()
     files_.readFresh(PassFile::TargetFile, state_.CurOffset, std::span(bytes).first(width));
     files_.readFresh(PassFile::SourceFile, state_.CurOffset, std::span(source).first(width));
     for (std::size_t column = 0; column < width; ++column) {
-        if (state_.CurOffset + static_cast<std::int64_t>(column) > highestWritten_)
+        if (!record_.written(state_.CurOffset + static_cast<std::int64_t>(column)))
             bytes[column] = source[column];
     }
     captureBytes(bytes);
@@ -412,6 +459,7 @@ void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::
     }
     ++characterSerial_;
     characterOfThisPass_ = true;
+    window_.characterRenewed();
     window_.veskdisplay();
 }
 
@@ -424,16 +472,37 @@ void ConversionPass::veskoutput()
         files_.writeByte(first + column, state_.ComposedByte);
         savedColumns_[static_cast<std::size_t>(column)] = state_.ComposedByte;
     }
-    highestWritten_ = std::max(highestWritten_, first + (width - 1));
+    record_.wroteBack(first, first + (width - 1));
     ++characterSerial_;
+    window_.characterRenewed();
 }
 
-std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last)
+std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last,
+                                                std::int64_t sourceLength)
 {
-    BackgroundTask task(kind, first, last, [this, first, last](BackgroundTask& self) {
-        return files_.copier([&self](Position copied) { return self.report(copied); }).copy(first, last);
+    // The copy's own reading of the source's length, when it begins.
+    std::int64_t before = sourceLength;
+    BackgroundTask task(kind, first, last, [this, first, last, &before](BackgroundTask& self) {
+        CopyEngine engine = files_.copier([&self](Position copied) { return self.report(copied); });
+        const bool whole = engine.copy(first, last);
+        before = engine.sourceLength();
+        return whole;
     });
-    if (runInBackground(task))
+    bool whole = false;
+    try {
+        whole = runInBackground(task);
+    } catch (const FileError&) {
+        // What was copied before the failure is the target's; the pass ends.
+        record_.copied(first, task.done());
+        throw;
+    }
+    const Position reached = whole ? last : task.done();
+    record_.copied(first, reached);
+    // One file as both is copied onto itself: only its length can change.
+    // The tail copy's source is checked once the target is on the disk.
+    if (!files_.oneFile() && kind != BackgroundTask::Kind::TailCopy)
+            checkSourceSteady(sourceLength, before, files_.length(PassFile::SourceFile), first, reached);
+    if (whole)
         return std::nullopt;
     return task.done();
 }

@@ -12,6 +12,7 @@
 #include "fileservice.h"
 #include "position.h"
 #include "windowport.h"
+#include "writerecord.h"
 
 namespace dotmatrix {
 
@@ -74,7 +75,14 @@ public:
 
     // The last position the pass has written: it holds positions 1 to this
     // one, and the source's bytes stand for the rest; 0 outside a pass.
-    [[nodiscard]] Position writtenThrough() const { return isOpen() ? highestWritten_ : Position(0); }
+    [[nodiscard]] Position writtenThrough() const { return isOpen() ? record_.extent() : Position(0); }
+    // What this pass has written, copied apart from written back.
+    [[nodiscard]] const WriteRecord& record() const { return record_; }
+    // True where a jump may go to `position` at the width in force: a whole
+    // character between position 1 and the highest.
+    [[nodiscard]] bool mayJumpTo(Position position) const;
+    // The width that option `index` of `Symtype` stands for; 0 for none.
+    [[nodiscard]] static int widthOfOption(int index);
     // Switches one dot; false, and nothing changed, where the grid has no such cell.
     bool toggleDot(int column, int bit);
     // Puts the character that `columns` encode, in file order, into the grid,
@@ -112,7 +120,11 @@ private:
     void run(const std::function<std::optional<std::string>()>& operation);
     // Copies on a thread of its own while the window waits; the position
     // reached where the user stopped it, nothing where it ran to the end.
-    std::optional<Position> runCopy(BackgroundTask::Kind kind, Position first, Position last);
+    // `sourceLength` is the source's length as the pass knows it: where the
+    // copy finds another, or the source changes while it runs, in a way that
+    // reaches positions `first` to `last`, the copy ends the pass.
+    std::optional<Position> runCopy(BackgroundTask::Kind kind, Position first, Position last,
+                                    std::int64_t sourceLength);
     // Runs `task` while the window waits and the pass is busy; true where it
     // ran to its end. Any failure on its thread comes back as a FileError.
     bool runInBackground(BackgroundTask& task);
@@ -120,6 +132,10 @@ private:
     // Throws where the target, as it is now, is shorter than `written`, the
     // bytes the pass has written to it.
     void checkTargetHolds(std::int64_t written);
+    // Throws where the source's length, `before` a copy of `first` to `last`
+    // and `after` it, differs from `known` in a way that reaches the copy.
+    void checkSourceSteady(std::int64_t known, std::int64_t before, std::int64_t after, Position first,
+                           Position last, bool toEnd = false) const;
     // Why the tail copy would undo changes, or nothing where it wouldn't.
     [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
 
@@ -129,8 +145,7 @@ private:
     // The bytes of the columns on display as last captured or written back.
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
     std::uint64_t characterSerial_ = 0;
-    // The last position any write-back of this pass has reached.
-    Position highestWritten_{0};
+    WriteRecord record_;
     // The task under way, for the close question asked meanwhile.
     const BackgroundTask* running_ = nullptr;
     // True once this pass has captured a character: only then are there

@@ -70,6 +70,10 @@ bool CopyEngine::copy(Position first, Position last)
     written_ = 0;
     try {
         startLength_ = target_.sizeNow();
+        // Bounded by the source as it is now, not as it was when opened.
+        if (&source_ != &target_)
+            source_.refreshSize();
+        sourceLength_ = source_.size();
         if (&source_ == &target_) {
             // Each byte would be written back where it was read: only the
             // positions behind the end change, to zeros.

@@ -36,6 +36,8 @@ public:
     // too late: the copy is whole. On a failure the position last reported is
     // the last one written.
     bool copy(Position first, Position last);
+    // The source's length as the system reported it when the last copy began.
+    [[nodiscard]] std::int64_t sourceLength() const { return sourceLength_; }
 
 private:
     // Each copies one stretch, zero-based; false where a stop ended it.
@@ -59,6 +61,7 @@ private:
     std::int64_t end_ = 0;
     std::int64_t reached_ = 0;
     std::int64_t startLength_ = 0;
+    std::int64_t sourceLength_ = 0;
     std::int64_t written_ = 0;
     int kernelRefusals_ = 0;
     bool ownPieceNext_ = false;

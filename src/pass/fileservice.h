@@ -39,6 +39,8 @@ public:
     void abandon() noexcept;
 
     [[nodiscard]] bool isOpen() const;
+    // True where the source and the target are one file.
+    [[nodiscard]] bool oneFile() const { return sameFile_; }
 
     // The byte at `position`; 0 behind the end of the file. A read behind the
     // source's known end asks the system for its length again.

@@ -22,6 +22,9 @@ public:
     virtual void setStartButtEnabled(bool enabled) = 0;
     // Paints the pass's `DotGrid` onto the cells.
     virtual void veskdisplay() = 0;
+    // The character on display has been written back or captured anew:
+    // whatever the window remembers of its earlier dots ends here.
+    virtual void characterRenewed() {}
     // Shows "Completed" and returns once the user has closed it.
     virtual void showCompleted() = 0;
     // Shows a refusal or a file error and returns once the user has closed it.

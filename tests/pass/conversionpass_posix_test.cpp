@@ -382,6 +382,59 @@ void fill(const testing::MountedFolder& mounted)
     ::close(file);
 }
 
+TEST_F(PassTest, NothingThePassWritesHidesWhatAnotherProgramDid)
+{
+    using Kind = BackgroundTask::Kind;
+    const Bytes s = countingBytes(200000);
+    const auto ended = [&](const std::string& said) {
+        EXPECT_FALSE(pass.isOpen());
+        EXPECT_EQ(window.completed, 0);
+        ASSERT_EQ(window.problems.size(), 1U);
+        EXPECT_NE(window.problems[0].find(said), std::string::npos) << window.problems[0];
+        window.problems.clear();
+        window.beforeTask = {};
+    };
+    // A target shortened between two clicks: no move writes over the hole.
+    const std::function<void()> moves[] = {
+        [&] { pass.nextCharacter(); },  [&] { pass.previousCharacter(); }, [&] { pass.stepForward(); },
+        [&] { pass.stepBack(); },       [&] { window.symtype = 3; pass.changeWidth(); },
+        [&] { pass.jumpTo(Position(150001)); },
+    };
+    for (const auto& move : moves) {
+        std::filesystem::remove(target);
+        start(s, "1001", 1);
+        edit(0, 0xAA);
+        pass.nextCharacter();
+        std::filesystem::resize_file(target, 10);
+        move();
+        ended("it is 10 bytes long where the pass has written 1005");
+        EXPECT_EQ(std::filesystem::file_size(target), 10U);
+    }
+    // A source shortened just before a prefix or a gap copy is not padded with zeros.
+    for (const Kind kind : {Kind::PrefixCopy, Kind::GapCopy}) {
+        std::filesystem::remove(target);
+        window.beforeTask = [&, kind](Kind now) {
+            if (now == kind)
+                std::filesystem::resize_file(source, 1000);
+        };
+        writeFile(source, s);
+        window.offset = kind == Kind::PrefixCopy ? "100001" : "1";
+        pass.start();
+        if (kind == Kind::GapCopy)
+            pass.jumpTo(Position(100001));
+        ended("its length changed from 200000 to 1000 bytes just before positions");
+    }
+    // A source that grew after the start is copied as it is now, past its old end.
+    std::filesystem::remove(target);
+    start(Bytes(s.begin(), s.begin() + 200), "1", 0);
+    const Bytes grown(s.begin(), s.begin() + 400);
+    writeFile(source, grown);
+    EXPECT_TRUE(pass.jumpTo(Position(301)));
+    pass.skipRest();
+    EXPECT_EQ(window.completed, 1) << (window.problems.empty() ? "" : window.problems.back());
+    EXPECT_EQ(readFile(target), grown);
+}
+
 TEST_F(PassTest, FullDiskDuringAKernelCopyIsReported)
 {
     const testing::MountedFolder mounted("tmpfs", 8);

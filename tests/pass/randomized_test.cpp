@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,7 @@ public:
             return;
         open_ = true;
         highestWritten_ = 0;
+        writtenBack_.clear();
         for (std::int64_t p = 1; p < first; ++p)
             write(p, read(sourceBytes(), p));
         writtenThrough_ = first - 1;
@@ -66,6 +68,9 @@ public:
         if (!open_)
             return;
         writeBack();
+        // No gap is filled with zeros behind the source's end: the jump is refused.
+        if (to - 1 > writtenThrough_ && to - 1 > static_cast<std::int64_t>(sourceBytes().size()))
+            return;
         for (std::int64_t p = writtenThrough_ + 1; p < to; ++p)
             write(p, read(sourceBytes(), p));
         writtenThrough_ = std::max(writtenThrough_, to - 1);
@@ -103,8 +108,9 @@ public:
             if (grid_[static_cast<std::size_t>(c)] != saved_[static_cast<std::size_t>(c)])
                 return true;
         }
-        for (std::int64_t p = offset_; p <= std::min(length, highestWritten_); ++p) {
-            if (read(target_, p) != read(sourceBytes(), p))
+        // Copied positions hold the source's bytes: only written-back ones can differ.
+        for (const std::int64_t p : writtenBack_) {
+            if (p >= offset_ && p <= length && read(target_, p) != read(sourceBytes(), p))
                 return true;
         }
         return false;
@@ -121,6 +127,8 @@ public:
     }
 
     [[nodiscard]] bool open() const { return open_; }
+    [[nodiscard]] std::int64_t writtenThrough() const { return open_ ? writtenThrough_ : 0; }
+    [[nodiscard]] std::int64_t writtenBackCount() const { return static_cast<std::int64_t>(writtenBack_.size()); }
     [[nodiscard]] int width() const { return width_; }
     [[nodiscard]] std::int64_t offset() const { return offset_; }
     [[nodiscard]] const Bytes& target() const { return target_; }
@@ -151,8 +159,10 @@ private:
 
     void writeBack()
     {
-        for (int c = 0; c < width_; ++c)
+        for (int c = 0; c < width_; ++c) {
             write(offset_ + c, grid_[static_cast<std::size_t>(c)]);
+            writtenBack_.insert(offset_ + c);
+        }
         highestWritten_ = std::max(highestWritten_, offset_ + width_ - 1);
         writtenThrough_ = std::max(writtenThrough_, highestWritten_);
         saved_ = grid_;
@@ -167,6 +177,7 @@ private:
     std::int64_t highestWritten_ = 0;
     // What the pass has written runs without a gap from position 1 to here.
     std::int64_t writtenThrough_ = 0;
+    std::set<std::int64_t> writtenBack_;
     std::array<std::uint8_t, 7> grid_{};
     std::array<std::uint8_t, 7> saved_{};
 };
@@ -284,6 +295,11 @@ void runSequence(std::uint32_t seed, const std::string& folder, Files files, int
         ASSERT_EQ(pass.state().CharWidth, model.width()) << "step " << step;
         ASSERT_EQ(pass.state().CurOffset.number(), model.offset()) << "step " << step;
         ASSERT_EQ(gridBytes(pass.state().DotGrid), model.grid()) << "step " << step;
+        // One record of what was written: copies apart from write-backs.
+        ASSERT_EQ(pass.writtenThrough().number(), model.writtenThrough()) << "step " << step;
+        if (model.open()) {
+            ASSERT_EQ(pass.record().writtenBackCount(), model.writtenBackCount()) << "step " << step;
+        }
         if (model.open() || model.width() > 0) {
             ASSERT_EQ(readFile(target), model.target()) << "step " << step;
         }
