@@ -21,7 +21,7 @@ std::optional<std::int16_t> selectedWidth(const WindowPort& window)
 
 bool endsInRange(Position first, std::int16_t width)
 {
-    return first + (width - 1) <= kLastCharacterPosition;
+    return characterFits(std::max(first, kFirstPosition), width);
 }
 
 std::string beyondLastMessage(Position first, std::int16_t width)
@@ -54,7 +54,7 @@ int ConversionPass::widthOfOption(int index)
 
 bool ConversionPass::mayJumpTo(Position position) const
 {
-    return isOpen() && position >= kFirstPosition && endsInRange(position, state_.CharWidth);
+    return isOpen() && characterFits(position, state_.CharWidth);
 }
 
 bool ConversionPass::setSourcePath(std::string path)

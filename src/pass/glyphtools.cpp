@@ -34,8 +34,20 @@ bool isSeparator(char c)
 
 } // namespace
 
-void applyGlyphTool(GlyphTool tool, std::span<std::uint8_t> columns)
+std::string dotOrderText(DotOrder order)
 {
+    return std::string(order.bit0OnTop ? "bit 0 on top" : "bit 7 on top")
+           + (order.firstByteLeft ? ", first byte on the left" : ", first byte on the right");
+}
+
+void applyGlyphTool(GlyphTool tool, std::span<std::uint8_t> columns, DotOrder order)
+{
+    // Up on screen is towards bit 7 where it is on top; left is towards the
+    // last byte where the first is rightmost.
+    if (order.bit0OnTop && (tool == GlyphTool::ShiftUp || tool == GlyphTool::ShiftDown))
+        tool = tool == GlyphTool::ShiftUp ? GlyphTool::ShiftDown : GlyphTool::ShiftUp;
+    if (order.firstByteLeft && (tool == GlyphTool::ShiftLeft || tool == GlyphTool::ShiftRight))
+        tool = tool == GlyphTool::ShiftLeft ? GlyphTool::ShiftRight : GlyphTool::ShiftLeft;
     switch (tool) {
     case GlyphTool::Clear:
         std::fill(columns.begin(), columns.end(), std::uint8_t{0});

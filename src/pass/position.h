@@ -41,4 +41,11 @@ inline constexpr Position kFirstPosition{1};
 // beyond this position. Copies of whole files are not bound by it.
 inline constexpr Position kLastCharacterPosition{2147483647};
 
+// True where a character `width` bytes wide at `first` lies whole between
+// position 1 and the highest a character may reach.
+[[nodiscard]] constexpr bool characterFits(Position first, std::int64_t width)
+{
+    return first >= kFirstPosition && first + (width - 1) <= kLastCharacterPosition;
+}
+
 } // namespace dotmatrix

@@ -29,62 +29,76 @@ std::string problemWith(const char* which, const std::string& path, const std::e
 
 } // namespace
 
-PreviewReader::PreviewReader(std::function<void()> ready) : ready_(std::move(ready))
+namespace {
+
+// How long closing waits for a read under way before it leaves it behind.
+constexpr auto kExitWait = std::chrono::milliseconds(200);
+
+} // namespace
+
+PreviewReader::PreviewReader(std::function<void()> ready) : shared_(std::make_shared<Shared>())
 {
-    thread_ = std::thread([this] { run(); });
+    shared_->ready = std::move(ready);
+    thread_ = std::thread([shared = shared_] { run(shared); });
 }
 
 PreviewReader::~PreviewReader()
 {
+    bool exited = false;
     {
-        const std::lock_guard lock(mutex_);
-        stopping_ = true;
+        std::unique_lock lock(shared_->mutex);
+        shared_->stopping = true;
+        shared_->ready = nullptr;
+        shared_->wake.notify_all();
+        exited = shared_->arrived.wait_for(lock, kExitWait, [this] { return shared_->exited; });
     }
-    wake_.notify_all();
-    thread_.join();
+    if (exited)
+        thread_.join();
+    else
+        thread_.detach();
 }
 
 void PreviewReader::request(Request request)
 {
     {
-        const std::lock_guard lock(mutex_);
-        pending_ = std::move(request);
+        const std::lock_guard lock(shared_->mutex);
+        shared_->pending = std::move(request);
     }
-    wake_.notify_all();
+    shared_->wake.notify_all();
 }
 
 std::optional<PreviewReader::View> PreviewReader::take()
 {
-    const std::lock_guard lock(mutex_);
-    return std::exchange(done_, std::nullopt);
+    const std::lock_guard lock(shared_->mutex);
+    return std::exchange(shared_->done, std::nullopt);
 }
 
 bool PreviewReader::waitReady(std::chrono::milliseconds timeout)
 {
-    std::unique_lock lock(mutex_);
-    return arrived_.wait_for(lock, timeout, [this] { return done_.has_value(); });
+    std::unique_lock lock(shared_->mutex);
+    return shared_->arrived.wait_for(lock, timeout, [this] { return shared_->done.has_value(); });
 }
 
-void PreviewReader::run()
+void PreviewReader::run(const std::shared_ptr<Shared>& shared)
 {
+    std::unique_lock lock(shared->mutex);
     for (;;) {
-        Request next;
-        {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || pending_.has_value(); });
-            if (stopping_)
-                return;
-            next = std::move(*pending_);
-            pending_.reset();
-        }
+        shared->wake.wait(lock, [&] { return shared->stopping || shared->pending.has_value(); });
+        if (shared->stopping)
+            break;
+        const Request next = std::move(*shared->pending);
+        shared->pending.reset();
+        lock.unlock();
         View view = read(next);
-        {
-            const std::lock_guard lock(mutex_);
-            done_ = std::move(view);
-        }
-        arrived_.notify_all();
-        ready_();
+        lock.lock();
+        shared->done = std::move(view);
+        // Told under the lock, so that an owner going away is never called.
+        if (shared->ready)
+            shared->ready();
+        shared->arrived.notify_all();
     }
+    shared->exited = true;
+    shared->arrived.notify_all();
 }
 
 PreviewReader::View PreviewReader::read(const Request& request)

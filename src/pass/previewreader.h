@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -49,7 +50,8 @@ public:
     explicit PreviewReader(std::function<void()> ready);
     PreviewReader(const PreviewReader&) = delete;
     PreviewReader& operator=(const PreviewReader&) = delete;
-    // Waits for a read under way to end.
+    // Waits a moment for a read under way to end; one that hangs (a dead
+    // network share) is left to finish, unheard, by the end of the process.
     ~PreviewReader();
 
     // Replaces any request not yet begun.
@@ -63,15 +65,21 @@ public:
     [[nodiscard]] static View read(const Request& request);
 
 private:
-    void run();
+    // What the reader's thread shares with its owner; it outlives an owner
+    // that could not wait for the thread.
+    struct Shared {
+        std::function<void()> ready;
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::condition_variable arrived;
+        std::optional<Request> pending;
+        std::optional<View> done;
+        bool stopping = false;
+        bool exited = false;
+    };
+    static void run(const std::shared_ptr<Shared>& shared);
 
-    std::function<void()> ready_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable arrived_;
-    std::optional<Request> pending_;
-    std::optional<View> done_;
-    bool stopping_ = false;
+    std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };
 

@@ -51,8 +51,9 @@ private:
 
 } // namespace
 
-DotGridView::DotGridView(ConversionPass& pass, std::function<int()> fallbackWidth, QWidget* parent)
-    : QWidget(parent), pass_(pass), fallbackWidth_(std::move(fallbackWidth))
+DotGridView::DotGridView(ConversionPass& pass, DotOrderSetting& order, std::function<int()> fallbackWidth,
+                         QWidget* parent)
+    : QWidget(parent), pass_(pass), order_(order), fallbackWidth_(std::move(fallbackWidth))
 {
     for (int n = 1; n <= kArrays; ++n) {
         for (int index = 0; index < kCellsPerArray; ++index) {
@@ -65,9 +66,16 @@ DotGridView::DotGridView(ConversionPass& pass, std::function<int()> fallbackWidt
             cells_[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(index)] = cell;
         }
     }
-    markedCell()->setMarked(true);
+    markedCell_ = cellAt(markColumn_, markBit_);
+    markedCell_->setMarked(true);
     createMenu();
     updateActions();
+    connect(&order_, &DotOrderSetting::changed, this, [this](DotOrder now) {
+        bit0OnTop_->setChecked(now.bit0OnTop);
+        firstByteLeft_->setChecked(now.firstByteLeft);
+        // The mark stays on its dot, wherever that now stands.
+        display();
+    });
 }
 
 std::vector<std::pair<QWidget*, QRect>> DotGridView::cellPlaces() const
@@ -96,11 +104,31 @@ void DotGridView::setTabNeighbours(QWidget* before, QWidget* after)
     setTabOrder(markedCell(), after);
 }
 
+int DotGridView::shownWidth() const
+{
+    return std::clamp(markWidth(), 1, kArrays);
+}
+
 DotCell* DotGridView::cellAt(int column, int bit) const
 {
-    // The grid is a character of the widest kind: ColN is the Nth column from the left.
-    const DotPlace place = dotPlace(column, bit, kArrays);
-    return Col(place.x + 1, CharacterGrid::kBits - 1 - place.y);
+    // The character stands in the rightmost columns of the grid, ColN being
+    // the Nth from the left; columns beyond it keep their places.
+    const int width = shownWidth();
+    const DotOrder order = order_.order();
+    if (column >= width)
+        return Col(kArrays - column, CharacterGrid::kBits - 1 - dotPlace(0, bit, 1, order).y);
+    const DotPlace place = dotPlace(column, bit, width, order);
+    return Col(kArrays - width + place.x + 1, CharacterGrid::kBits - 1 - place.y);
+}
+
+DotAddress DotGridView::addressOf(int arrayNumber, int index) const
+{
+    const int width = shownWidth();
+    const int x = arrayNumber - 1 - (kArrays - width);
+    const int y = CharacterGrid::kBits - 1 - index;
+    if (x >= 0)
+        return dotAddress(x, y, width, order_.order());
+    return {kArrays - arrayNumber, dotAddress(0, y, 1, order_.order()).bit};
 }
 
 int DotGridView::markWidth() const
@@ -111,25 +139,30 @@ int DotGridView::markWidth() const
 
 void DotGridView::moveMark(int columns, int rows, int toEdge)
 {
-    // Columns run right to left on screen: Left goes to the next byte.
-    int column = markColumn_ - columns;
-    if (toEdge < 0)
-        column = markWidth() - 1;
-    else if (toEdge > 0)
-        column = 0;
-    setMark(column, markBit_ - rows, true);
+    // On screen, in the dot order in force.
+    const int width = shownWidth();
+    const DotOrder order = order_.order();
+    const DotPlace place = dotPlace(markColumn_, markBit_, width, order);
+    int x = place.x + columns;
+    if (toEdge != 0)
+        x = toEdge < 0 ? 0 : width - 1;
+    x = std::clamp(x, 0, width - 1);
+    const int y = std::clamp(place.y + rows, 0, CharacterGrid::kBits - 1);
+    const DotAddress address = dotAddress(x, y, width, order);
+    setMark(address.column, address.bit, true);
 }
 
 void DotGridView::setMark(int column, int bit, bool focus)
 {
     column = std::clamp(column, 0, markWidth() - 1);
     bit = std::clamp(bit, 0, CharacterGrid::kBits - 1);
-    DotCell* before = markedCell();
+    DotCell* before = markedCell_;
     DotCell* after = cellAt(column, bit);
     markColumn_ = column;
     markBit_ = bit;
     if (after == before)
         return;
+    markedCell_ = after;
     after->setMarked(true);
     if (tabBefore_ != nullptr) {
         setTabOrder(tabBefore_, after);
@@ -142,29 +175,31 @@ void DotGridView::setMark(int column, int bit, bool focus)
 
 QString DotGridView::cellName(int arrayNumber, int index) const
 {
-    const int column = kArrays - arrayNumber;
-    QString name = QStringLiteral("Column %1, bit %2").arg(column + 1).arg(index);
+    // Columns counted from the character's left edge as shown, the bit by its number.
+    const DotAddress address = addressOf(arrayNumber, index);
+    const int fromLeft = arrayNumber - (kArrays - shownWidth());
+    QString name = QStringLiteral("Column %1, bit %2").arg(fromLeft).arg(address.bit);
     if (index == CharacterGrid::kBits - 1)
         name += QStringLiteral(" (top)");
     else if (index == 0)
         name += QStringLiteral(" (bottom)");
-    if (!pass_.state().DotGrid.hasCell(column, index))
+    if (!pass_.state().DotGrid.hasCell(address.column, address.bit))
         return name + QStringLiteral(": not in the character");
-    return name + (cellAt(column, index)->isLit() ? QStringLiteral(": lit") : QStringLiteral(": unlit"));
+    return name + (Col(arrayNumber, index)->isLit() ? QStringLiteral(": lit") : QStringLiteral(": unlit"));
 }
 
 QString DotGridView::cellToolTip(int arrayNumber, int index) const
 {
     const WorkingState& state = pass_.state();
-    const int column = kArrays - arrayNumber;
-    if (!state.DotGrid.hasCell(column, index))
+    const DotAddress address = addressOf(arrayNumber, index);
+    if (!state.DotGrid.hasCell(address.column, address.bit))
         return {};
-    const std::uint8_t byte = state.DotGrid.columnByte(column);
-    const qint64 position = (state.CurOffset + column).number();
+    const std::uint8_t byte = state.DotGrid.columnByte(address.column);
+    const qint64 position = (state.CurOffset + address.column).number();
     return QStringLiteral("Position %1, file offset 0x%2\nByte 0x%3 = %4\nBit %5")
         .arg(position)
         .arg(hex(position - 1, 8), hex(byte, 2), binary(byte))
-        .arg(index);
+        .arg(address.bit);
 }
 
 void DotGridView::display()
@@ -180,12 +215,12 @@ void DotGridView::display()
     }
     // The mark stays where the user left it, within the character's columns.
     setMark(markColumn_, markBit_, false);
-    if (pass_.characterSerial() != historySerial_) {
-        // The character has been written back or another one captured.
-        historySerial_ = pass_.characterSerial();
-        history_.clear();
-    }
     updateActions();
+}
+
+void DotGridView::endHistory()
+{
+    history_.clear();
 }
 
 void DotGridView::updateActions()
@@ -198,14 +233,14 @@ void DotGridView::updateActions()
 
 void DotGridView::Col_Click(int arrayNumber, int index)
 {
-    const int column = kArrays - arrayNumber;
-    if (!pass_.isOpen() || !pass_.state().DotGrid.hasCell(column, index)) {
+    const DotAddress address = addressOf(arrayNumber, index);
+    if (!pass_.isOpen() || !pass_.state().DotGrid.hasCell(address.column, address.bit)) {
         // Outside a pass a click acts on the grid alone, with no history.
-        pass_.toggleDot(column, index);
+        pass_.toggleDot(address.column, address.bit);
         return;
     }
     std::vector<std::uint8_t> columns = pass_.displayedColumns();
-    columns[static_cast<std::size_t>(column)] ^= static_cast<std::uint8_t>(1 << index);
+    columns[static_cast<std::size_t>(address.column)] ^= static_cast<std::uint8_t>(1 << address.bit);
     change(QStringLiteral("Switch dot"), std::move(columns));
 }
 
@@ -213,8 +248,8 @@ QAction* DotGridView::addTool(const QString& text, const QList<QKeySequence>& ke
 {
     auto* action = new QAction(text, this);
     action->setShortcuts(keys);
-    // Shortcuts act while the grid has the focus, not elsewhere in the window.
-    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    // Shortcuts act anywhere in the window but in its text boxes (Form1).
+    action->setShortcutContext(Qt::WindowShortcut);
     connect(action, &QAction::triggered, this, std::move(act));
     addAction(action);
     passActions_.push_back(action);
@@ -238,7 +273,7 @@ void DotGridView::createMenu()
     }
     redo->setShortcuts(redoKeys);
     for (QAction* action : {undo, redo}) {
-        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
         menu_->addAction(action);
     }
@@ -261,6 +296,14 @@ void DotGridView::createMenu()
         const auto saved = pass_.savedColumns();
         change(QStringLiteral("Revert"), std::vector<std::uint8_t>(saved.begin(), saved.end()));
     }));
+    menu_->addSeparator();
+    // How the font keeps its dots: drawing only, at any time.
+    bit0OnTop_ = menu_->addAction(QStringLiteral("Bit 0 on top"));
+    firstByteLeft_ = menu_->addAction(QStringLiteral("First byte on the left"));
+    for (QAction* setting : {bit0OnTop_, firstByteLeft_})
+        setting->setCheckable(true);
+    connect(bit0OnTop_, &QAction::toggled, &order_, &DotOrderSetting::setBit0OnTop);
+    connect(firstByteLeft_, &QAction::toggled, &order_, &DotOrderSetting::setFirstByteLeft);
 
     // The keyboard's ways to the menu; the action itself is not in it.
     auto* open = new QAction(this);
@@ -284,7 +327,7 @@ void DotGridView::change(const QString& text, std::vector<std::uint8_t> columns)
 void DotGridView::apply(GlyphTool tool, const QString& text)
 {
     std::vector<std::uint8_t> columns = pass_.displayedColumns();
-    applyGlyphTool(tool, columns);
+    applyGlyphTool(tool, columns, order_.order());
     change(text, std::move(columns));
 }
 

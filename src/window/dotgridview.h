@@ -10,6 +10,7 @@
 #include <QWidget>
 
 #include "conversionpass.h"
+#include "dotordersetting.h"
 #include "glyphtools.h"
 
 class QAction;
@@ -32,7 +33,7 @@ public:
     static constexpr int kCellsPerArray = 8;
 
     // `fallbackWidth` gives the columns the mark may visit before any pass.
-    DotGridView(ConversionPass& pass, std::function<int()> fallbackWidth, QWidget* parent);
+    DotGridView(ConversionPass& pass, DotOrderSetting& order, std::function<int()> fallbackWidth, QWidget* parent);
 
     // Each cell with where it stands in the grid, in twips.
     [[nodiscard]] std::vector<std::pair<QWidget*, QRect>> cellPlaces() const;
@@ -45,12 +46,17 @@ public:
         return cells_[static_cast<std::size_t>(arrayNumber - 1)][static_cast<std::size_t>(index)];
     }
     // The cell that holds the keyboard's mark, the grid's one Tab stop.
-    [[nodiscard]] DotCell* markedCell() const { return cellAt(markColumn_, markBit_); }
+    [[nodiscard]] DotCell* markedCell() const { return markedCell_; }
     // The controls in front of and behind the grid in the Tab order.
     void setTabNeighbours(QWidget* before, QWidget* after);
 
-    // Paints the pass's `DotGrid` onto the cells; a new character ends the history.
+    // Paints the pass's `DotGrid` onto the cells, in the dot order in force.
     void display();
+    // The character on display was written back or captured anew: its
+    // changes can no longer be undone.
+    void endHistory();
+    // Every action of the grid's menu that has a shortcut.
+    [[nodiscard]] QList<QAction*> shortcutActions() const { return actions(); }
     // Enables what can act now; called at every display and whenever a pass ends.
     void updateActions();
 
@@ -67,7 +73,11 @@ protected:
 
 private:
     [[nodiscard]] DotCell* cellAt(int column, int bit) const;
+    // The byte column and bit that cell `index` of ColN shows.
+    [[nodiscard]] DotAddress addressOf(int arrayNumber, int index) const;
     [[nodiscard]] int markWidth() const;
+    // The width the cells show a character at: the pass's, or the fallback's before one.
+    [[nodiscard]] int shownWidth() const;
     void moveMark(int columns, int rows, int toEdge);
     void setMark(int column, int bit, bool focus);
     [[nodiscard]] QString cellName(int arrayNumber, int index) const;
@@ -82,6 +92,7 @@ private:
     void showMenu(const QPoint& globalPosition);
 
     ConversionPass& pass_;
+    DotOrderSetting& order_;
     std::function<int()> fallbackWidth_;
     std::array<std::array<DotCell*, kCellsPerArray>, kArrays> cells_{};
     QWidget* tabBefore_ = nullptr;
@@ -89,9 +100,11 @@ private:
     // The keyboard's mark: a column of the character and a bit.
     int markColumn_ = 0;
     int markBit_ = 7;
+    DotCell* markedCell_ = nullptr;
     QUndoStack history_;
-    std::uint64_t historySerial_ = 0;
     QMenu* menu_ = nullptr;
+    QAction* bit0OnTop_ = nullptr;
+    QAction* firstByteLeft_ = nullptr;
     std::vector<QAction*> passActions_;
 };
 

@@ -218,7 +218,10 @@ void Form1::createControls()
     Label2 = label("Label2", "Current offset (dec.):", twipRect(360, 1440, 1680, 252), curoff);
 
     // Before any pass the mark may visit the columns of the selected size.
-    grid_ = new DotGridView(pass_, [this] { return 4 + std::max(0, selectedSymtype()); }, this);
+    dotOrder_ = new DotOrderSetting(this);
+    grid_ = new DotGridView(pass_, *dotOrder_, [this] { return ConversionPass::widthOfOption(std::max(0, selectedSymtype())); },
+                            this);
+    connect(dotOrder_, &DotOrderSetting::changed, this, [this] { refreshOverview(); });
     grid_->setObjectName(QStringLiteral("DotGridView"));
     placed_.push_back({grid_, QRect(QPoint(4440, 960), DotGridView::twipSize())});
     for (const auto& [cell, twips] : grid_->cellPlaces())
@@ -238,6 +241,9 @@ void Form1::createControls()
     paintReadOnlyBoxes();
     for (QPushButton* control : findChildren<QPushButton*>())
         control->installEventFilter(this);
+    // The grid's shortcuts act in the whole window, but text boxes keep their keys.
+    for (QLineEdit* box : findChildren<QLineEdit*>())
+        box->installEventFilter(this);
 
     // Keyboard order. The option group is one stop, the selected option; the
     // grid is one stop, the cell that holds the mark.
@@ -287,6 +293,17 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == qApp && event->type() == QEvent::ApplicationFontChange)
         arrangeControls();
+    if (event->type() == QEvent::ShortcutOverride && qobject_cast<QLineEdit*>(watched) != nullptr) {
+        // Accepting the override hands the key to the box as a key press.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QKeySequence pressed(key->keyCombination());
+        for (const QAction* action : grid_->shortcutActions()) {
+            if (action->shortcuts().contains(pressed)) {
+                event->accept();
+                return true;
+            }
+        }
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         auto* pressed = qobject_cast<QPushButton*>(watched);
@@ -396,7 +413,8 @@ void Form1::OverviewButt_Click()
                 const WorkingState& state = pass_.state();
                 files.sourcePath = state.SourcePath;
                 files.busy = pass_.isBusy();
-                files.width = 4 + std::max(0, selectedSymtype());
+                files.width = ConversionPass::widthOfOption(std::max(0, selectedSymtype()));
+                files.order = dotOrder_->order();
                 if (pass_.isOpen()) {
                     files.targetPath = state.TargetPath;
                     files.writtenThrough = pass_.writtenThrough();
@@ -405,7 +423,7 @@ void Form1::OverviewButt_Click()
                 }
                 return files;
             },
-            this);
+            *dotOrder_, this);
         connect(overview_, &OverviewWindow::jumpRequested, this, &Form1::goToGlyph);
         // Beside the main window, where the screen has room.
         overview_->move(frameGeometry().topRight() + QPoint(8, 0));
@@ -503,6 +521,12 @@ void Form1::setStartButtEnabled(bool enabled)
         startGaveFocus_ = false;
     refreshOverview();
     grid_->updateActions();
+}
+
+void Form1::characterRenewed()
+{
+    grid_->endHistory();
+    refreshOverview();
 }
 
 void Form1::veskdisplay()

@@ -19,6 +19,7 @@ class QRadioButton;
 namespace dotmatrix {
 
 class DotGridView;
+class DotOrderSetting;
 class OverviewWindow;
 class TaskWaiter;
 
@@ -96,6 +97,7 @@ private:
     [[nodiscard]] int selectedSymtype() const override;
     void setCuroffText(const std::string& text) override;
     void setStartButtEnabled(bool enabled) override;
+    void characterRenewed() override;
     void veskdisplay() override;
     void showCompleted() override;
     void showProblem(const std::string& message) override;
@@ -134,6 +136,8 @@ private:
     QLabel* Label2 = nullptr;
     // The cells ColN(index) and their tools.
     DotGridView* grid_ = nullptr;
+    // How the grid and the overview draw the dots.
+    DotOrderSetting* dotOrder_ = nullptr;
 };
 
 } // namespace dotmatrix

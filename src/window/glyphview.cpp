@@ -4,31 +4,38 @@
 #include <chrono>
 
 #include <QAccessible>
-#include <QAccessibleWidget>
-#include <QHash>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 
 #include "charactergrid.h"
-#include "glyphtools.h"
 #include "offsettext.h"
 
 namespace dotmatrix {
 
 namespace {
 
-// Rows of the scroll bar: an int counts them, so a huge disk is scrolled
-// through some rows at a time.
-constexpr std::int64_t kMostScrollRows = std::int64_t{1} << 30;
-// A local file is read at once: a repaint waits that long for it, never more.
+// A local file is read at once: whatever asks for a read waits that long for
+// it, so that the next paint shows it, never more.
 constexpr auto kReadWait = std::chrono::milliseconds(12);
-constexpr int kDotRows = 8;
+// How often the view looks for what other programs changed.
+constexpr int kWatchMilliseconds = 500;
+// Labels have room for positions of this many digits at least, so that they
+// do not move as the file's length becomes known.
+constexpr int kFewestLabelDigits = 10;
+constexpr int kDotRows = GlyphLayout::kDotRows;
 
 QRgb blend(QColor a, QColor b)
 {
     return qRgb((a.red() + b.red()) / 2, (a.green() + b.green()) / 2, (a.blue() + b.blue()) / 2);
+}
+
+bool sameContent(const PreviewReader::View& a, const PreviewReader::View& b)
+{
+    return a.first == b.first && a.length == b.length && a.bytes == b.bytes && a.changed == b.changed
+           && a.problem == b.problem;
 }
 
 } // namespace
@@ -45,6 +52,12 @@ GlyphView::GlyphView(std::function<Files()> files, QWidget* parent)
     // The reader hands its views over on its own thread; they are taken here.
     reader_ = std::make_unique<PreviewReader>(
         [this] { QMetaObject::invokeMethod(this, &GlyphView::viewArrived, Qt::QueuedConnection); });
+    watch_.setInterval(kWatchMilliseconds);
+    connect(&watch_, &QTimer::timeout, this, [this] {
+        takeFiles();
+        requestRead();
+    });
+    fitLabels();
 }
 
 GlyphView::~GlyphView()
@@ -52,86 +65,10 @@ GlyphView::~GlyphView()
     reader_.reset();
 }
 
-int GlyphView::labelWidth() const
-{
-    return fontMetrics().horizontalAdvance(QStringLiteral("2147483647")) + 12;
-}
-
-int GlyphView::pitchX() const
-{
-    return (glyphWidth() + 1) * dot_;
-}
-
-int GlyphView::pitchY() const
-{
-    return (kDotRows + 1) * dot_;
-}
-
-int GlyphView::columns() const
-{
-    return std::max(1, (viewport()->width() - labelWidth()) / pitchX());
-}
-
-int GlyphView::rowsInView() const
-{
-    return std::max(1, viewport()->height() / pitchY());
-}
-
-std::int64_t GlyphView::rowCount() const
-{
-    const std::int64_t bytes = fileLength() - alignment_;
-    return bytes <= 0 ? 0 : (bytes + rowBytes() - 1) / rowBytes();
-}
-
-std::int64_t GlyphView::rowOf(std::int64_t position) const
-{
-    return std::max<std::int64_t>(0, (position - 1 - alignment_) / rowBytes());
-}
-
-bool GlyphView::offered(std::int64_t position) const
-{
-    return position >= 1 && position + glyphWidth() - 1 <= kLastCharacterPosition.number()
-           && position <= fileLength();
-}
-
-std::vector<Position> GlyphView::glyphsInView() const
-{
-    std::vector<Position> glyphs;
-    const int perRow = columns();
-    for (std::int64_t row = topRow_; row < std::min(topRow_ + rowsInView(), rowCount()); ++row) {
-        for (int column = 0; column < perRow; ++column) {
-            const std::int64_t position = rowStart(row) + std::int64_t{column} * glyphWidth();
-            if (position <= fileLength())
-                glyphs.emplace_back(position);
-        }
-    }
-    return glyphs;
-}
-
 QRect GlyphView::glyphRect(Position position) const
 {
-    const std::int64_t offset = position.number() - rowStart(topRow_);
-    if (offset < 0 || (offset % glyphWidth()) != 0)
-        return {};
-    const std::int64_t index = offset / glyphWidth();
-    const std::int64_t row = index / columns();
-    if (row >= rowsInView())
-        return {};
-    const int column = static_cast<int>(index % columns());
-    return {labelWidth() + column * pitchX(), static_cast<int>(row) * pitchY(), glyphWidth() * dot_, kDotRows * dot_};
-}
-
-std::optional<std::int64_t> GlyphView::glyphAt(QPoint point) const
-{
-    const int x = point.x() - labelWidth();
-    if (x < 0 || point.y() < 0)
-        return std::nullopt;
-    const int column = x / pitchX();
-    const int row = point.y() / pitchY();
-    if (column >= columns() || row >= rowsInView() || x % pitchX() >= glyphWidth() * dot_)
-        return std::nullopt;
-    const std::int64_t position = rowStart(topRow_ + row) + std::int64_t{column} * glyphWidth();
-    return offered(position) ? std::optional(position) : std::nullopt;
+    const GlyphLayout::Rect rect = layout_.glyphRect(position.number());
+    return rect.empty() ? QRect() : QRect(rect.x, rect.y, rect.width, rect.height);
 }
 
 QString GlyphView::glyphBytes(Position position) const
@@ -145,6 +82,21 @@ QString GlyphView::glyphBytes(Position position) const
         hexText(std::span(view_->bytes).subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(glyphWidth()))));
 }
 
+QString GlyphView::glyphDescription(Position position) const
+{
+    QString description = glyphBytes(position);
+    if (const auto code = codeOf(position))
+        description += QStringLiteral(", character %1").arg(QString::fromStdString(codeText(*code)));
+    return description;
+}
+
+std::optional<int> GlyphView::codeOf(Position position) const
+{
+    if (!mark_)
+        return std::nullopt;
+    return codeAt(*mark_, position, glyphWidth());
+}
+
 bool GlyphView::upToDate() const
 {
     return view_.has_value() && view_->serial == serial_;
@@ -152,75 +104,165 @@ bool GlyphView::upToDate() const
 
 void GlyphView::takeFiles()
 {
-    shownFiles_ = files_();
-    shownFiles_.width = std::clamp(shownFiles_.width, 1, CharacterGrid::kMaxColumns);
-    alignment_ %= shownFiles_.width;
+    Files files = files_();
+    files.width = std::clamp(files.width, 1, CharacterGrid::kMaxColumns);
+    const bool widthChanged = files.width != layout_.width();
+    const bool sourceChanged = files.sourcePath != shownFiles_.sourcePath;
+    shownFiles_ = std::move(files);
+    if (widthChanged) {
+        layout_.setWidth(shownFiles_.width);
+        // The selection stays on a glyph of the new width.
+        selected_ = layout_.glyphHolding(selected_);
+    }
+    if ((widthChanged || sourceChanged) && mark_) {
+        mark_.reset();
+        emit characterMarkChanged();
+    }
+    if (widthChanged || sourceChanged) {
+        fitLabels();
+        updateScrollBar();
+    }
+}
+
+void GlyphView::fitLabels()
+{
+    const std::int64_t longest = std::max<std::int64_t>(layout_.length(), 1);
+    const auto digits = std::max<int>(kFewestLabelDigits, static_cast<int>(std::to_string(longest).size()));
+    QString widest(digits, u'8');
+    if (mark_)
+        widest += QStringLiteral("  888 W");
+    const int width = fontMetrics().horizontalAdvance(widest) + 12;
+    if (width != layout_.labelWidth()) {
+        layout_.setLabelWidth(width);
+        updateScrollBar();
+    }
+}
+
+QString GlyphView::rowLabel(std::int64_t row) const
+{
+    const Position first(layout_.rowStart(row));
+    QString label = QString::fromStdString(decimalText(first));
+    if (mark_) {
+        // The code of the row's first glyph, or of the first one that has one.
+        for (int column = 0; column < layout_.columns(); ++column) {
+            const Position glyph = first + std::int64_t{column} * glyphWidth();
+            if (const auto code = codeOf(glyph)) {
+                label += QStringLiteral("  ") + QString::fromStdString(codeText(*code));
+                break;
+            }
+        }
+    }
+    return label;
 }
 
 void GlyphView::refresh(std::optional<Position> show)
 {
     takeFiles();
-    updateScrollBar();
     if (show && *show >= kFirstPosition) {
-        const std::int64_t position = show->number();
-        // The glyph that holds the position, in the alignment in force.
-        selected_ = position - ((position - 1 - alignment_) % glyphWidth() + glyphWidth()) % glyphWidth();
-        if (selected_ < 1)
-            selected_ += glyphWidth();
+        selected_ = layout_.glyphHolding(show->number());
         ensureSelectedVisible();
     }
-    viewport()->update();
+    readNow();
 }
 
 void GlyphView::shiftAlignment(int bytes)
 {
-    alignment_ = ((alignment_ + bytes) % glyphWidth() + glyphWidth()) % glyphWidth();
-    selected_ = std::max<std::int64_t>(1 + alignment_, selected_ + bytes);
+    layout_.shiftAlignment(bytes);
+    selected_ = std::max<std::int64_t>(layout_.firstGlyph(), selected_ + bytes);
+    if (mark_) {
+        mark_.reset();
+        emit characterMarkChanged();
+        fitLabels();
+    }
     updateScrollBar();
     ensureSelectedVisible();
-    viewport()->update();
+    placesChanged();
 }
 
 void GlyphView::alignTo(Position position)
 {
     takeFiles();
-    alignment_ = (position.number() - 1) % glyphWidth();
+    if (mark_ && layout_.glyphHolding(position.number()) != position.number()) {
+        mark_.reset();
+        emit characterMarkChanged();
+        fitLabels();
+    }
+    layout_.alignTo(position);
     updateScrollBar();
 }
 
 void GlyphView::setDotSize(int pixels)
 {
     pixels = std::clamp(pixels, kSmallestDot, kLargestDot);
-    if (pixels == dot_)
+    if (pixels == layout_.dotSize())
         return;
-    dot_ = pixels;
-    emit dotSizeChanged(dot_);
+    layout_.setDotSize(pixels);
+    emit dotSizeChanged(pixels);
     updateScrollBar();
     ensureSelectedVisible();
-    viewport()->update();
+    placesChanged();
 }
 
 void GlyphView::activate(Position position)
 {
     takeFiles();
-    if (shownFiles_.busy || !offered(position.number()))
+    if (shownFiles_.busy || position < kFirstPosition || position.number() > layout_.length())
         return;
     select(position.number());
+    if (!characterFits(position, glyphWidth())) {
+        emit refused(QStringLiteral("A glyph of %1 bytes at position %2 would end beyond position %3, the highest "
+                                    "this tool can go to.")
+                         .arg(glyphWidth())
+                         .arg(position.number())
+                         .arg(kLastCharacterPosition.number()));
+        return;
+    }
     emit activated(position);
+}
+
+bool GlyphView::markCharacter(Position position, int code)
+{
+    takeFiles();
+    const CharacterMark mark{Position(layout_.glyphHolding(position.number())), code};
+    if (const std::string problem = markProblem(mark, glyphWidth()); !problem.empty()) {
+        emit refused(QString::fromStdString(problem));
+        return false;
+    }
+    mark_ = mark;
+    emit characterMarkChanged();
+    fitLabels();
+    glyphsChanged();
+    viewport()->update();
+    return true;
+}
+
+void GlyphView::selectGlyph(Position position)
+{
+    takeFiles();
+    select(layout_.glyphHolding(position.number()));
+}
+
+void GlyphView::readNow()
+{
+    requestRead();
+    if (reader_->waitReady(kReadWait))
+        viewArrived();
+    viewport()->update();
 }
 
 void GlyphView::requestRead()
 {
     const Files& files = shownFiles_;
-    if (files.busy)
+    if (files.busy || !isVisible())
         return;  // the files are the copy's; what was read stays on show
     PreviewReader::Request request;
     request.sourcePath = files.sourcePath;
     request.targetPath = files.targetPath;
     request.writtenThrough = files.writtenThrough;
-    request.first = Position(rowStart(topRow_));
-    request.count = (std::int64_t{rowsInView()} + 1) * rowBytes();
+    request.first = Position(layout_.rowStart(layout_.topRow()));
+    request.count = (std::int64_t{layout_.rowsInView()} + 1) * layout_.rowBytes();
     request.serial = ++serial_;
+    ++readCount_;
     reader_->request(std::move(request));
 }
 
@@ -229,71 +271,84 @@ void GlyphView::viewArrived()
     std::optional<PreviewReader::View> arrived = reader_->take();
     if (!arrived)
         return;
-    const bool lengthChanged = arrived->length != fileLength();
+    // Nothing new, as on most reads that look for other programs: no repaint.
+    const bool same = view_ && sameContent(*view_, *arrived);
+    const bool lengthChanged = !view_ || arrived->length != view_->length;
     view_ = std::move(arrived);
+    if (same)
+        return;
     if (QString::fromStdString(view_->problem) != problem_) {
         problem_ = QString::fromStdString(view_->problem);
         emit problemChanged(problem_);
     }
     if (lengthChanged) {
         // The file's length is known only now: the selection comes into view.
+        layout_.setLength(view_->length);
+        fitLabels();
         updateScrollBar();
         ensureSelectedVisible();
     }
     glyphsChanged();
-    repaintAfterRead_ = true;
     viewport()->update();
 }
 
 void GlyphView::updateScrollBar()
 {
-    const std::int64_t rows = rowCount();
-    rowsPerStep_ = std::max<std::int64_t>(1, (rows + kMostScrollRows - 1) / kMostScrollRows);
-    const std::int64_t last = std::max<std::int64_t>(0, rows - rowsInView());
+    layout_.setViewport(viewport()->width(), viewport()->height());
     QScrollBar* bar = verticalScrollBar();
     const QSignalBlocker quiet(bar);
-    bar->setRange(0, static_cast<int>(last / rowsPerStep_));
-    bar->setPageStep(std::max(1, static_cast<int>(rowsInView() / rowsPerStep_)));
+    bar->setRange(0, layout_.scrollMaximum());
+    bar->setPageStep(layout_.scrollPage());
     bar->setSingleStep(1);
-    topRow_ = std::clamp<std::int64_t>(topRow_, 0, last);
-    bar->setValue(static_cast<int>(topRow_ / rowsPerStep_));
+    bar->setValue(layout_.scrollValue());
 }
 
 void GlyphView::setTopRow(std::int64_t row)
 {
-    const std::int64_t last = std::max<std::int64_t>(0, rowCount() - rowsInView());
-    row = std::clamp<std::int64_t>(row, 0, last);
-    if (row == topRow_)
+    const std::int64_t before = layout_.topRow();
+    layout_.setTopRow(row);
+    if (layout_.topRow() == before)
         return;
-    topRow_ = row;
     const QSignalBlocker quiet(verticalScrollBar());
-    verticalScrollBar()->setValue(static_cast<int>(topRow_ / rowsPerStep_));
+    verticalScrollBar()->setValue(layout_.scrollValue());
+    placesChanged();
+}
+
+void GlyphView::placesChanged()
+{
     glyphsChanged();
-    viewport()->update();
+    readNow();
 }
 
 void GlyphView::scrollContentsBy(int /*dx*/, int /*dy*/)
 {
     // The user moved the scroll bar.
-    const std::int64_t value = verticalScrollBar()->value();
-    if (topRow_ / rowsPerStep_ != value)
-        topRow_ = value * rowsPerStep_;
-    glyphsChanged();
-    viewport()->update();
+    layout_.setTopRow(layout_.rowOfScrollValue(verticalScrollBar()->value()));
+    placesChanged();
 }
 
 void GlyphView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollBar();
-    glyphsChanged();
+    placesChanged();
+}
+
+void GlyphView::showEvent(QShowEvent* event)
+{
+    QAbstractScrollArea::showEvent(event);
+    watch_.start();
+}
+
+void GlyphView::hideEvent(QHideEvent* event)
+{
+    QAbstractScrollArea::hideEvent(event);
+    watch_.stop();
 }
 
 void GlyphView::select(std::int64_t position)
 {
-    const std::int64_t first = 1 + alignment_;
-    const std::int64_t lastGlyph = std::max(first, first + (fileLength() - first) / glyphWidth() * glyphWidth());
-    position = std::clamp(position, first, lastGlyph);
+    position = std::clamp(position, layout_.firstGlyph(), layout_.lastGlyph());
     if (position == selected_)
         return;
     selected_ = position;
@@ -312,25 +367,46 @@ void GlyphView::select(std::int64_t position)
 
 void GlyphView::ensureSelectedVisible()
 {
-    const std::int64_t row = rowOf(selected_);
-    if (row < topRow_)
+    const std::int64_t row = layout_.rowOf(selected_);
+    if (row < layout_.topRow())
         setTopRow(row);
-    else if (row >= topRow_ + rowsInView())
-        setTopRow(row - rowsInView() + 1);
+    else if (row >= layout_.topRow() + layout_.rowsInView())
+        setTopRow(row - layout_.rowsInView() + 1);
 }
 
 void GlyphView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    if (const auto position = glyphAt(event->position().toPoint()))
+    const QPoint point = event->position().toPoint();
+    if (const auto position = layout_.glyphAt(point.x(), point.y()))
         activate(Position(*position));
+}
+
+void GlyphView::contextMenuEvent(QContextMenuEvent* event)
+{
+    std::optional<std::int64_t> position;
+    QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        position = layout_.glyphAt(event->pos().x(), event->pos().y());
+        if (position)
+            select(*position);
+    } else {
+        position = selected_;
+        const QRect rect = glyphRect(Position(selected_));
+        if (!rect.isEmpty())
+            at = viewport()->mapToGlobal(rect.center());
+    }
+    if (position && *position <= layout_.length())
+        emit glyphMenuRequested(Position(*position), at);
 }
 
 void GlyphView::keyPressEvent(QKeyEvent* event)
 {
     const std::int64_t step = glyphWidth();
     const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+    const std::int64_t rowBytes = layout_.rowBytes();
+    const int rows = layout_.rowsInView();
     switch (event->key()) {
     case Qt::Key_Left:
         control ? shiftAlignment(-1) : select(selected_ - step);
@@ -339,24 +415,24 @@ void GlyphView::keyPressEvent(QKeyEvent* event)
         control ? shiftAlignment(1) : select(selected_ + step);
         break;
     case Qt::Key_Up:
-        select(selected_ - rowBytes());
+        select(selected_ - rowBytes);
         break;
     case Qt::Key_Down:
-        select(selected_ + rowBytes());
+        select(selected_ + rowBytes);
         break;
     case Qt::Key_PageUp:
-        setTopRow(topRow_ - rowsInView());
-        select(selected_ - rowBytes() * rowsInView());
+        setTopRow(layout_.topRow() - rows);
+        select(selected_ - rowBytes * rows);
         break;
     case Qt::Key_PageDown:
-        setTopRow(topRow_ + rowsInView());
-        select(selected_ + rowBytes() * rowsInView());
+        setTopRow(layout_.topRow() + rows);
+        select(selected_ + rowBytes * rows);
         break;
     case Qt::Key_Home:
         select(1);
         break;
     case Qt::Key_End:
-        select(fileLength());
+        select(layout_.length());
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -364,10 +440,10 @@ void GlyphView::keyPressEvent(QKeyEvent* event)
         break;
     case Qt::Key_Plus:
     case Qt::Key_Equal:
-        setDotSize(dot_ + 1);
+        setDotSize(dotSize() + 1);
         break;
     case Qt::Key_Minus:
-        setDotSize(dot_ - 1);
+        setDotSize(dotSize() - 1);
         break;
     default:
         QAbstractScrollArea::keyPressEvent(event);
@@ -377,7 +453,7 @@ void GlyphView::keyPressEvent(QKeyEvent* event)
 void GlyphView::wheelEvent(QWheelEvent* event)
 {
     if ((event->modifiers() & Qt::ControlModifier) != 0) {
-        setDotSize(dot_ + (event->angleDelta().y() > 0 ? 1 : -1));
+        setDotSize(dotSize() + (event->angleDelta().y() > 0 ? 1 : -1));
         return;
     }
     QAbstractScrollArea::wheelEvent(event);
@@ -397,25 +473,18 @@ void GlyphView::focusOutEvent(QFocusEvent* event)
 
 void GlyphView::paintEvent(QPaintEvent* /*event*/)
 {
-    // Every repaint reads the files again, but the one a read asked for.
-    takeFiles();
-    if (!repaintAfterRead_) {
-        requestRead();
-        if (reader_->waitReady(kReadWait))
-            viewArrived();
-    }
-    repaintAfterRead_ = false;
+    // Draws what the view has: reading is for what may have changed it.
     renderGlyphs();
-
+    const int dot = dotSize();
     QPainter painter(viewport());
     painter.fillRect(viewport()->rect(), palette().color(QPalette::Base));
-    painter.drawImage(QRect(labelWidth(), 0, glyphImage_.width() * dot_, glyphImage_.height() * dot_), glyphImage_);
+    painter.drawImage(QRect(layout_.labelWidth(), 0, glyphImage_.width() * dot, glyphImage_.height() * dot),
+                      glyphImage_);
     painter.setPen(palette().color(QPalette::Text));
-    const std::int64_t rows = std::min<std::int64_t>(rowsInView(), rowCount() - topRow_);
+    const std::int64_t rows = std::min<std::int64_t>(layout_.rowsInView(), layout_.rowCount() - layout_.topRow());
     for (int row = 0; row < rows; ++row) {
-        const QRect label(0, row * pitchY(), labelWidth() - 8, kDotRows * dot_);
-        painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter,
-                         QString::fromStdString(decimalText(Position(rowStart(topRow_ + row)))));
+        const QRect label(0, row * layout_.pitchY(), layout_.labelWidth() - 8, kDotRows * dot);
+        painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, rowLabel(layout_.topRow() + row));
     }
     if (hasFocus()) {
         const QRect mark = glyphRect(Position(selected_));
@@ -429,15 +498,16 @@ void GlyphView::paintEvent(QPaintEvent* /*event*/)
     }
     if (!problem_.isEmpty() && !upToDate()) {
         painter.setPen(palette().color(QPalette::Text));
-        painter.drawText(viewport()->rect().adjusted(labelWidth(), 0, 0, 0), Qt::AlignCenter | Qt::TextWordWrap, problem_);
+        painter.drawText(viewport()->rect().adjusted(layout_.labelWidth(), 0, 0, 0),
+                         Qt::AlignCenter | Qt::TextWordWrap, problem_);
     }
 }
 
 void GlyphView::renderGlyphs()
 {
     // One pixel a dot, one dot of gap between glyphs; drawn at the dot size.
-    const int perRow = columns();
-    const int rows = rowsInView();
+    const int perRow = layout_.columns();
+    const int rows = layout_.rowsInView();
     const int wide = glyphWidth();
     const QSize size(perRow * (wide + 1), rows * (kDotRows + 1));
     if (glyphImage_.size() != size)
@@ -454,8 +524,8 @@ void GlyphView::renderGlyphs()
     const std::int64_t markFirst = files.marked.number();
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < perRow; ++column) {
-            const std::int64_t position = rowStart(topRow_ + row) + std::int64_t{column} * wide;
-            if (position > fileLength())
+            const std::int64_t position = layout_.rowStart(layout_.topRow() + row) + std::int64_t{column} * wide;
+            if (position > layout_.length())
                 break;
             const std::int64_t at = view_ ? position - view_->first.number() : -1;
             const bool known = view_ && at >= 0 && at + wide <= static_cast<std::int64_t>(view_->bytes.size());
@@ -468,7 +538,7 @@ void GlyphView::renderGlyphs()
                                        && position + c < markFirst + files.width;
                 const QRgb background = !known ? unknown : onDisplay ? marked : differs ? changed : unlit;
                 for (int bit = 0; bit < kDotRows; ++bit) {
-                    const DotPlace place = dotPlace(c, bit, wide);
+                    const DotPlace place = dotPlace(c, bit, wide, files.order);
                     const int x = column * (wide + 1) + place.x;
                     const int y = row * (kDotRows + 1) + place.y;
                     reinterpret_cast<QRgb*>(glyphImage_.scanLine(y))[x] = ((byte >> bit) & 1) != 0 ? lit : background;
@@ -476,162 +546,6 @@ void GlyphView::renderGlyphs()
             }
         }
     }
-}
-
-// A glyph as a screen reader sees it: a button named by its position.
-class AccessibleGlyph : public QAccessibleInterface, public QAccessibleActionInterface {
-public:
-    AccessibleGlyph(GlyphView* view, std::int64_t position) : view_(view), position_(position) {}
-
-    [[nodiscard]] bool isValid() const override { return view_ != nullptr; }
-    [[nodiscard]] QObject* object() const override { return nullptr; }
-    [[nodiscard]] QWindow* window() const override
-    {
-        return view_ != nullptr ? view_->window()->windowHandle() : nullptr;
-    }
-    [[nodiscard]] QAccessibleInterface* parent() const override
-    {
-        return QAccessible::queryAccessibleInterface(view_);
-    }
-    [[nodiscard]] QAccessibleInterface* child(int) const override { return nullptr; }
-    [[nodiscard]] int childCount() const override { return 0; }
-    [[nodiscard]] int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    [[nodiscard]] QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    [[nodiscard]] QAccessibleInterface* focusChild() const override { return nullptr; }
-    [[nodiscard]] QString text(QAccessible::Text kind) const override
-    {
-        if (view_ == nullptr)
-            return {};
-        if (kind == QAccessible::Name)
-            return QStringLiteral("Position %1").arg(position_);
-        if (kind == QAccessible::Description)
-            return view_->glyphBytes(Position(position_));
-        return {};
-    }
-    void setText(QAccessible::Text, const QString&) override {}
-    [[nodiscard]] QRect rect() const override
-    {
-        if (view_ == nullptr)
-            return {};
-        const QRect inView = view_->glyphRect(Position(position_));
-        return QRect(view_->viewport()->mapToGlobal(inView.topLeft()), inView.size());
-    }
-    [[nodiscard]] QAccessible::Role role() const override { return QAccessible::Button; }
-    [[nodiscard]] QAccessible::State state() const override
-    {
-        QAccessible::State state;
-        state.focusable = true;
-        state.focused = view_ != nullptr && view_->hasFocus() && view_->selected() == Position(position_);
-        state.invisible = view_ == nullptr || view_->glyphRect(Position(position_)).isEmpty();
-        return state;
-    }
-    void* interface_cast(QAccessible::InterfaceType type) override
-    {
-        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
-    }
-    [[nodiscard]] QStringList actionNames() const override { return {pressAction()}; }
-    [[nodiscard]] QStringList keyBindingsForAction(const QString& action) const override
-    {
-        return action == pressAction() ? QStringList{QStringLiteral("Return")} : QStringList{};
-    }
-    void doAction(const QString& action) override
-    {
-        if (view_ != nullptr && action == pressAction())
-            view_->activate(Position(position_));
-    }
-
-    [[nodiscard]] std::int64_t position() const { return position_; }
-
-private:
-    QPointer<GlyphView> view_;
-    std::int64_t position_;
-};
-
-// The view as a list of the glyphs it shows.
-class AccessibleGlyphView : public QAccessibleWidget {
-public:
-    explicit AccessibleGlyphView(GlyphView* view) : QAccessibleWidget(view, QAccessible::List) {}
-    ~AccessibleGlyphView() override { forget({}); }
-
-    [[nodiscard]] GlyphView* view() const { return static_cast<GlyphView*>(widget()); }
-
-    [[nodiscard]] int childCount() const override { return static_cast<int>(view()->glyphsInView().size()); }
-    [[nodiscard]] QAccessibleInterface* child(int index) const override
-    {
-        const std::vector<Position> shown = view()->glyphsInView();
-        if (index < 0 || index >= static_cast<int>(shown.size()))
-            return nullptr;
-        const std::int64_t position = shown[static_cast<std::size_t>(index)].number();
-        auto found = children_.find(position);
-        if (found == children_.end())
-            found = children_.insert(position, QAccessible::registerAccessibleInterface(
-                                                   new AccessibleGlyph(view(), position)));
-        return QAccessible::accessibleInterface(found.value());
-    }
-    [[nodiscard]] int indexOfChild(const QAccessibleInterface* child) const override
-    {
-        if (child == nullptr || child->role() != QAccessible::Button)
-            return -1;
-        const std::vector<Position> shown = view()->glyphsInView();
-        const auto position = static_cast<const AccessibleGlyph*>(child)->position();
-        const auto found = std::find(shown.begin(), shown.end(), Position(position));
-        return found == shown.end() ? -1 : static_cast<int>(found - shown.begin());
-    }
-    [[nodiscard]] QAccessibleInterface* focusChild() const override
-    {
-        return view()->hasFocus() ? child(indexOfPosition(view()->selected())) : nullptr;
-    }
-
-    // Lets go of the glyphs no longer in view.
-    void forget(const std::vector<Position>& kept)
-    {
-        for (auto it = children_.begin(); it != children_.end();) {
-            if (std::find(kept.begin(), kept.end(), Position(it.key())) == kept.end()) {
-                QAccessible::deleteAccessibleInterface(it.value());
-                it = children_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-
-private:
-    [[nodiscard]] int indexOfPosition(Position position) const
-    {
-        const std::vector<Position> shown = view()->glyphsInView();
-        const auto found = std::find(shown.begin(), shown.end(), position);
-        return found == shown.end() ? -1 : static_cast<int>(found - shown.begin());
-    }
-
-    mutable QHash<std::int64_t, QAccessible::Id> children_;
-};
-
-void GlyphView::glyphsChanged()
-{
-    if (!QAccessible::isActive())
-        return;
-    if (auto* accessible = dynamic_cast<AccessibleGlyphView*>(QAccessible::queryAccessibleInterface(this)))
-        accessible->forget(glyphsInView());
-}
-
-namespace {
-
-QAccessibleInterface* glyphViewAccessible(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("dotmatrix::GlyphView") && object->isWidgetType())
-        return new AccessibleGlyphView(static_cast<GlyphView*>(object));
-    return nullptr;
-}
-
-} // namespace
-
-void installGlyphViewAccessibility()
-{
-    static const bool installed = [] {
-        QAccessible::installFactory(glyphViewAccessible);
-        return true;
-    }();
-    (void)installed;
 }
 
 } // namespace dotmatrix

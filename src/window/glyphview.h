@@ -7,17 +7,23 @@
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QTimer>
 
+#include "charactercode.h"
+#include "glyphlayout.h"
+#include "glyphtools.h"
 #include "position.h"
 #include "previewreader.h"
 
 namespace dotmatrix {
 
-// A view of many characters of a file at once: rows of glyphs at the
-// current width, each drawn as the grid draws a character, with the
-// position of each row's first glyph beside it. It reads only what it
-// shows, on a reader thread, and again at every repaint. A click, Enter or
-// a screen reader's press on a glyph asks to go there.
+// A view of many glyphs of a file at once: rows of glyphs at the current
+// width, each drawn as the grid draws a character, with the position of each
+// row's first glyph beside it. It reads only what it shows, on a reader
+// thread, whenever something may have changed it: a scroll, a resize, a new
+// width or alignment, a refresh from its owner, and twice a second while it
+// is shown, for other programs. A click, Enter or a screen reader's press on
+// a glyph asks to go there.
 class GlyphView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -32,6 +38,7 @@ public:
         Position marked{0};
         // True while a copy owns the files: nothing is read meanwhile.
         bool busy = false;
+        DotOrder order;
     };
 
     static constexpr int kSmallestDot = 2;
@@ -47,25 +54,45 @@ public:
     // Glyphs start at `position` and every glyph width from it.
     void alignTo(Position position);
     void setDotSize(int pixels);
-    [[nodiscard]] int dotSize() const { return dot_; }
+    [[nodiscard]] int dotSize() const { return layout_.dotSize(); }
+    [[nodiscard]] const GlyphLayout& layout() const { return layout_; }
+    [[nodiscard]] DotOrder order() const { return shownFiles_.order; }
 
     // The first position of the glyph that holds the keyboard's selection.
     [[nodiscard]] Position selected() const { return Position(selected_); }
+    // Selects the glyph that holds `position` and brings it into view.
+    void selectGlyph(Position position);
     // The first positions of the glyphs in view.
-    [[nodiscard]] std::vector<Position> glyphsInView() const;
+    [[nodiscard]] std::vector<Position> glyphsInView() const { return layout_.glyphsInView(); }
     // Where the glyph at `position` stands in the viewport; empty where it is not in view.
     [[nodiscard]] QRect glyphRect(Position position) const;
     // The bytes of a glyph in view as the grid's Copy writes them; empty where unknown.
     [[nodiscard]] QString glyphBytes(Position position) const;
+    // The bytes of a glyph in view and the character it stands for, where one is marked.
+    [[nodiscard]] QString glyphDescription(Position position) const;
     // True once what is shown was read for the current place and width.
     [[nodiscard]] bool upToDate() const;
+    // Reads asked for since the view was made.
+    [[nodiscard]] int readCount() const { return readCount_; }
     // Asks to go to the glyph at `position`.
     void activate(Position position);
+
+    // Names the glyph at `position` as the character `code`; false, with the
+    // reason said, where that would put code 0 before position 1.
+    bool markCharacter(Position position, int code);
+    [[nodiscard]] const std::optional<CharacterMark>& characterMark() const { return mark_; }
+    // The code of the glyph at `position`, where a character is marked.
+    [[nodiscard]] std::optional<int> codeOf(Position position) const;
 
 signals:
     void activated(dotmatrix::Position position);
     void problemChanged(const QString& problem);
+    // A request the view could not follow, with the reason.
+    void refused(const QString& reason);
     void dotSizeChanged(int pixels);
+    void characterMarkChanged();
+    // The context menu of the glyph at `position`, at `globalPoint`.
+    void glyphMenuRequested(dotmatrix::Position position, const QPoint& globalPoint);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -76,55 +103,51 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
-    friend class AccessibleGlyphView;
-
-    [[nodiscard]] int glyphWidth() const { return shownFiles_.width; }
+    [[nodiscard]] int glyphWidth() const { return layout_.width(); }
     // Takes what the view is to show now from its owner.
     void takeFiles();
-    [[nodiscard]] int labelWidth() const;
-    [[nodiscard]] int pitchX() const;
-    [[nodiscard]] int pitchY() const;
-    [[nodiscard]] int columns() const;
-    [[nodiscard]] int rowsInView() const;
-    [[nodiscard]] std::int64_t rowBytes() const { return std::int64_t{columns()} * glyphWidth(); }
-    [[nodiscard]] std::int64_t rowStart(std::int64_t row) const { return 1 + alignment_ + row * rowBytes(); }
-    [[nodiscard]] std::int64_t rowCount() const;
-    // The length the view covers, as last read; 0 before the first read.
-    [[nodiscard]] std::int64_t fileLength() const { return view_ ? view_->length : 0; }
-    [[nodiscard]] std::int64_t rowOf(std::int64_t position) const;
-    [[nodiscard]] std::optional<std::int64_t> glyphAt(QPoint point) const;
-    [[nodiscard]] bool offered(std::int64_t position) const;
-    // Reads what the viewport shows, unless a copy owns the files.
+    // Gives the labels the room of the longest position and code shown.
+    void fitLabels();
+    [[nodiscard]] QString rowLabel(std::int64_t row) const;
+    // Reads what the viewport shows, unless a copy owns the files; a local
+    // file is there at once, so the next paint shows it.
+    void readNow();
     void requestRead();
     void viewArrived();
     void updateScrollBar();
     void setTopRow(std::int64_t row);
     void select(std::int64_t position);
     void ensureSelectedVisible();
+    // Something that changes which glyphs are where: read and repaint.
+    void placesChanged();
     void renderGlyphs();
     // Tells screen readers which glyphs are in view now.
     void glyphsChanged();
 
     std::function<Files()> files_;
     std::unique_ptr<PreviewReader> reader_;
+    // Other programs may change the files: read them twice a second while shown.
+    QTimer watch_;
     // The newest read asked for.
     std::uint64_t serial_ = 0;
+    int readCount_ = 0;
     std::optional<PreviewReader::View> view_;
     Files shownFiles_;
+    GlyphLayout layout_;
     QString problem_;
-    std::int64_t alignment_ = 0;
-    std::int64_t topRow_ = 0;
-    std::int64_t rowsPerStep_ = 1;
     std::int64_t selected_ = 1;
-    int dot_ = 4;
-    bool repaintAfterRead_ = false;
+    std::optional<CharacterMark> mark_;
     QImage glyphImage_;
 };
 
 // Makes glyph views known to screen readers: each glyph in view a button
-// named by its position, described by its bytes, whose press goes there.
+// named by its position, described by its bytes and character, whose press
+// goes there.
 void installGlyphViewAccessibility();
 
 } // namespace dotmatrix

@@ -4,32 +4,55 @@
 
 #include <QWidget>
 
+#include "dotordersetting.h"
 #include "glyphview.h"
 
+class QCheckBox;
 class QLabel;
+class QLineEdit;
+class QMenu;
 class QSpinBox;
 
 namespace dotmatrix {
 
 // The window "Overview": the glyphs of the file around the offset, many at
-// once, with buttons that shift every glyph by a byte, a dot size, and a
-// line that says what was read or why it could not be.
+// once, with buttons that shift every glyph by a byte, a dot size, the dot
+// order, a box that finds a character by its code, and a line that says
+// what was read or why something could not be done.
 class OverviewWindow : public QWidget {
     Q_OBJECT
 
 public:
-    OverviewWindow(std::function<GlyphView::Files()> files, QWidget* parent);
+    OverviewWindow(std::function<GlyphView::Files()> files, DotOrderSetting& order, QWidget* parent);
 
     [[nodiscard]] GlyphView* view() const { return view_; }
+    // The glyph's context menu, for entries of the window's owner to join.
+    [[nodiscard]] QMenu* glyphMenu() const { return glyphMenu_; }
+    // The glyph the context menu was opened on.
+    [[nodiscard]] Position menuGlyph() const { return menuGlyph_; }
+    // Shows `text` in the line under the glyphs.
+    void say(const QString& text);
+    // Asks which character the glyph at `position` is, and names it so.
+    void askCharacter(Position position);
+    // Selects the glyph of the character typed into "Go to character".
+    void goToCharacter();
 
 signals:
     // The user asked to go to the glyph at `position`.
     void jumpRequested(dotmatrix::Position position);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     GlyphView* view_ = nullptr;
     QSpinBox* dotSize_ = nullptr;
+    QCheckBox* bit0OnTop_ = nullptr;
+    QCheckBox* firstByteLeft_ = nullptr;
+    QLineEdit* goTo_ = nullptr;
     QLabel* status_ = nullptr;
+    QMenu* glyphMenu_ = nullptr;
+    Position menuGlyph_{1};
 };
 
 } // namespace dotmatrix
