@@ -1,6 +1,10 @@
 #include "glyphtools.h"
 
+#include <string>
+
 #include <gtest/gtest.h>
+
+#include "charactercode.h"
 
 namespace dotmatrix {
 namespace {
@@ -42,6 +46,95 @@ TEST(GlyphTools, ChangeTheCharacterAsSeenOnScreenAndReadHexInBothForms)
     }
     for (const char* text : {"", " , ", "{}", "7E11", "0x", "0x100", "7G", "hello", "{7E 11", "7E 11}", "-1", "7E/11"})
         EXPECT_FALSE(parseHexBytes(text)) << text;
+}
+
+// The dots of a character as rows of text, top row first, in `order`.
+std::string onScreen(const Bytes& columns, DotOrder order)
+{
+    const int width = static_cast<int>(columns.size());
+    std::string rows(static_cast<std::size_t>(8 * (width + 1)), '\n');
+    for (int column = 0; column < width; ++column) {
+        for (int bit = 0; bit < 8; ++bit) {
+            const DotPlace place = dotPlace(column, bit, width, order);
+            const DotAddress back = dotAddress(place.x, place.y, width, order);
+            EXPECT_EQ(back.column, column);
+            EXPECT_EQ(back.bit, bit);
+            rows[static_cast<std::size_t>(place.y * (width + 1) + place.x)] =
+                ((columns[static_cast<std::size_t>(column)] >> bit) & 1) != 0 ? '#' : '.';
+        }
+    }
+    return rows;
+}
+
+TEST(GlyphTools, EachDotOrderDrawsTheLetterUprightAndTheToolsActAsShown)
+{
+    // An "F" of five columns, stored the four ways fonts keep it.
+    const std::string upright = "#####\n"
+                                "#....\n"
+                                "#....\n"
+                                "####.\n"
+                                "#....\n"
+                                "#....\n"
+                                "#....\n"
+                                ".....\n";
+    const std::string shiftedUp = upright.substr(6) + ".....\n";
+    struct Stored {
+        DotOrder order;
+        Bytes bytes;
+    };
+    const Stored stored[] = {
+        {{false, false}, {0x80, 0x90, 0x90, 0x90, 0xFE}},
+        {{true, false}, {0x01, 0x09, 0x09, 0x09, 0x7F}},
+        {{false, true}, {0xFE, 0x90, 0x90, 0x90, 0x80}},
+        {{true, true}, {0x7F, 0x09, 0x09, 0x09, 0x01}},
+    };
+    for (const auto& [order, bytes] : stored) {
+        SCOPED_TRACE(dotOrderText(order));
+        EXPECT_EQ(onScreen(bytes, order), upright);
+        Bytes up = bytes;
+        applyGlyphTool(GlyphTool::ShiftUp, up, order);
+        EXPECT_EQ(onScreen(up, order), shiftedUp);
+        Bytes right = bytes;
+        applyGlyphTool(GlyphTool::ShiftRight, right, order);
+        EXPECT_EQ(onScreen(right, order), ".####\n.#...\n.#...\n.####\n.#...\n.#...\n.#...\n.....\n");
+    }
+    EXPECT_EQ(dotOrderText({true, true}), "bit 0 on top, first byte on the left");
+}
+
+TEST(CharacterCodes, AreTypedAsACharacterOrACodeAndCountedOneAGlyph)
+{
+    const std::pair<const char*, int> typed[] = {
+        {"A", 65}, {"7", 55}, {" ", 32}, {"65", 65}, {"0x41", 65}, {"0X7e", 126}, {"0", 48}, {"00", 0},
+        {" 255 ", 255}, {"\xC3\xA9", 0xE9},
+    };
+    for (const auto& [text, code] : typed) {
+        const TypedCharacter read = readTypedCharacter(text);
+        ASSERT_TRUE(read.code) << text << ": " << read.problem;
+        EXPECT_EQ(*read.code, code) << text;
+    }
+    const std::pair<const char*, const char*> refused[] = {
+        {"", "Type a character"},        {"AB", "neither one character nor a code"},
+        {"0x1G", "neither"},             {"256", "no code from 0 to 255"},
+        {"-1", "no code from 0 to 255"}, {"99999999999", "no code from 0 to 255"},
+        {"\xE2\x82\xAC", "has code 8364"},
+    };
+    for (const auto& [text, said] : refused) {
+        const TypedCharacter read = readTypedCharacter(text);
+        EXPECT_FALSE(read.code) << text;
+        EXPECT_NE(read.problem.find(said), std::string::npos) << text << ": " << read.problem;
+    }
+
+    const CharacterMark mark{Position(1001), 'A'};
+    EXPECT_EQ(codeAt(mark, Position(1011), 5), 'C');
+    EXPECT_EQ(codeAt(mark, Position(1012), 5), std::nullopt);  // no glyph starts there
+    EXPECT_EQ(codeAt(mark, Position(1001 + 5 * 191), 5), std::nullopt);  // beyond 255
+    EXPECT_EQ(positionOfCode(mark, '0', 5), Position(1001 - 5 * 17));
+    EXPECT_EQ(markProblem(mark, 5), "");
+    EXPECT_NE(markProblem({Position(11), 'A'}, 5).find("would put code 0 at position -314"), std::string::npos);
+    EXPECT_EQ(codeText('A'), "65 A");
+    EXPECT_EQ(codeText(' '), "32 space");
+    EXPECT_EQ(codeText(10), "10");
+    EXPECT_EQ(codeText(0xE9), "233 \xC3\xA9");
 }
 
 } // namespace

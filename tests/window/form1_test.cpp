@@ -11,7 +11,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QCheckBox>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -33,6 +35,7 @@
 #include <qpa/qwindowsysteminterface.h>
 
 #include "dotcell.h"
+#include "glyphtools.h"
 #include "overviewwindow.h"
 #include "form1.h"
 #include "testfiles.h"
@@ -81,6 +84,8 @@ public:
     // Answers to questions in turn; with none left, a question gets Escape.
     std::deque<QMessageBox::StandardButton> answers;
     std::deque<std::function<void(QFileDialog*)>> fileChoices;
+    // Texts typed into input dialogs in turn; with none left, Cancel.
+    std::deque<QString> texts;
     // Per dialog: the file it proposed on opening, its filters and the selected one.
     QStringList proposed;
     QStringList filters;
@@ -118,6 +123,16 @@ private:
             } else {
                 QTest::keyClick(box, Qt::Key_Escape);
             }
+        } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+            messages << input->labelText();
+            titles << input->windowTitle();
+            if (texts.empty()) {
+                input->reject();
+                return;
+            }
+            input->setTextValue(texts.front());
+            texts.pop_front();
+            input->accept();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             proposed << dialog->selectedFiles().value(0);
             const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -182,6 +197,9 @@ private slots:
     void glyphToolsEditTheCharacterWithUndo();
     void overviewShowsTheGlyphsAndGoesWhereClicked();
     void screenReadersGetNamesStatesAndActions();
+    void undoFollowsEveryEditAndEndsWithEveryWriteBack();
+    void dotOrderChangesTheDrawingNeverTheBytes();
+    void overviewNamesCharactersAndSleepsWhenIdle();
     void windowFollowsScreenScale();
 
 private:
@@ -215,14 +233,14 @@ private:
         QTest::keyClick(offset, Qt::Key_Delete);
         QTest::keyClicks(offset, text);
     }
-    // Chooses a 40-byte source and a fresh target and starts at 5 with width 4.
-    QString startPass()
+    // Chooses a 40-byte source and a fresh target and starts at `offset` with width 4.
+    QString startPass(const QString& offset = QStringLiteral("5"))
     {
         const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
         const QString targetPath = folder_->filePath(QStringLiteral("out.bin"));
         writeFile(sourcePath, countingBytes(40));
         chooseFiles(sourcePath, targetPath);
-        typeOffset(QStringLiteral("5"));
+        typeOffset(offset);
         click(symtype(0));
         click(button("StartButt"));
         return targetPath;
@@ -233,6 +251,11 @@ private:
         click(button("Loadfile"));
         answerer_->fileChoices.push_back(ModalAnswerer::choose(target));
         click(button("Savefile"));
+    }
+    // The bytes the grid shows, column by column in file order, as the pass holds them.
+    QByteArray gridHex() const
+    {
+        return QByteArray::fromStdString(dotmatrix::hexText(window_->pass().displayedColumns()));
     }
     // The colour of a cell as rendered on screen.
     QColor renderedColour(int arrayNumber, int index) const
@@ -1440,4 +1463,159 @@ void Form1Test::boxesShowTheirWholeTitle()
 }
 
 QTEST_MAIN(Form1Test)
+void Form1Test::undoFollowsEveryEditAndEndsWithEveryWriteBack()
+{
+    const QString targetPath = startPass(QStringLiteral("1"));  // 01 02 03 04
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QWidget* focused = window_->focusWidget();
+    QCOMPARE(focused, button("FwButt"));
+    const auto key = [this](Qt::Key pressed, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+        QTest::keyClick(window_->focusWidget(), pressed, modifiers);
+    };
+
+    // Dots clicked with the mouse are undone and redone where the focus is.
+    click(cell(7, 0));
+    click(cell(6, 7));
+    QCOMPARE(window_->focusWidget(), focused);
+    QCOMPARE(gridHex(), QByteArray("00 82 03 04"));
+    key(Qt::Key_Z);
+    QCOMPARE(gridHex(), QByteArray("00 02 03 04"));
+    key(Qt::Key_Y);
+    QCOMPARE(gridHex(), QByteArray("00 82 03 04"));
+    key(Qt::Key_Z);
+    // In a text box the same keys edit its text.
+    QLineEdit* offset = textBox("Offset");
+    offset->setFocus();
+    offset->setText(QStringLiteral("1"));
+    QTest::keyClicks(offset, QStringLiteral("23"));
+    key(Qt::Key_Z);
+    QCOMPARE(offset->text(), QStringLiteral("1"));
+    key(Qt::Key_Y);
+    QCOMPARE(offset->text(), QStringLiteral("123"));
+    QCOMPARE(gridHex(), QByteArray("00 02 03 04"));
+    focused->setFocus();
+
+    // A refused move writes back and stays: the history ends there, and
+    // Undo and Redo then do nothing.
+    click(button("Stepback"));
+    QVERIFY(answerer_->messages.last().startsWith(QStringLiteral("There is no character before position 1")));
+    // As on a desktop, the window is active again once the box has closed.
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    key(Qt::Key_Z);
+    key(Qt::Key_Y);
+    QCOMPARE(gridHex(), QByteArray("00 02 03 04"));
+    QCOMPARE(readFile(targetPath), QByteArray::fromHex("00020304"));
+    click(cell(5, 1));
+    key(Qt::Key_Z);
+    key(Qt::Key_Z);
+    QCOMPARE(gridHex(), QByteArray("00 02 03 04"));
+
+    // A jump writes back: what came before it can't be undone either.
+    click(cell(4, 0));
+    click(button("OverviewButt"));
+    dotmatrix::GlyphView* view = window_->overview()->view();
+    QTRY_VERIFY(view->upToDate());
+    view->activate(dotmatrix::Position(9));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    focused->setFocus();
+    key(Qt::Key_Z);
+    QCOMPARE(gridHex(), QByteArray("09 0A 0B 0C"));
+    click(button("FwButt"));
+    QCOMPARE(readFile(targetPath), QByteArray::fromHex("00020305" "05060708" "090A0B0C"));
+}
+
+void Form1Test::dotOrderChangesTheDrawingNeverTheBytes()
+{
+    const QString targetPath = startPass();  // 05 06 07 08 at position 5: Col4 to Col7
+    const auto rightClick = [this] {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2), cell(5, 3)->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(cell(5, 3), &event);
+    };
+    const auto lit = [this](int arrayNumber, int index) { return cell(arrayNumber, index)->isLit(); };
+    QVERIFY(lit(7, 0) && lit(7, 2) && !lit(7, 7));  // 05: bit 0 at the bottom, first byte rightmost
+
+    chooseFromMenu(rightClick, QStringLiteral("Bit 0 on top"));
+    QVERIFY(lit(7, 7) && lit(7, 5) && !lit(7, 0));
+    click(button("OverviewButt"));
+    auto* overview = window_->overview();
+    auto* bit0OnTop = overview->findChild<QCheckBox*>(QStringLiteral("Bit0OnTop"));
+    auto* firstByteLeft = overview->findChild<QCheckBox*>(QStringLiteral("FirstByteLeft"));
+    QVERIFY(bit0OnTop->isChecked() && !firstByteLeft->isChecked());
+    firstByteLeft->click();  // from the overview: the grid follows
+    QVERIFY(lit(4, 7) && lit(4, 5) && !lit(7, 7));  // the first byte is now leftmost
+    QCOMPARE(QAccessible::queryAccessibleInterface(cell(4, 7))->text(QAccessible::Name),
+             QStringLiteral("Column 1, bit 0 (top): lit"));
+    const QImage shown = overview->view()->viewport()->grab().toImage();
+    QTRY_VERIFY(overview->view()->upToDate());
+
+    // A click and a shift act where the screen shows them; the bytes stay in file order.
+    click(cell(4, 6));  // bit 1 of the first byte: 05 -> 07
+    QCOMPARE(gridHex(), QByteArray("07 06 07 08"));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Up, Qt::ControlModifier);  // up: towards bit 0
+    QCOMPARE(gridHex(), QByteArray("03 03 03 04"));
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Right, Qt::ControlModifier);  // right: towards the last byte
+    QCOMPARE(gridHex(), QByteArray("00 03 03 03"));
+    click(button("FwButt"));
+    QCOMPARE(readFile(targetPath).mid(4, 4), QByteArray::fromHex("00030303"));
+    bit0OnTop->click();
+    firstByteLeft->click();
+    QVERIFY(lit(7, 0) && lit(7, 3) && !lit(4, 0));  // 09 0A 0B 0C as before
+}
+
+void Form1Test::overviewNamesCharactersAndSleepsWhenIdle()
+{
+    using dotmatrix::Position;
+    const QString sourcePath = folder_->filePath(QStringLiteral("font.rom"));
+    writeFile(sourcePath, countingBytes(2000));
+    chooseFiles(sourcePath, folder_->filePath(QStringLiteral("out.bin")));
+    typeOffset(QStringLiteral("331"));
+    click(symtype(1));
+    click(button("OverviewButt"));
+    dotmatrix::OverviewWindow* overview = window_->overview();
+    dotmatrix::GlyphView* view = overview->view();
+    QTRY_VERIFY(view->upToDate());
+
+    // Nothing happens: a read twice a second looks for other programs, and nothing more.
+    const int before = view->readCount();
+    QTest::qWait(1000);
+    QVERIFY2(view->readCount() - before <= 3, qPrintable(QString::number(view->readCount() - before)));
+
+    // Glyph 331 is "A": its neighbours are counted from it.
+    const auto* status = overview->findChild<QLabel*>(QStringLiteral("OverviewStatus"));
+    answerer_->texts.push_back(QStringLiteral("A"));
+    overview->askCharacter(Position(331));
+    QCOMPARE(answerer_->titles.last(), QStringLiteral("Dot matrix character generator"));
+    QVERIFY2(status->text().contains(QStringLiteral("is character 65 A")), qPrintable(status->text()));
+    QCOMPARE(view->codeOf(Position(341)), std::optional<int>('C'));
+    QCOMPARE(view->glyphDescription(Position(336)), QStringLiteral("50 51 52 53 54, character 66 B"));
+    auto* goTo = overview->findChild<QLineEdit*>(QStringLiteral("GoToCharacter"));
+    const auto go = [&](const QString& text) {
+        goTo->setText(text);
+        QTest::keyClick(goTo, Qt::Key_Return);
+    };
+    go(QStringLiteral("0x44"));
+    QCOMPARE(view->selected(), Position(346));
+    QTest::keyClick(view, Qt::Key_Return);  // Enter jumps, as a click does
+    QCOMPARE(textBox("Offset")->text(), QStringLiteral("346"));
+    for (const auto& [typed, said] : {std::pair{"0x1G", "neither one character nor a code"},
+                                      std::pair{"256", "no code from 0 to 255"}, std::pair{"AB", "neither"},
+                                      std::pair{"-1", "no code from 0 to 255"}}) {
+        go(QString::fromLatin1(typed));
+        QVERIFY2(status->text().contains(QString::fromLatin1(said)), qPrintable(status->text()));
+        QCOMPARE(view->selected(), Position(346));
+    }
+    // Code 0 can't start before position 1; a new width forgets the names.
+    answerer_->texts.push_back(QStringLiteral("200"));
+    overview->askCharacter(Position(6));
+    QVERIFY2(status->text().contains(QStringLiteral("before the first byte")), qPrintable(status->text()));
+    QCOMPARE(view->codeOf(Position(341)), std::optional<int>('C'));
+    click(symtype(2));
+    QVERIFY(!view->characterMark().has_value());
+}
+
 #include "form1_test.moc"
