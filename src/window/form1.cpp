@@ -21,6 +21,7 @@
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTimer>
+#include <QValidator>
 #include <QWindow>
 
 #include "dotcell.h"
@@ -37,6 +38,19 @@ namespace {
 // has the usual size below; a larger desktop font grows the whole layout.
 constexpr double kDrawnFontPoints = 7.5;
 constexpr double kUsualDesktopPoints = 9.0;
+// How often a question about a copy under way says again how far it has come.
+constexpr int kFollowMilliseconds = 250;
+
+// Takes any text but while a copy runs: a screen reader's change of a box
+// passes through the box's validator, also while the box is disabled.
+class NotWhileBusy : public QValidator {
+public:
+    NotWhileBusy(std::function<bool()> busy, QObject* parent) : QValidator(parent), busy_(std::move(busy)) {}
+    State validate(QString& /*input*/, int& /*position*/) const override { return busy_() ? Invalid : Acceptable; }
+
+private:
+    std::function<bool()> busy_;
+};
 
 // Twips at a scale as device-independent pixels: 15 twips make a pixel at 96
 // dots per inch, and Qt scales that to the screen.
@@ -191,6 +205,7 @@ void Form1::createControls()
     Offset = textBox("Offset", twipRect(2040, 1080, 852, 288), false);
     Label1 = label("Label1", "Starting offset (dec.):", twipRect(360, 1080, 1680, 252), Offset);
     Offset->setText(QStringLiteral("0000"));
+    Offset->setValidator(new NotWhileBusy([this] { return pass_.isBusy(); }, Offset));
     Offset->setAlignment(Qt::AlignRight);
     Csize = place<QGroupBox>(this, QStringLiteral("Csize"), twipRect(240, 1800, 3972, 972));
     Csize->setTitle(QStringLiteral("Character size: "));
@@ -323,16 +338,23 @@ void Form1::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    // During a copy the question follows it: what it says stays true.
+    const auto question = [this] { return QString::fromStdString(pass_.closeQuestion()); };
     if ((waiter_->waiting() || (pass_.isOpen() && !waiter_->closing()))
-        && ask(QString::fromStdString(pass_.closeQuestion()), QMessageBox::Close | QMessageBox::Cancel,
-               QMessageBox::Cancel)
+        && ask(question(), QMessageBox::Close | QMessageBox::Cancel, QMessageBox::Cancel,
+               waiter_->waiting() ? question : std::function<QString()>())
                != QMessageBox::Close) {
         event->ignore();
         return;
     }
     if (waiter_->waiting()) {
-        // A copy stops at the end of its piece, a sync runs to its end.
-        waiter_->closeWhenDone();
+        // A copy stops at the end of its piece, and the windows go at once;
+        // a sync runs to its end in sight. The program ends with the task.
+        if (waiter_->closeWhenDone()) {
+            hide();
+            if (overview_ != nullptr)
+                overview_->hide();
+        }
         event->ignore();
         return;
     }
@@ -588,11 +610,20 @@ int Form1::runBox(QMessageBox& box)
 }
 
 QMessageBox::StandardButton Form1::ask(const QString& text, QMessageBox::StandardButtons buttons,
-                                       QMessageBox::StandardButton safe)
+                                       QMessageBox::StandardButton safe, const std::function<QString()>& follow)
 {
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationName), text, buttons, this);
     box.setDefaultButton(safe);
     box.setEscapeButton(safe);
+    QTimer keepUp;
+    if (follow) {
+        connect(&keepUp, &QTimer::timeout, &box, [&box, &follow] {
+            const QString now = follow();
+            if (now != box.text())
+                box.setText(now);
+        });
+        keepUp.start(kFollowMilliseconds);
+    }
     return static_cast<QMessageBox::StandardButton>(runBox(box));
 }
 

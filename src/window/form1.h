@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <vector>
 
 #include <QMessageBox>
@@ -84,8 +85,10 @@ private:
     // A modal box with the exclamation icon and OK alone, titled with the tool's name.
     void showWarning(const QString& text);
     // A modal question with `buttons`; `safe` is the default and Escape's answer.
+    // Where `follow` is given, the text follows it while the question is open.
     [[nodiscard]] QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons,
-                                                  QMessageBox::StandardButton safe);
+                                                  QMessageBox::StandardButton safe,
+                                                  const std::function<QString()>& follow = {});
     // During a pass the files stay as they are: says so and returns false.
     [[nodiscard]] bool filesMayChange();
     // Where the file `chosen` as `chosenAs` is the `other` one already, asks

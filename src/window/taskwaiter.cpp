@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QTimer>
 #include <QWidget>
 
@@ -59,8 +60,15 @@ void TaskWaiter::run(BackgroundTask& task)
 {
     task_ = &task;
     qApp->installEventFilter(this);
-    task.start();
+    // However the wait ends, a throw included, the window comes back as it was.
+    const auto restore = qScopeGuard([this] {
+        releaseControls();
+        QGuiApplication::restoreOverrideCursor();
+        qApp->removeEventFilter(this);
+        task_ = nullptr;
+    });
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    task.start();
     const bool prefix = task.kind() == BackgroundTask::Kind::PrefixCopy;
     if (!task.waitFinished(kQuietWait)) {
         holdControls();
@@ -98,19 +106,17 @@ void TaskWaiter::run(BackgroundTask& task)
     // Input that reached the window meanwhile is dropped now, not replayed
     // later; the controls come back only then.
     QCoreApplication::processEvents();
-    releaseControls();
-    QGuiApplication::restoreOverrideCursor();
-    qApp->removeEventFilter(this);
-    task_ = nullptr;
     if (closing_)
         QTimer::singleShot(0, &window_, &QWidget::close);
 }
 
-void TaskWaiter::closeWhenDone()
+bool TaskWaiter::closeWhenDone()
 {
     closing_ = true;
-    if (task_ != nullptr && task_->stoppable())
-        task_->requestStop();
+    if (task_ == nullptr || !task_->stoppable())
+        return false;
+    task_->requestStop();
+    return true;
 }
 
 bool TaskWaiter::eventFilter(QObject* watched, QEvent* event)

@@ -32,8 +32,9 @@ public:
     [[nodiscard]] bool waiting() const { return task_ != nullptr; }
     // True once the user has agreed to close while waiting.
     [[nodiscard]] bool closing() const { return closing_; }
-    // Stops the task where it can be stopped and closes the window once it has ended.
-    void closeWhenDone();
+    // Stops the task where it can be stopped and closes the window once it
+    // has ended; true where it stops at its next piece.
+    bool closeWhenDone();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
