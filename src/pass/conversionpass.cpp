@@ -59,7 +59,8 @@ bool ConversionPass::mayJumpTo(Position position) const
 
 bool ConversionPass::setSourcePath(std::string path)
 {
-    if (isBusy())
+    // The files of an open pass stay those it opened.
+    if (isOpen())
         return false;
     state_.SourcePath = std::move(path);
     return true;
@@ -67,7 +68,7 @@ bool ConversionPass::setSourcePath(std::string path)
 
 bool ConversionPass::setTargetPath(std::string path)
 {
-    if (isBusy())
+    if (isOpen())
         return false;
     state_.TargetPath = std::move(path);
     return true;

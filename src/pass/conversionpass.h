@@ -42,7 +42,7 @@ public:
     // are that thread's, and every operation below is refused meanwhile.
     [[nodiscard]] bool isBusy() const { return running_ != nullptr; }
 
-    // Remember the file the next start opens; refused (false) while busy.
+    // Remember the file the next start opens; refused (false) while a pass is open.
     bool setSourcePath(std::string path);
     bool setTargetPath(std::string path);
 

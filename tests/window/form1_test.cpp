@@ -1,6 +1,8 @@
+#include <condition_variable>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <random>
 
 #include <QAccessible>
@@ -38,6 +40,7 @@
 #include "glyphtools.h"
 #include "overviewwindow.h"
 #include "form1.h"
+#include "taskwaiter.h"
 #include "testfiles.h"
 
 using dotmatrix::DotCell;
@@ -212,6 +215,7 @@ private slots:
     void undoFollowsEveryEditAndEndsWithEveryWriteBack();
     void dotOrderChangesTheDrawingNeverTheBytes();
     void overviewNamesCharactersAndSleepsWhenIdle();
+    void waitingForATaskHoldsTheWindowAndGivesItBack();
     void windowFollowsScreenScale();
 
 private:
@@ -1635,6 +1639,55 @@ void Form1Test::overviewNamesCharactersAndSleepsWhenIdle()
     QCOMPARE(view->codeOf(Position(341)), std::optional<int>('C'));
     click(symtype(2));
     QVERIFY(!view->characterMark().has_value());
+}
+
+void Form1Test::waitingForATaskHoldsTheWindowAndGivesItBack()
+{
+    // A task held by a latch, without any slow file system.
+    using dotmatrix::BackgroundTask;
+    using dotmatrix::Position;
+    std::mutex mutex;
+    std::condition_variable released;
+    bool go = false;
+    const auto held = [&](BackgroundTask& task) {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return go; });
+        return task.report(task.last());
+    };
+    const auto release = [&] {
+        const std::lock_guard lock(mutex);
+        go = true;
+        released.notify_all();
+    };
+    QPushButton* start = button("StartButt");
+    QLineEdit* offset = textBox("Offset");
+    offset->setFocus();
+    bool heldWhileWaiting = false;
+    QTimer::singleShot(200, window_.get(), [&] {
+        heldWhileWaiting = !start->isEnabled() && !offset->isEnabled() && QGuiApplication::overrideCursor() != nullptr;
+        QTest::keyClicks(window_.get(), QStringLiteral("77"));  // dropped, now and later
+        release();
+    });
+    dotmatrix::TaskWaiter waiter(*window_, [](Position) {});
+    BackgroundTask task(BackgroundTask::Kind::TailCopy, Position(1), Position(10), held);
+    waiter.run(task);
+    QVERIFY(task.join());
+    QVERIFY(heldWhileWaiting);
+    QVERIFY(start->isEnabled() && offset->isEnabled() && !waiter.waiting());
+    QCOMPARE(window_->focusWidget(), offset);
+    QCOMPARE(offset->text(), QStringLiteral("0000"));
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+
+    // A failure while waiting leaves nothing of the wait behind.
+    go = false;
+    QTimer::singleShot(100, window_.get(), release);
+    dotmatrix::TaskWaiter failing(*window_, [](Position) { throw std::runtime_error("no room to show it"); });
+    BackgroundTask prefix(BackgroundTask::Kind::PrefixCopy, Position(1), Position(10), held);
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, failing.run(prefix));
+    QVERIFY(start->isEnabled() && offset->isEnabled() && !failing.waiting());
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    QTest::keyClicks(offset, QStringLiteral("1"));
+    QCOMPARE(offset->text(), QStringLiteral("00001"));
 }
 
 #include "form1_test.moc"
