@@ -9,6 +9,8 @@
 // The peak resident memory of this process so far, and now.
 long peakResidentKiB();
 long residentKiB();
+// The processor time this process has used so far, on all its threads, in seconds.
+double processorSeconds();
 // Lets the system write out every dirty page first, so that no timed run
 // pays for the writes of the one before it.
 void settle();

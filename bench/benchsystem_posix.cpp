@@ -28,6 +28,16 @@ long peakResidentKiB()
     return usage.ru_maxrss;
 }
 
+double processorSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+    };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 long residentKiB()
 {
     long pages = 0;

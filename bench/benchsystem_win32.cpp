@@ -37,6 +37,20 @@ long peakResidentKiB()
     return static_cast<long>(counters.PeakWorkingSetSize / 1024);
 }
 
+double processorSeconds()
+{
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto seconds = [](const FILETIME& time) {
+        return static_cast<double>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime)
+               / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
 long residentKiB()
 {
     PROCESS_MEMORY_COUNTERS counters{};

@@ -2,7 +2,9 @@
 // against `cp` of the same file on the same file system, and single moves on
 // a small one; reports peak memory.
 //
-//   pass_bench [--size-mib N] [--moves N] [--runs N] [--folder PATH]
+// Then the tail copy's question after a jump far on and back.
+//
+//   pass_bench [--size-mib N] [--moves N] [--runs N] [--folder PATH] [--jump-gib N]
 
 #include <chrono>
 #include <cstdio>
@@ -48,7 +50,13 @@ public:
         ++problems;
         std::fprintf(stderr, "problem: %s\n", message.c_str());
     }
-    bool confirm(const std::string&) override { return true; }
+    bool answer = true;
+    int questions = 0;
+    bool confirm(const std::string&) override
+    {
+        ++questions;
+        return answer;
+    }
     void showStopped(const std::string&) override { ++stops; }
 
     // Waits as the window does, timing the gaps between progress reports of
@@ -223,6 +231,7 @@ int main(int argc, char* argv[])
     std::int64_t sizeMiB = 256;
     long moves = 100000;
     int runs = 3;
+    int jumpGiB = 2;
     std::filesystem::path folder = std::filesystem::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -234,6 +243,8 @@ int main(int argc, char* argv[])
             runs = std::atoi(argv[i + 1]);
         else if (option == "--folder")
             folder = argv[i + 1];
+        else if (option == "--jump-gib")
+            jumpGiB = std::atoi(argv[i + 1]);
         else
             fail("unknown option " + option);
     }
@@ -321,6 +332,31 @@ int main(int argc, char* argv[])
     const double moveSeconds = secondsSince(movesStart) / static_cast<double>(moves);
     smallPass.skipRest();
 
+    // "Skip the rest" after a jump far on and back: the question reads only
+    // what was written back, however far the pass has copied.
+    const std::string far = (work / "far.rom").string();
+    const std::string farTarget = (work / "far.bin").string();
+    std::ofstream(far, std::ios::trunc).close();
+    std::filesystem::resize_file(far, static_cast<std::uintmax_t>((std::int64_t{jumpGiB} << 30) + (1 << 20)));
+    QuietWindow farWindow;
+    ConversionPass farPass(farWindow);
+    farPass.setSourcePath(far);
+    farPass.setTargetPath(farTarget);
+    farWindow.offset = "1";
+    farPass.start();
+    farPass.toggleDot(0, 0);
+    farPass.jumpTo(Position(std::int64_t{jumpGiB} << 30));
+    farPass.jumpTo(Position(1));
+    farPass.toggleDot(1, 1);
+    farWindow.answer = false;
+    const auto questionStart = Clock::now();
+    farPass.skipRest();
+    const double questionSeconds = secondsSince(questionStart);
+    if (farWindow.questions != 1 || !farPass.isOpen())
+        fail("the tail copy's question was not asked");
+    farPass.nextCharacter();
+    farWindow.answer = true;
+
     std::filesystem::remove_all(work);
 
     std::printf("image: %lld MiB, %u cores\n", static_cast<long long>(sizeMiB), std::thread::hardware_concurrency());
@@ -337,6 +373,7 @@ int main(int argc, char* argv[])
     std::printf("peak resident memory: %.1f MiB with no file open, %.1f MiB after the pass (+%.1f MiB)\n",
                 static_cast<double>(residentBefore) / 1024, static_cast<double>(residentPass) / 1024,
                 static_cast<double>(residentPass - residentBefore) / 1024);
+    std::printf("tail copy's question after a jump of %d GiB and back: %.3f ms\n", jumpGiB, questionSeconds * 1e3);
     std::printf("target check: %s\n", targetRight ? "ok" : "WRONG");
     return targetRight ? 0 : 1;
 }

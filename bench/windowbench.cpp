@@ -5,7 +5,9 @@
 // first character on display, and how often `curoff` was painted meanwhile.
 // Run it on a real display (or Xvfb).
 //
-//   window_bench [--size-mib N] [--folder PATH] [--steps N]
+// Then the overview left open and idle: the processor time it takes.
+//
+//   window_bench [--size-mib N] [--folder PATH] [--steps N] [--idle-ms N]
 
 #include <algorithm>
 #include <cstdio>
@@ -84,7 +86,7 @@ std::pair<double, double> medianAndWorst(std::vector<double> times)
 
 // Pages through the overview of a sparse image of 4 GiB with a stretch of
 // data every 64 MiB, and jumps the scroll bar about in it.
-int benchOverview(const std::filesystem::path& work, int steps)
+int benchOverview(const std::filesystem::path& work, int steps, int idleMilliseconds)
 {
     constexpr qint64 kSize = qint64{4} << 30;
     const QString image = QDir::fromNativeSeparators(QString::fromStdString((work / "sparse.rom").string()));
@@ -138,12 +140,22 @@ int benchOverview(const std::filesystem::path& work, int steps)
         stale += view->upToDate() ? 0 : 1;
     }
     const long after = residentKiB();
+    // Left open with nothing happening, the overview only looks for other
+    // programs now and then.
+    const int readsBefore = view->readCount();
+    const double busyBefore = processorSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QTest::qWait(idleMilliseconds);
+    const double idleShare = (processorSeconds() - busyBefore) / (static_cast<double>(idle.elapsed()) / 1000);
     const auto [pageMedian, pageWorst] = medianAndWorst(pages);
     const auto [jumpMedian, jumpWorst] = medianAndWorst(jumps);
     std::printf("overview of 4 GiB, %zu glyphs in view: page step %.2f ms median, %.2f ms worst over %d; "
                 "scroll bar jump %.2f ms median, %.2f ms worst; %d repaints without the data read\n",
                 view->glyphsInView().size(), pageMedian, pageWorst, steps, jumpMedian, jumpWorst, stale);
     std::printf("memory %ld KiB before paging, %ld KiB after\n", before, after);
+    std::printf("overview idle: %.2f %% of one core over %.1f s, %d reads\n", idleShare * 100,
+                static_cast<double>(idleMilliseconds) / 1000, view->readCount() - readsBefore);
     window.reset();
     std::filesystem::remove(image.toStdString());
     return stale == 0 ? 0 : 1;
@@ -156,6 +168,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     qint64 sizeMiB = 256;
     int steps = 200;
+    int idleMilliseconds = 3000;
     std::filesystem::path folder = std::filesystem::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::string(argv[i]) == "--size-mib")
@@ -164,10 +177,12 @@ int main(int argc, char* argv[])
             folder = argv[i + 1];
         else if (std::string(argv[i]) == "--steps")
             steps = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::string(argv[i]) == "--idle-ms")
+            idleMilliseconds = std::max(1, std::atoi(argv[i + 1]));
     }
     const std::filesystem::path work = folder / ("window-bench-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::create_directories(work);
-    if (const int failed = benchOverview(work, steps); failed != 0) {
+    if (const int failed = benchOverview(work, steps, idleMilliseconds); failed != 0) {
         std::filesystem::remove_all(work);
         return failed;
     }

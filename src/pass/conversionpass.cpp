@@ -295,8 +295,7 @@ void ConversionPass::skipRest()
 
 void ConversionPass::checkTargetHolds(std::int64_t written)
 {
-    files_.forgetReads();
-    const std::int64_t length = files_.length(PassFile::TargetFile);
+    const std::int64_t length = files_.lengthNow(PassFile::TargetFile);
     if (length < written)
         throw targetShortened(state_.TargetPath, length, written);
 }

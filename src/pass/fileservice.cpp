@@ -112,6 +112,12 @@ std::int64_t FileService::length(PassFile which)
     return file(which).size();
 }
 
+std::int64_t FileService::lengthNow(PassFile which)
+{
+    target_->flush();
+    return file(which).sizeNow();
+}
+
 CopyEngine FileService::copier(CopyEngine::Progress progress)
 {
     return CopyEngine(file(PassFile::SourceFile), *target_, std::move(progress));

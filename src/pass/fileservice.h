@@ -61,6 +61,9 @@ public:
     // the source's as the system reports it now.
     [[nodiscard]] std::int64_t length(PassFile file);
 
+    // The file's length as the system reports it now, with every byte
+    // written so far handed over first.
+    [[nodiscard]] std::int64_t lengthNow(PassFile file);
     // A copy between the open files, for one copy of the thread that runs it.
     [[nodiscard]] CopyEngine copier(CopyEngine::Progress progress = {});
 
