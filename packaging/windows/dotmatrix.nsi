@@ -3,11 +3,14 @@
 ; uninstaller that removes exactly the files it installed. /S runs silently.
 ;
 ; There is only ever one installation: one in another folder is removed
-; first. The uninstaller removes nothing while the program runs.
+; first. Neither the installer nor the uninstaller touches anything while
+; the installed program runs. Folders the installer made above the
+; installation folder go with the uninstall, where they are left empty.
 ;
 ; makensis -DVERSION=1.0 -DSOURCE=<folder> -DFILES=<uninstall list> -DSIZE_KIB=<n> -DICON=<ico> -DOUTFILE=<exe> dotmatrix.nsi
 
 Unicode true
+!include "FileFunc.nsh"
 ; The default 32-bit stub does nothing on 64-bit Wine and still succeeds.
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -35,6 +38,41 @@ UninstPage uninstConfirm
 UninstPage instfiles
 LicenseData "${SOURCE}\licenses\LICENSE.txt"
 
+; A running program can't be replaced or removed, and half of either helps
+; no one: asks to close the program in FOLDER (silently: stops, exit code 2)
+; before anything is touched.
+!macro WaitUntilClosed FOLDER WHAT
+  !define ID ${__LINE__}
+  retry_${ID}:
+    ClearErrors
+    FileOpen $R9 "${FOLDER}\dotmatrix.exe" a
+    IfErrors 0 free_${ID}
+    IfFileExists "${FOLDER}\dotmatrix.exe" 0 none_${ID}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${NAME} is running. Close it, then choose Retry. Cancel ${WHAT}." /SD IDCANCEL IDRETRY retry_${ID}
+    SetErrorLevel 2
+    Quit
+  free_${ID}:
+    FileClose $R9
+  none_${ID}:
+  !undef ID
+!macroend
+
+; Removes the folders above FOLDER up to TOP, the highest one the installer
+; made, as far as they are empty.
+!macro RemoveMadeFolders FOLDER TOP
+  !define ID ${__LINE__}
+  StrCmp "${TOP}" "" done_${ID}
+  ${GetParent} "${FOLDER}" $R8
+  up_${ID}:
+    StrCmp $R8 "" done_${ID}
+    RMDir "$R8"
+    StrCmp $R8 "${TOP}" done_${ID}
+    ${GetParent} "$R8" $R8
+    Goto up_${ID}
+  done_${ID}:
+  !undef ID
+!macroend
+
 Function .onInit
   SetRegView 64
   SetShellVarContext all
@@ -43,27 +81,22 @@ FunctionEnd
 Function un.onInit
   SetRegView 64
   SetShellVarContext all
-  ; A running program can't be removed, and half a removal helps no one:
-  ; ask to close it (silently: stop) before anything is touched.
-  retry:
-    ClearErrors
-    FileOpen $0 "$INSTDIR\dotmatrix.exe" a
-    IfErrors 0 free
-    IfFileExists "$INSTDIR\dotmatrix.exe" 0 free
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${NAME} is running. Close it, then choose Retry. Cancel leaves it installed." /SD IDCANCEL IDRETRY retry
-    SetErrorLevel 2
-    Quit
-  free:
-    FileClose $0
+  !insertmacro WaitUntilClosed "$INSTDIR" "leaves it installed"
 FunctionEnd
 
 Section
-  ; An installation in another folder goes first, with its own uninstaller.
+  ; Nothing is written while the program runs, from this folder or from the
+  ; installation that this one replaces.
+  !insertmacro WaitUntilClosed "$INSTDIR" "leaves the installed version as it is"
   ReadRegStr $0 HKLM "${KEY}" "InstallLocation"
+  StrCmp $0 "" +2
+  !insertmacro WaitUntilClosed "$0" "leaves the installed version as it is"
+  ; An installation in another folder goes first, with its own uninstaller.
   StrCmp $0 "" fresh
   StrCmp $0 "$INSTDIR" fresh
   IfFileExists "$0\uninstall.exe" 0 fresh
   DetailPrint "Removing the installation in $0"
+  ReadRegStr $3 HKLM "${KEY}" "MadeFolder"
   ClearErrors
   ExecWait '"$0\uninstall.exe" /S _?=$0' $1
   IfErrors earlier
@@ -71,12 +104,23 @@ Section
   ; Run in place (_?=), the uninstaller leaves itself and its folder.
   Delete "$0\uninstall.exe"
   RMDir "$0"
+  !insertmacro RemoveMadeFolders "$0" "$3"
   Goto fresh
   earlier:
     MessageBox MB_OK|MB_ICONSTOP "The installation in $0 could not be removed: close ${NAME} and install again." /SD IDOK
     SetErrorLevel 2
     Quit
   fresh:
+  ; The highest folder above the installation that does not exist yet.
+  StrCpy $4 ""
+  ${GetParent} "$INSTDIR" $2
+  above:
+    StrCmp $2 "" made
+    IfFileExists "$2\*.*" made
+    StrCpy $4 $2
+    ${GetParent} "$2" $2
+    Goto above
+  made:
   SetOutPath "$INSTDIR"
   File /r "${SOURCE}\*.*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -91,6 +135,8 @@ Section
   WriteRegDWORD HKLM "${KEY}" "EstimatedSize" ${SIZE_KIB}
   WriteRegDWORD HKLM "${KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${KEY}" "NoRepair" 1
+  StrCmp $4 "" +2
+  WriteRegStr HKLM "${KEY}" "MadeFolder" "$4"
 SectionEnd
 
 Section "Uninstall"
@@ -98,6 +144,8 @@ Section "Uninstall"
   !include "${FILES}"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
+  ReadRegStr $0 HKLM "${KEY}" "MadeFolder"
+  !insertmacro RemoveMadeFolders "$INSTDIR" "$0"
   Delete "$SMPROGRAMS\${NAME}.lnk"
   DeleteRegKey HKLM "${KEY}"
 SectionEnd

@@ -47,13 +47,24 @@ TypedCharacter readTypedCharacter(std::string_view utf8)
         utf8.remove_prefix(1);
     while (!utf8.empty() && (utf8.back() == ' ' || utf8.back() == '\t') && utf8.size() > 1)
         utf8.remove_suffix(1);
-    const std::string quoted = "\"" + std::string(utf8) + "\"";
+    // Built piece by piece: GCC 12 misjudges chains of + here (-Wrestrict).
+    std::string quoted(1, '"');
+    quoted.append(utf8);
+    quoted += '"';
+    const auto said = [&quoted](const char* why) {
+        std::string problem = quoted;
+        problem += why;
+        return TypedCharacter{std::nullopt, problem};
+    };
     if (utf8.empty())
         return {std::nullopt, "Type a character, such as A, or its code, such as 65 or 0x41."};
     if (const auto point = soleCodePoint(utf8)) {
-        if (*point > kLastCode)
-            return {std::nullopt, quoted + " has code " + std::to_string(*point)
-                                      + ": a font of one byte a character holds codes 0 to 255 only."};
+        if (*point > kLastCode) {
+            TypedCharacter refused = said(" has code ");
+            refused.problem += std::to_string(*point);
+            refused.problem += ": a font of one byte a character holds codes 0 to 255 only.";
+            return refused;
+        }
         return {*point, {}};
     }
     std::string_view digits = utf8;
@@ -66,10 +77,10 @@ TypedCharacter readTypedCharacter(std::string_view utf8)
     const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), code, base);
     const bool number = error == std::errc() && end == digits.data() + digits.size();
     if (!number && error != std::errc::result_out_of_range)
-        return {std::nullopt, quoted + " is neither one character nor a code: type a character, such as A, or "
-                                       "its code, such as 65 or 0x41."};
+        return said(" is neither one character nor a code: type a character, such as A, or its code, such as 65 "
+                    "or 0x41.");
     if (!number || code < 0 || code > kLastCode)
-        return {std::nullopt, quoted + " is no code from 0 to 255."};
+        return said(" is no code from 0 to 255.");
     return {code, {}};
 }
 
