@@ -22,13 +22,21 @@
 #include <vector>
 
 #include "benchsystem.h"
+#include "checksum.h"
 #include "conversionpass.h"
+#include "platformfile.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using dotmatrix::ConversionPass;
 using dotmatrix::Position;
+
+bool isCopy(dotmatrix::BackgroundTask::Kind kind)
+{
+    using Kind = dotmatrix::BackgroundTask::Kind;
+    return kind == Kind::PrefixCopy || kind == Kind::TailCopy || kind == Kind::GapCopy;
+}
 
 // The window as a benchmark needs it: fixed inputs, outputs counted.
 class QuietWindow : public dotmatrix::WindowPort {
@@ -44,7 +52,7 @@ public:
     void setCuroffText(const std::string&) override { ++curoffUpdates; }
     void setStartButtEnabled(bool) override {}
     void veskdisplay() override {}
-    void showCompleted() override { ++completed; }
+    void showCompleted(const std::string&) override { ++completed; }
     void showProblem(const std::string& message) override
     {
         ++problems;
@@ -52,7 +60,7 @@ public:
     }
     bool answer = true;
     int questions = 0;
-    bool confirm(const std::string&) override
+    bool confirm(const std::string&, bool) override
     {
         ++questions;
         return answer;
@@ -76,7 +84,7 @@ public:
                 lastChange = now;
                 last = task.done();
             }
-            if (stopAfter && !stopAsked && task.stoppable() && now - started >= *stopAfter) {
+            if (stopAfter && !stopAsked && isCopy(task.kind()) && now - started >= *stopAfter) {
                 task.requestStop();
                 stopAsked = now;
             }
@@ -332,6 +340,44 @@ int main(int argc, char* argv[])
     const double moveSeconds = secondsSince(movesStart) / static_cast<double>(moves);
     smallPass.skipRest();
 
+    // The look for a checksum at the start, alone and with the prefix copy it follows.
+    settle();
+    double checkSeconds = 0;
+    {
+        std::error_code error;
+        dotmatrix::PlatformFile file = dotmatrix::PlatformFile::open(source, dotmatrix::PlatformFile::Access::ReadOnly, error);
+        if (error)
+            fail("cannot open " + source);
+        const auto checkStart = Clock::now();
+        const auto found = dotmatrix::findChecksum(size, [&](std::int64_t offset, std::span<std::uint8_t> into) {
+            std::size_t got = 0;
+            while (got < into.size()) {
+                const std::size_t now = file.readAt(offset + static_cast<std::int64_t>(got), into.subspan(got), error);
+                if (error || now == 0)
+                    fail("cannot read " + source);
+                got += now;
+            }
+            return true;
+        });
+        checkSeconds = secondsSince(checkStart);
+        if (found)
+            fail("a random image carries a checksum: " + dotmatrix::describeChecksum(*found));
+    }
+    double startSeconds = 0;
+    {
+        std::filesystem::remove(target);
+        QuietWindow window;
+        ConversionPass pass(window);
+        pass.setSourcePath(source);
+        pass.setTargetPath(target);
+        window.offset = std::to_string(size);
+        settle();
+        const auto startStart = Clock::now();
+        pass.start();
+        startSeconds = secondsSince(startStart);
+        pass.skipRest();
+    }
+
     // "Skip the rest" after a jump far on and back: the question reads only
     // what was written back, however far the pass has copied.
     const std::string far = (work / "far.rom").string();
@@ -373,6 +419,8 @@ int main(int argc, char* argv[])
     std::printf("peak resident memory: %.1f MiB with no file open, %.1f MiB after the pass (+%.1f MiB)\n",
                 static_cast<double>(residentBefore) / 1024, static_cast<double>(residentPass) / 1024,
                 static_cast<double>(residentPass - residentBefore) / 1024);
+    std::printf("checksum look at the start: %.3f s alone; start at the last byte (prefix copy and look): %.3f s\n",
+                checkSeconds, startSeconds);
     std::printf("tail copy's question after a jump of %d GiB and back: %.3f ms\n", jumpGiB, questionSeconds * 1e3);
     std::printf("target check: %s\n", targetRight ? "ok" : "WRONG");
     return targetRight ? 0 : 1;

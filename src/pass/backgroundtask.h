@@ -19,8 +19,9 @@ namespace dotmatrix {
 // request cross between the two.
 class BackgroundTask {
 public:
-    // A gap copy fills the positions a jump forward passes over.
-    enum class Kind { PrefixCopy, TailCopy, GapCopy, Sync };
+    // A gap copy fills the positions a jump forward passes over; a check
+    // reads a file for its checksum.
+    enum class Kind { PrefixCopy, TailCopy, GapCopy, Sync, SourceCheck, TargetCheck };
     // Runs on the task's thread; false where a stop request ended it early.
     using Work = std::function<bool(BackgroundTask&)>;
 

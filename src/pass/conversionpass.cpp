@@ -148,6 +148,12 @@ void ConversionPass::start()
             return;
         }
     }
+    try {
+        findSourceChecksum();
+    } catch (const FileError& error) {
+        endAfter(error);
+        return;
+    }
     run([&]() -> std::optional<std::string> {
         state_.CharWidth = *width;
         state_.DotGrid.resize(state_.CharWidth);
@@ -283,14 +289,115 @@ void ConversionPass::skipRest()
         if (!files_.oneFile())
             checkSourceSteady(length, length, files_.length(PassFile::SourceFile), state_.CurOffset,
                               Position(length), true);
+        const std::string note = settleChecksum();
         // Some file systems report a failed write only when the file is closed.
         files_.close();
+        window_.setStartButtEnabled(true);
+        window_.showCompleted(note);
     } catch (const FileError& error) {
         endAfter(error);
+    }
+}
+
+void ConversionPass::findSourceChecksum()
+{
+    sourceChecksum_.reset();
+    checksumLine_.clear();
+    const std::int64_t length = files_.length(PassFile::SourceFile);
+    if (length > kLargestCheckedImage) {
+        checksumLine_ = "The source is too large to check for a checksum of its own bytes (more than 256 MiB).";
         return;
     }
-    window_.setStartButtEnabled(true);
-    window_.showCompleted();
+    if (length < kSmallestCheckedImage)
+        return;
+    std::optional<Checksum> found;
+    BackgroundTask task(BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
+                        [this, length, &found](BackgroundTask& self) {
+                            found = findChecksum(length, [&](std::int64_t offset, std::span<std::uint8_t> into) {
+                                files_.readFresh(PassFile::SourceFile, Position(offset + 1), into);
+                                return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
+                            });
+                            return !self.stopRequested();
+                        });
+    if (!runInBackground(task)) {
+        checksumLine_ = "The source was not checked for a checksum: the check was cancelled.";
+        return;
+    }
+    if (found) {
+        sourceChecksum_ = found;
+        checksumLine_ = describeChecksum(*found) + ".";
+    }
+}
+
+std::optional<ChecksumCheck> ConversionPass::checkTarget()
+{
+    const Checksum& checksum = *sourceChecksum_;
+    std::optional<ChecksumCheck> check;
+    BackgroundTask task(BackgroundTask::Kind::TargetCheck, kFirstPosition, Position(checksum.dataEnd),
+                        [this, &checksum, &check](BackgroundTask& self) {
+                            check = checkChecksum(checksum, [&](std::int64_t offset, std::span<std::uint8_t> into) {
+                                files_.readFresh(PassFile::TargetFile, Position(offset + 1), into);
+                                return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
+                            });
+                            return check.has_value();
+                        });
+    if (!runInBackground(task))
+        return std::nullopt;
+    return check;
+}
+
+std::string ConversionPass::settleChecksum()
+{
+    if (!sourceChecksum_)
+        return {};
+    const Checksum& checksum = *sourceChecksum_;
+    const bool zeroSum = checksum.kind == ChecksumKind::ZeroSum8;
+    const std::string place = std::to_string(checksum.field) + " to "
+                              + std::to_string(checksum.field + checksum.size - 1);
+    const std::string what = zeroSum ? "last byte, which makes the bytes sum to zero,"
+                                     : checksumName(checksum.kind) + " at " + place;
+    const auto check = checkTarget();
+    if (!check)
+        return "The target's " + what + " was not checked: the check was cancelled.";
+    if (check->matches())
+        return {};
+    const auto hex = [&checksum](std::uint32_t value) {
+        std::string digits;
+        for (int nibble = 2 * checksum.size - 1; nibble >= 0; --nibble)
+            digits += "0123456789ABCDEF"[(value >> (4 * nibble)) & 0xF];
+        return "0x" + digits;
+    };
+    const Position field(checksum.field);
+    const Position fieldEnd = field + (checksum.size - 1);
+    const bool touched = !record_.writtenBackWithin(field, fieldEnd).empty();
+    std::string question =
+        zeroSum ? "The target's bytes no longer sum to zero modulo 256, as the source's do. Change the last byte from "
+                      + hex(check->held) + " to " + hex(check->wanted) + " so that the bytes sum to zero?"
+                : "The source's " + checksumName(checksum.kind) + " at " + place
+                      + " no longer matches the target's bytes. Write the new value " + hex(check->wanted)
+                      + " there?";
+    if (touched)
+        question += "\n\nThis pass changed those bytes itself: they may be meant as they are.";
+    if (!window_.confirm(question, !touched))
+        return "The target's " + what + " was left as the pass wrote it: it does not match the target's bytes.";
+    const std::vector<std::uint8_t> bytes = checksumBytes(checksum, check->wanted);
+    for (int i = 0; i < checksum.size; ++i)
+        files_.writeByte(field + i, bytes[static_cast<std::size_t>(i)]);
+    record_.wroteBack(field, fieldEnd);
+    files_.flush();
+    BackgroundTask sync(BackgroundTask::Kind::Sync, field, fieldEnd, [this](BackgroundTask&) {
+        files_.sync();
+        return true;
+    });
+    runInBackground(sync);
+    const auto again = checkTarget();
+    if (!again)
+        return "The new value was written to the target's " + what
+               + ", but the target was not checked again: the check was cancelled.";
+    if (!again->matches())
+        throw FileError(PassFile::TargetFile, state_.TargetPath, "bring up to date the checksum of",
+                        "its " + what + " still does not match its bytes after the new value was written");
+    return {};
 }
 
 void ConversionPass::checkTargetHolds(std::int64_t written)

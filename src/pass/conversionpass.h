@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "charactergrid.h"
+#include "checksum.h"
 #include "fileservice.h"
 #include "position.h"
 #include "windowport.h"
@@ -103,6 +104,11 @@ public:
 
     // True while dots on display differ from the bytes last read or written for them.
     [[nodiscard]] bool hasUnwrittenEdits() const;
+    // The checksum the source of this pass carries of its own bytes, where
+    // the start found one.
+    [[nodiscard]] const std::optional<Checksum>& sourceChecksum() const { return sourceChecksum_; }
+    // What the start found of a checksum, in one line; empty where it found none.
+    [[nodiscard]] const std::string& checksumLine() const { return checksumLine_; }
     // What closing the window during an open pass would leave undone.
     [[nodiscard]] std::string closeQuestion() const;
 
@@ -136,6 +142,13 @@ private:
     // and `after` it, differs from `known` in a way that reaches the copy.
     void checkSourceSteady(std::int64_t known, std::int64_t before, std::int64_t after, Position first,
                            Position last, bool toEnd = false) const;
+    // Looks for a checksum the source carries, on the copy's thread.
+    void findSourceChecksum();
+    // Brings the target's checksum up to date where the user agrees; what
+    // "Completed" adds to say, where anything. Throws FileError.
+    [[nodiscard]] std::string settleChecksum();
+    // Reads the target for the source's checksum: nothing where the user stopped it.
+    [[nodiscard]] std::optional<ChecksumCheck> checkTarget();
     // Why the tail copy would undo changes, or nothing where it wouldn't.
     [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
 
@@ -146,6 +159,8 @@ private:
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
     std::uint64_t characterSerial_ = 0;
     WriteRecord record_;
+    std::optional<Checksum> sourceChecksum_;
+    std::string checksumLine_;
     // The task under way, for the close question asked meanwhile.
     const BackgroundTask* running_ = nullptr;
     // True once this pass has captured a character: only then are there

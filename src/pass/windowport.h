@@ -25,12 +25,14 @@ public:
     // The character on display has been written back or captured anew:
     // whatever the window remembers of its earlier dots ends here.
     virtual void characterRenewed() {}
-    // Shows "Completed" and returns once the user has closed it.
-    virtual void showCompleted() = 0;
+    // Shows "Completed", followed by `note` where there is one, and returns
+    // once the user has closed it.
+    virtual void showCompleted(const std::string& note = {}) = 0;
     // Shows a refusal or a file error and returns once the user has closed it.
     virtual void showProblem(const std::string& message) = 0;
-    // Asks a question with Yes and No, No being the default; true for Yes.
-    virtual bool confirm(const std::string& question) = 0;
+    // Asks a question with Yes and No, No being the default unless
+    // `yesByDefault`; true for Yes.
+    virtual bool confirm(const std::string& question, bool yesByDefault = false) = 0;
     // Starts `task`, a copy or a sync, on its own thread and returns once it
     // has finished. Meanwhile the window stays alive but takes no input for
     // the pass, shows the progress of a long task and lets the user stop it.

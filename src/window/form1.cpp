@@ -442,6 +442,7 @@ void Form1::OverviewButt_Click()
                     files.writtenThrough = pass_.writtenThrough();
                     files.width = state.CharWidth;
                     files.marked = state.CurOffset;
+                    files.checksumLine = pass_.checksumLine();
                 }
                 return files;
             },
@@ -554,15 +555,17 @@ void Form1::characterRenewed()
 void Form1::veskdisplay()
 {
     startGaveFocus_ = false;  // the pass is open: "Next >" is what comes next
+    curoff->setToolTip(QString::fromStdString(pass_.checksumLine()));
     grid_->display();
     refreshOverview(pass_.state().CurOffset);
 }
 
-void Form1::showCompleted()
+void Form1::showCompleted(const std::string& note)
 {
     // Where the user closed the window meanwhile, it goes without a word.
     if (!waiter_->closing())
-        showWarning(QStringLiteral("Completed"));
+        showWarning(note.empty() ? QStringLiteral("Completed")
+                                 : QStringLiteral("Completed\n\n") + QString::fromStdString(note));
 }
 
 void Form1::showProblem(const std::string& message)
@@ -570,12 +573,16 @@ void Form1::showProblem(const std::string& message)
     showWarning(QString::fromStdString(message));
 }
 
-bool Form1::confirm(const std::string& question)
+bool Form1::confirm(const std::string& question, bool yesByDefault)
 {
     if (waiter_->closing())
         return false;
-    return ask(QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
-           == QMessageBox::Yes;
+    // Escape is No, whichever answer Return gives.
+    QMessageBox box(QMessageBox::Question, QString::fromLatin1(kApplicationName), QString::fromStdString(question),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(yesByDefault ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return runBox(box) == QMessageBox::Yes;
 }
 
 void Form1::runTask(BackgroundTask& task)

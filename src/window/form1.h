@@ -102,9 +102,9 @@ private:
     void setStartButtEnabled(bool enabled) override;
     void characterRenewed() override;
     void veskdisplay() override;
-    void showCompleted() override;
+    void showCompleted(const std::string& note) override;
     void showProblem(const std::string& message) override;
-    bool confirm(const std::string& question) override;
+    bool confirm(const std::string& question, bool yesByDefault) override;
     void runTask(BackgroundTask& task) override;
     void showStopped(const std::string& message) override;
 

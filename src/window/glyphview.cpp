@@ -108,7 +108,10 @@ void GlyphView::takeFiles()
     files.width = std::clamp(files.width, 1, CharacterGrid::kMaxColumns);
     const bool widthChanged = files.width != layout_.width();
     const bool sourceChanged = files.sourcePath != shownFiles_.sourcePath;
+    const bool checksumChanged = files.checksumLine != shownFiles_.checksumLine;
     shownFiles_ = std::move(files);
+    if (checksumChanged)
+        emit checksumLineChanged(QString::fromStdString(shownFiles_.checksumLine));
     if (widthChanged) {
         layout_.setWidth(shownFiles_.width);
         // The selection stays on a glyph of the new width.

@@ -39,6 +39,8 @@ public:
         // True while a copy owns the files: nothing is read meanwhile.
         bool busy = false;
         DotOrder order;
+        // What the pass found of the source's checksum.
+        std::string checksumLine;
     };
 
     static constexpr int kSmallestDot = 2;
@@ -91,6 +93,7 @@ signals:
     void refused(const QString& reason);
     void dotSizeChanged(int pixels);
     void characterMarkChanged();
+    void checksumLineChanged(const QString& line);
     // The context menu of the glyph at `position`, at `globalPoint`.
     void glyphMenuRequested(dotmatrix::Position position, const QPoint& globalPoint);
 

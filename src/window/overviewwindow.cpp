@@ -58,6 +58,10 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("OverviewStatus"));
     status_->setWordWrap(true);
+    checksum_ = new QLabel(this);
+    checksum_->setObjectName(QStringLiteral("ChecksumLine"));
+    checksum_->setWordWrap(true);
+    checksum_->hide();
 
     auto* tools = new QHBoxLayout;
     tools->addWidget(earlier);
@@ -75,6 +79,7 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(tools);
     layout->addWidget(view_, 1);
+    layout->addWidget(checksum_);
     layout->addWidget(status_);
 
     glyphMenu_ = new QMenu(this);
@@ -90,6 +95,10 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     connect(view_, &GlyphView::glyphMenuRequested, this, [this](Position position, const QPoint& at) {
         menuGlyph_ = position;
         glyphMenu_->exec(at);
+    });
+    connect(view_, &GlyphView::checksumLineChanged, this, [this](const QString& line) {
+        checksum_->setText(line);
+        checksum_->setVisible(!line.isEmpty());
     });
     connect(goTo_, &QLineEdit::returnPressed, this, &OverviewWindow::goToCharacter);
     // The boxes and the grid's menu entries are one setting.

@@ -51,6 +51,7 @@ private:
     QCheckBox* firstByteLeft_ = nullptr;
     QLineEdit* goTo_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* checksum_ = nullptr;
     QMenu* glyphMenu_ = nullptr;
     Position menuGlyph_{1};
 };

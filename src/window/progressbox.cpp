@@ -43,6 +43,14 @@ ProgressBox::ProgressBox(BackgroundTask& task, const QString& title, QWidget* pa
                      .arg(positionText(task.first()), positionText(task.last()));
         setRange(0, kSteps);
         break;
+    case BackgroundTask::Kind::SourceCheck:
+    case BackgroundTask::Kind::TargetCheck:
+        doing_ = QStringLiteral("Reading positions %1 to %2 of the %3 file for its checksum.")
+                     .arg(positionText(task.first()), positionText(task.last()),
+                          task.kind() == BackgroundTask::Kind::SourceCheck ? QStringLiteral("source")
+                                                                           : QStringLiteral("target"));
+        setRange(0, kSteps);
+        break;
     case BackgroundTask::Kind::Sync:
         doing_ = QStringLiteral("Writing the target file to the disk. This can't be cancelled: the pass ends once "
                                 "the disk holds every byte.");
@@ -51,7 +59,11 @@ ProgressBox::ProgressBox(BackgroundTask& task, const QString& title, QWidget* pa
         break;
     }
     if (auto* bar = findChild<QProgressBar*>())
-        bar->setAccessibleName(task.stoppable() ? QStringLiteral("Copy progress") : QStringLiteral("Writing to the disk"));
+        bar->setAccessibleName(!task.stoppable() ? QStringLiteral("Writing to the disk")
+                               : task.kind() == BackgroundTask::Kind::SourceCheck
+                                       || task.kind() == BackgroundTask::Kind::TargetCheck
+                                   ? QStringLiteral("Checksum progress")
+                                   : QStringLiteral("Copy progress"));
     refresh();
 }
 

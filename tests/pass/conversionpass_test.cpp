@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "checksum.h"
+
 #include "passtest.h"
 
 namespace dotmatrix {
@@ -29,8 +31,8 @@ using testing::writeFile;
 
 TEST_F(PassTest, NothingActsOnThePassWhileACopyRuns)
 {
-    // During the prefix copy, the tail copy and the sync, every operation is
-    // tried, with another size selected meanwhile.
+    // During the prefix copy, the look for a checksum, the tail copy and the
+    // sync, every operation is tried, with another size selected meanwhile.
     const Bytes s = countingBytes(300);
     int tried = 0;
     window.beforeTask = [&](BackgroundTask::Kind) {
@@ -57,7 +59,7 @@ TEST_F(PassTest, NothingActsOnThePassWhileACopyRuns)
     start(s, "100", 1);
     EXPECT_EQ(pass.state().CharWidth, 5);
     pass.skipRest();
-    EXPECT_EQ(tried, 3);
+    EXPECT_EQ(tried, 4);
     EXPECT_EQ(window.completed, 1);
     EXPECT_TRUE(window.problems.empty());
     EXPECT_EQ(readFile(target), s);
@@ -662,6 +664,76 @@ TEST_F(PassTest, AStartBehindTheSourceEndAsksFirst)
     pass.start();
     EXPECT_EQ(window.questions.size(), 1U);
     EXPECT_TRUE(pass.isOpen());
+}
+
+TEST_F(PassTest, AChecksumOfTheSourceIsBroughtUpToDateWhereTheUserAgrees)
+{
+    // An image of 4096 bytes ending in the CRC-32 of the rest, little-endian.
+    Bytes image = countingBytes(4092);
+    ChecksumState state;
+    state.add(image);
+    const Checksum crc{ChecksumKind::Crc32, false, 4092, 4093, 4};
+    const Bytes field = checksumBytes(crc, state.value(ChecksumKind::Crc32));
+    image.insert(image.end(), field.begin(), field.end());
+    const auto crcOf = [](const Bytes& bytes) {
+        ChecksumState written;
+        written.add(std::span(bytes).first(4092));
+        return written.value(ChecksumKind::Crc32);
+    };
+
+    for (const bool yes : {true, false}) {
+        std::filesystem::remove(target);
+        window.questions.clear();
+        window.yesByDefaults.clear();
+        window.answer = yes;
+        start(image, "1001", 0);
+        EXPECT_EQ(pass.checksumLine(),
+                  "The source ends with a CRC-32 (little-endian) of its bytes 1 to 4092 at 4093 to 4096.");
+        edit(0, 0xFF);
+        pass.nextCharacter();
+        pass.skipRest();
+        ASSERT_EQ(window.questions.size(), 1U);
+        Bytes written = image;
+        written[1000] = 0xFF;
+        const std::uint32_t wanted = crcOf(written);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08X", wanted);
+        EXPECT_EQ(window.questions[0], "The source's CRC-32 at 4093 to 4096 no longer matches the target's bytes. "
+                                       "Write the new value " + std::string(hex) + " there?");
+        EXPECT_TRUE(window.yesByDefaults[0]);
+        EXPECT_EQ(window.completed, yes ? 1 : 2);
+        if (yes) {
+            const Bytes fixed = checksumBytes(crc, wanted);
+            std::copy(fixed.begin(), fixed.end(), written.end() - 4);
+            EXPECT_EQ(window.completedNote, "");
+        } else {
+            EXPECT_EQ(window.completedNote,
+                      "The target's CRC-32 at 4093 to 4096 was left as the pass wrote it: it does not match the "
+                      "target's bytes.");
+        }
+        EXPECT_EQ(readFile(target), written);
+    }
+
+    // Edits of the field itself: the question says so, and No is the default.
+    std::filesystem::remove(target);
+    window.questions.clear();
+    window.yesByDefaults.clear();
+    window.answer = false;
+    start(image, "4093", 0);
+    edit(1, 0x00);
+    pass.nextCharacter();
+    pass.skipRest();
+    ASSERT_EQ(window.questions.size(), 1U);
+    EXPECT_NE(window.questions[0].find("This pass changed those bytes itself"), std::string::npos);
+    EXPECT_FALSE(window.yesByDefaults[0]);
+
+    // An unchanged image asks nothing.
+    std::filesystem::remove(target);
+    window.questions.clear();
+    start(image, "1", 0);
+    pass.skipRest();
+    EXPECT_TRUE(window.questions.empty());
+    EXPECT_EQ(readFile(target), image);
 }
 
 TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)

@@ -124,6 +124,8 @@ public:
     bool startEnabled = true;
     int displays = 0;
     int completed = 0;
+    std::string completedNote;
+    std::vector<bool> yesByDefaults;
     std::vector<std::string> problems;
     std::vector<std::string> questions;
     bool answer = true;  // to every question
@@ -141,11 +143,16 @@ public:
     void setCuroffText(const std::string& text) override { curoffTexts.push_back(text); }
     void setStartButtEnabled(bool enabled) override { startEnabled = enabled; }
     void veskdisplay() override { ++displays; }
-    void showCompleted() override { ++completed; }
+    void showCompleted(const std::string& note) override
+    {
+        ++completed;
+        completedNote = note;
+    }
     void showProblem(const std::string& message) override { problems.push_back(message); }
-    bool confirm(const std::string& question) override
+    bool confirm(const std::string& question, bool yesByDefault) override
     {
         questions.push_back(question);
+        yesByDefaults.push_back(yesByDefault);
         return answer;
     }
     void runTask(BackgroundTask& task) override
