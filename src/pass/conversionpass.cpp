@@ -228,24 +228,8 @@ bool ConversionPass::jumpTo(Position position)
     run([&]() -> std::optional<std::string> {
         checkTargetHolds(record_.extent().number());
         veskoutput();
-        if (position > record_.extent() + 1) {
-            // What "Next >" without edits would have written on the way.
-            const Position from = record_.extent() + 1;
-            const std::int64_t length = files_.length(PassFile::SourceFile);
-            if (position - 1 > Position(length))
-                return "The source file \"" + state_.SourcePath + "\" is now " + std::to_string(length)
-                       + " bytes long: the glyph at position " + decimalText(position)
-                       + " lies behind its end. The character on display has been written to the target and "
-                         "stays on display.";
-            const std::optional<Position> stoppedAt =
-                runCopy(BackgroundTask::Kind::GapCopy, from, position - 1, length);
-            if (stoppedAt) {
-                window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
-                                    + decimalText(from) + " only up to position " + decimalText(*stoppedAt)
-                                    + ".\n\nThe pass stays at position " + decimalText(state_.CurOffset) + ".");
-                return std::nullopt;
-            }
-        }
+        if (auto refusal = fillGapBefore(position))
+            return refusal->empty() ? std::nullopt : refusal;
         state_.CurOffset = position;
         captureAsWritten();
         return std::nullopt;
@@ -545,15 +529,98 @@ void ConversionPass::capture(PassFile from)
 void ConversionPass::captureAsWritten()
 {
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> bytes{};
-    std::array<std::uint8_t, CharacterGrid::kMaxColumns> source{};
-    const auto width = static_cast<std::size_t>(state_.CharWidth);
-    files_.readFresh(PassFile::TargetFile, state_.CurOffset, std::span(bytes).first(width));
-    files_.readFresh(PassFile::SourceFile, state_.CurOffset, std::span(source).first(width));
-    for (std::size_t column = 0; column < width; ++column) {
-        if (!record_.written(state_.CurOffset + static_cast<std::int64_t>(column)))
-            bytes[column] = source[column];
-    }
+    readAsWritten(state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(state_.CharWidth)));
     captureBytes(bytes);
+}
+
+void ConversionPass::readAsWritten(Position first, std::span<std::uint8_t> into)
+{
+    std::vector<std::uint8_t> source(into.size());
+    files_.readFresh(PassFile::TargetFile, first, into);
+    files_.readFresh(PassFile::SourceFile, first, source);
+    for (std::size_t i = 0; i < into.size(); ++i) {
+        if (!record_.written(first + static_cast<std::int64_t>(i)))
+            into[i] = source[i];
+    }
+}
+
+std::vector<Position> ConversionPass::differingGlyphs(Position first, std::span<const std::uint8_t> bytes)
+{
+    std::vector<Position> differing;
+    const auto width = static_cast<std::size_t>(state_.CharWidth);
+    if (!isOpen() || isBusy() || width == 0)
+        return differing;
+    std::vector<std::uint8_t> now(bytes.size());
+    try {
+        readAsWritten(first, now);
+    } catch (const FileError& error) {
+        endAfter(error);
+        return differing;
+    }
+    // The dots on display reach the target before anything else is written.
+    for (int column = 0; column < state_.CharWidth; ++column) {
+        const std::int64_t at = (state_.CurOffset + column).number() - first.number();
+        if (at >= 0 && at < static_cast<std::int64_t>(now.size()))
+            now[static_cast<std::size_t>(at)] = state_.DotGrid.columnByte(column);
+    }
+    for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
+        if (!std::equal(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at + width),
+                        now.begin() + static_cast<std::ptrdiff_t>(at)))
+            differing.push_back(first + static_cast<std::int64_t>(at));
+    }
+    return differing;
+}
+
+std::optional<std::string> ConversionPass::fillGapBefore(Position position)
+{
+    if (position <= record_.extent() + 1)
+        return std::nullopt;
+    // What "Next >" without edits would have written on the way.
+    const Position from = record_.extent() + 1;
+    const std::int64_t length = files_.length(PassFile::SourceFile);
+    if (position - 1 > Position(length))
+        return "The source file \"" + state_.SourcePath + "\" is now " + std::to_string(length)
+               + " bytes long: the glyph at position " + decimalText(position)
+               + " lies behind its end. The character on display has been written to the target and stays on "
+                 "display.";
+    if (const std::optional<Position> stoppedAt = runCopy(BackgroundTask::Kind::GapCopy, from, position - 1, length)) {
+        window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
+                            + decimalText(from) + " only up to position " + decimalText(*stoppedAt)
+                            + ".\n\nThe pass stays at position " + decimalText(state_.CurOffset) + ".");
+        return std::string();
+    }
+    return std::nullopt;
+}
+
+bool ConversionPass::writeGlyphs(Position first, std::span<const std::uint8_t> bytes)
+{
+    const std::int64_t width = state_.CharWidth;
+    if (isBusy() || !isOpen() || bytes.empty() || bytes.size() % static_cast<std::size_t>(width) != 0
+        || !mayJumpTo(first) || !mayJumpTo(first + (static_cast<std::int64_t>(bytes.size()) - width)))
+        return false;
+    run([&]() -> std::optional<std::string> {
+        checkTargetHolds(record_.extent().number());
+        veskoutput();
+        // Compared after the write-back: the dots on display count as written.
+        std::vector<std::uint8_t> now(bytes.size());
+        readAsWritten(first, now);
+        for (std::size_t at = 0; at < bytes.size(); at += static_cast<std::size_t>(width)) {
+            const Position glyph = first + static_cast<std::int64_t>(at);
+            if (std::equal(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(at) + width,
+                           now.begin() + static_cast<std::ptrdiff_t>(at)))
+                continue;
+            if (auto refusal = fillGapBefore(glyph))
+                return refusal->empty() ? std::nullopt : refusal;
+            for (std::int64_t column = 0; column < width; ++column)
+                files_.writeByte(glyph + column, bytes[at + static_cast<std::size_t>(column)]);
+            record_.wroteBack(glyph, glyph + (width - 1));
+        }
+        captureAsWritten();
+        return std::nullopt;
+    });
+    return true;
 }
 
 void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxColumns>& bytes)

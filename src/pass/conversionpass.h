@@ -84,6 +84,18 @@ public:
     [[nodiscard]] bool mayJumpTo(Position position) const;
     // The width that option `index` of `Symtype` stands for; 0 for none.
     [[nodiscard]] static int widthOfOption(int index);
+    // The glyphs of `bytes`, at the width in force from `first` on, that
+    // differ from what the target would hold after the next write-back (the
+    // source's bytes where the pass has not written): their first positions.
+    [[nodiscard]] std::vector<Position> differingGlyphs(Position first, std::span<const std::uint8_t> bytes);
+    // Writes the glyphs of `bytes` that differ, as a jump and a write-back
+    // would each: the character on display written back first, the source
+    // copied up to a glyph where the pass has not written yet; then captures
+    // the character on display as the target holds it. False, and nothing
+    // done, outside a pass, while busy, or where a glyph would not fit
+    // between position 1 and the highest.
+    bool writeGlyphs(Position first, std::span<const std::uint8_t> bytes);
+
     // Switches one dot; false, and nothing changed, where the grid has no such cell.
     bool toggleDot(int column, int bit);
     // Puts the character that `columns` encode, in file order, into the grid,
@@ -120,6 +132,13 @@ private:
     // Captures each byte from the target where the pass has written it, from the source elsewhere.
     void captureAsWritten();
     void captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxColumns>& bytes);
+    // The bytes from `first` on as the pass makes them: the target's where
+    // it has written, the source's elsewhere.
+    void readAsWritten(Position first, std::span<std::uint8_t> into);
+    // Copies the source up to `position` where the pass has not written
+    // yet. Nothing where it got there; where it did not, the refusal to
+    // show, or an empty one where the user stopped the copy and was told.
+    [[nodiscard]] std::optional<std::string> fillGapBefore(Position position);
     void move(std::int64_t distance, PassFile captureFrom);
     // Runs an operation of an open pass. A returned message is a refusal, shown
     // once the written bytes are with the system; a file error ends the pass.

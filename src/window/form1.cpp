@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,6 +28,7 @@
 
 #include "dotcell.h"
 #include "dotgridview.h"
+#include "glyphexport.h"
 #include "overviewwindow.h"
 #include "offsettext.h"
 #include "taskwaiter.h"
@@ -448,6 +451,7 @@ void Form1::OverviewButt_Click()
             },
             *dotOrder_, this);
         connect(overview_, &OverviewWindow::jumpRequested, this, &Form1::goToGlyph);
+        connect(overview_, &OverviewWindow::importRequested, this, &Form1::importSheet);
         // Beside the main window, where the screen has room.
         overview_->move(frameGeometry().topRight() + QPoint(8, 0));
     }
@@ -479,6 +483,91 @@ void Form1::goToGlyph(Position position)
         return;
     }
     pass_.jumpTo(position);
+}
+
+void Form1::importSheet(Position first)
+{
+    if (pass_.isBusy())
+        return;
+    if (!pass_.isOpen()) {
+        showWarning(QStringLiteral("A sheet is written into the target of a pass: start one, then import."));
+        return;
+    }
+    QFileDialog dialog(overview_ != nullptr ? static_cast<QWidget*>(overview_) : this, QStringLiteral("Import PNG"));
+    dialog.setObjectName(QStringLiteral("ImportDialog"));
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("PNG sheet (*.png)"), QStringLiteral("All files (*)")});
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    const QString shown = QDir::toNativeSeparators(path);
+    QImageReader reader(path, "png");
+    reader.setDecideFormatFromContent(true);
+    const QImage sheet = reader.read();
+    if (sheet.isNull()) {
+        showWarning(QStringLiteral("Cannot read \"%1\" as a PNG sheet: %2.").arg(shown, reader.errorString()));
+        return;
+    }
+    const int width = pass_.state().CharWidth;
+    bool known = false;
+    const int sheetWidth = sheet.text(QString::fromLatin1(OverviewWindow::kSheetWidth)).toInt(&known);
+    if (known && sheetWidth != width) {
+        showWarning(QStringLiteral("The sheet \"%1\" holds glyphs of %2 bytes, and the pass is at %3. Select "
+                                   "%2x7 and import again.")
+                        .arg(shown)
+                        .arg(sheetWidth)
+                        .arg(width));
+        return;
+    }
+    // Where the sheet was taken from, and in which order it was drawn.
+    const qint64 from = sheet.text(QString::fromLatin1(OverviewWindow::kSheetPosition)).toLongLong(&known);
+    if (known && from >= 1)
+        first = Position(from);
+    DotOrder order = dotOrder_->order();
+    const QString drawn = sheet.text(QString::fromLatin1(OverviewWindow::kSheetOrder));
+    if (drawn.size() == 2)
+        order = {drawn[0] == u'1', drawn[1] == u'1'};
+    const QImage pixels = sheet.convertToFormat(QImage::Format_RGB32);
+    const SheetGlyphs glyphs = readSheet(
+        pixels.width(), pixels.height(), [&pixels](int x, int y) { return pixels.pixel(x, y) & 0xFFFFFFu; }, width,
+        order);
+    if (!glyphs.problem.empty()) {
+        showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: %2").arg(shown, QString::fromStdString(glyphs.problem)));
+        return;
+    }
+    const auto count = static_cast<std::int64_t>(glyphs.bytes.size()) / width;
+    const Position last = first + (count - 1) * width;
+    if (!pass_.mayJumpTo(first) || !pass_.mayJumpTo(last)) {
+        showWarning(QStringLiteral("The sheet's %1 glyphs from position %2 would run past position %3, the highest "
+                                   "this tool can write.")
+                        .arg(count)
+                        .arg(QString::fromStdString(decimalText(first)),
+                             QString::fromStdString(decimalText(kLastCharacterPosition))));
+        return;
+    }
+    const std::vector<Position> differing = pass_.differingGlyphs(first, glyphs.bytes);
+    if (!pass_.isOpen())
+        return;  // reading the files failed: the pass has said why and ended
+    if (differing.empty()) {
+        showWarning(QStringLiteral("The sheet's %1 glyphs from position %2 are what the target holds already: "
+                                   "nothing is written.")
+                        .arg(count)
+                        .arg(QString::fromStdString(decimalText(first))));
+        return;
+    }
+    const QString question =
+        QStringLiteral("%1 of the sheet's %2 glyphs differ from what the target holds, at positions %3 to %4. Write "
+                       "them to the target?")
+            .arg(differing.size())
+            .arg(count)
+            .arg(QString::fromStdString(decimalText(differing.front())),
+                 QString::fromStdString(decimalText(differing.back() + (width - 1))));
+    if (ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
+    pass_.writeGlyphs(first, glyphs.bytes);
+    refreshOverview();
 }
 
 void Form1::Symtype_Click(int /*index*/)

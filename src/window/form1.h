@@ -76,6 +76,8 @@ private:
     // Goes to a glyph the overview offers: the starting offset before a
     // pass, a move during one.
     void goToGlyph(Position position);
+    // Brings a PNG sheet's glyphs into the target, from `first` unless the sheet says where.
+    void importSheet(Position first);
     // Tells the overview what to show now; `show` is kept in view.
     void refreshOverview(std::optional<Position> show = std::nullopt);
     void selectSymtypeOfCharWidth();

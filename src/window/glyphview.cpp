@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 
 #include <QAccessible>
 #include <QContextMenuEvent>
@@ -95,6 +96,23 @@ std::optional<int> GlyphView::codeOf(Position position) const
     if (!mark_)
         return std::nullopt;
     return codeAt(*mark_, position, glyphWidth());
+}
+
+std::pair<Position, std::int64_t> GlyphView::selection() const
+{
+    const std::int64_t other = anchor_.value_or(selected_);
+    return {Position(std::min(other, selected_)), std::abs(other - selected_) / glyphWidth() + 1};
+}
+
+PreviewReader::View GlyphView::readGlyphs(Position first, std::int64_t count) const
+{
+    PreviewReader::Request request;
+    request.sourcePath = shownFiles_.sourcePath;
+    request.targetPath = shownFiles_.targetPath;
+    request.writtenThrough = shownFiles_.writtenThrough;
+    request.first = first;
+    request.count = count * glyphWidth();
+    return PreviewReader::read(request);
 }
 
 bool GlyphView::upToDate() const
@@ -349,9 +367,15 @@ void GlyphView::hideEvent(QHideEvent* event)
     watch_.stop();
 }
 
-void GlyphView::select(std::int64_t position)
+void GlyphView::select(std::int64_t position, bool extend)
 {
     position = std::clamp(position, layout_.firstGlyph(), layout_.lastGlyph());
+    if (extend && !anchor_)
+        anchor_ = selected_;
+    else if (!extend && anchor_) {
+        anchor_.reset();
+        viewport()->update();
+    }
     if (position == selected_)
         return;
     selected_ = position;
@@ -382,8 +406,15 @@ void GlyphView::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     const QPoint point = event->position().toPoint();
-    if (const auto position = layout_.glyphAt(point.x(), point.y()))
-        activate(Position(*position));
+    const auto position = layout_.glyphAt(point.x(), point.y());
+    if (!position)
+        return;
+    // Shift and a click select a range, as in a list; a click alone goes there.
+    if ((event->modifiers() & Qt::ShiftModifier) != 0) {
+        select(*position, true);
+        return;
+    }
+    activate(Position(*position));
 }
 
 void GlyphView::contextMenuEvent(QContextMenuEvent* event)
@@ -408,20 +439,21 @@ void GlyphView::keyPressEvent(QKeyEvent* event)
 {
     const std::int64_t step = glyphWidth();
     const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
+    const bool shift = (event->modifiers() & Qt::ShiftModifier) != 0;
     const std::int64_t rowBytes = layout_.rowBytes();
     const int rows = layout_.rowsInView();
     switch (event->key()) {
     case Qt::Key_Left:
-        control ? shiftAlignment(-1) : select(selected_ - step);
+        control ? shiftAlignment(-1) : select(selected_ - step, shift);
         break;
     case Qt::Key_Right:
-        control ? shiftAlignment(1) : select(selected_ + step);
+        control ? shiftAlignment(1) : select(selected_ + step, shift);
         break;
     case Qt::Key_Up:
-        select(selected_ - rowBytes);
+        select(selected_ - rowBytes, shift);
         break;
     case Qt::Key_Down:
-        select(selected_ + rowBytes);
+        select(selected_ + rowBytes, shift);
         break;
     case Qt::Key_PageUp:
         setTopRow(layout_.topRow() - rows);
@@ -488,6 +520,16 @@ void GlyphView::paintEvent(QPaintEvent* /*event*/)
     for (int row = 0; row < rows; ++row) {
         const QRect label(0, row * layout_.pitchY(), layout_.labelWidth() - 8, kDotRows * dot);
         painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, rowLabel(layout_.topRow() + row));
+    }
+    if (anchor_) {
+        // A range selected with Shift: each of its glyphs underlined.
+        const auto [first, count] = selection();
+        painter.setPen(QPen(palette().color(QPalette::Highlight), std::max(1, dot / 2)));
+        for (std::int64_t glyph = 0; glyph < count; ++glyph) {
+            const QRect rect = glyphRect(first + glyph * glyphWidth());
+            if (!rect.isEmpty())
+                painter.drawLine(rect.bottomLeft() + QPoint(0, dot / 2 + 1), rect.bottomRight() + QPoint(0, dot / 2 + 1));
+        }
     }
     if (hasFocus()) {
         const QRect mark = glyphRect(Position(selected_));

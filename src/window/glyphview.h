@@ -62,6 +62,12 @@ public:
 
     // The first position of the glyph that holds the keyboard's selection.
     [[nodiscard]] Position selected() const { return Position(selected_); }
+    // The first glyph of the selection and how many it spans: one, or a
+    // range made with Shift and a click or the arrow keys.
+    [[nodiscard]] std::pair<Position, std::int64_t> selection() const;
+    // The glyphs from `first` on, `count` of them at the width in force, as
+    // the view shows them: the bytes in file order, or why they can't be read.
+    [[nodiscard]] PreviewReader::View readGlyphs(Position first, std::int64_t count) const;
     // Selects the glyph that holds `position` and brings it into view.
     void selectGlyph(Position position);
     // The first positions of the glyphs in view.
@@ -124,7 +130,8 @@ private:
     void viewArrived();
     void updateScrollBar();
     void setTopRow(std::int64_t row);
-    void select(std::int64_t position);
+    // Moves the selection; with `extend`, the range from the anchor grows or shrinks.
+    void select(std::int64_t position, bool extend = false);
     void ensureSelectedVisible();
     // Something that changes which glyphs are where: read and repaint.
     void placesChanged();
@@ -144,6 +151,8 @@ private:
     GlyphLayout layout_;
     QString problem_;
     std::int64_t selected_ = 1;
+    // The other end of a range selected with Shift; nothing for a single glyph.
+    std::optional<std::int64_t> anchor_;
     std::optional<CharacterMark> mark_;
     QImage glyphImage_;
 };

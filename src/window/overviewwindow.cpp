@@ -1,6 +1,11 @@
 #include "overviewwindow.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMessageBox>
+#include <QSaveFile>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -10,8 +15,12 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <QFileInfo>
+#include <QDir>
+#include <cctype>
 
 #include "applicationname.h"
+#include "glyphexport.h"
 #include "offsettext.h"
 
 namespace dotmatrix {
@@ -53,6 +62,13 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
                                      "mark one glyph with \"This is character...\" first."));
     goTo_->setMaxLength(8);
     goTo_->setFixedWidth(goTo_->fontMetrics().horizontalAdvance(QStringLiteral("0x000000")) + 16);
+    auto* exportButton = new QPushButton(QStringLiteral("Export..."), this);
+    exportButton->setObjectName(QStringLiteral("ExportGlyphs"));
+    exportButton->setToolTip(QStringLiteral("Write glyphs from the selected one on to a PNG sheet, a BDF font, "
+                                            "C source or raw bytes"));
+    auto* importButton = new QPushButton(QStringLiteral("Import PNG..."), this);
+    importButton->setObjectName(QStringLiteral("ImportSheet"));
+    importButton->setToolTip(QStringLiteral("Write the glyphs of a PNG sheet, edited elsewhere, to the target of the pass"));
     auto* goToLabel = new QLabel(QStringLiteral("&Go to character:"), this);
     goToLabel->setBuddy(goTo_);
     status_ = new QLabel(this);
@@ -75,6 +91,9 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     tools->addSpacing(16);
     tools->addWidget(goToLabel);
     tools->addWidget(goTo_);
+    tools->addSpacing(16);
+    tools->addWidget(exportButton);
+    tools->addWidget(importButton);
     tools->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(tools);
@@ -84,6 +103,14 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
 
     glyphMenu_ = new QMenu(this);
     glyphMenu_->addAction(QStringLiteral("This is character..."), this, [this] { askCharacter(menuGlyph_); });
+    const auto exportSelection = [this] {
+        const auto [first, count] = view_->selection();
+        exportGlyphs(first, count > 1 ? count : 256);
+    };
+    glyphMenu_->addAction(QStringLiteral("Export..."), this, exportSelection);
+    glyphMenu_->addAction(QStringLiteral("Import PNG..."), this, [this] { emit importRequested(view_->selection().first); });
+    connect(exportButton, &QPushButton::clicked, this, exportSelection);
+    connect(importButton, &QPushButton::clicked, this, [this] { emit importRequested(view_->selection().first); });
 
     connect(earlier, &QPushButton::clicked, view_, [this] { view_->shiftAlignment(-1); });
     connect(later, &QPushButton::clicked, view_, [this] { view_->shiftAlignment(1); });
@@ -118,7 +145,9 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     setTabOrder(dotSize_, bit0OnTop_);
     setTabOrder(bit0OnTop_, firstByteLeft_);
     setTabOrder(firstByteLeft_, goTo_);
-    setTabOrder(goTo_, view_);
+    setTabOrder(goTo_, exportButton);
+    setTabOrder(exportButton, importButton);
+    setTabOrder(importButton, view_);
     resize(760, 480);
 }
 
@@ -171,6 +200,101 @@ void OverviewWindow::goToCharacter()
     view_->setFocus(Qt::OtherFocusReason);
     say(QStringLiteral("Character %1 is at position %2: Enter goes there.")
             .arg(QString::fromStdString(codeText(*typed.code)), QString::fromStdString(decimalText(position))));
+}
+
+void OverviewWindow::tell(const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
+{
+    const GlyphLayout& layout = view_->layout();
+    const int width = layout.width();
+    const std::int64_t left = std::max<std::int64_t>(1, (layout.length() - first.number()) / width + 1);
+    QInputDialog howMany(this);
+    howMany.setWindowTitle(QString::fromLatin1(kApplicationName));
+    howMany.setInputMode(QInputDialog::IntInput);
+    howMany.setLabelText(QStringLiteral("Glyphs of %1 bytes to export from position %2:")
+                             .arg(width)
+                             .arg(QString::fromStdString(decimalText(first))));
+    howMany.setIntRange(1, static_cast<int>(std::min<std::int64_t>(left, 65536)));
+    howMany.setIntValue(static_cast<int>(std::min<std::int64_t>(proposed, left)));
+    if (howMany.exec() != QDialog::Accepted)
+        return;
+    const int count = howMany.intValue();
+
+    const QStringList formats{QStringLiteral("PNG sheet (*.png)"), QStringLiteral("BDF font (*.bdf)"),
+                              QStringLiteral("C source (*.c)"), QStringLiteral("Raw bytes (*.bin)")};
+    QFileDialog dialog(this, QStringLiteral("Export glyphs"));
+    dialog.setObjectName(QStringLiteral("ExportDialog"));
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters(formats);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    const auto format = formats.indexOf(dialog.selectedNameFilter());
+
+    const PreviewReader::View read = view_->readGlyphs(first, count);
+    if (!read.problem.empty()) {
+        tell(QString::fromStdString(read.problem));
+        return;
+    }
+    GlyphRun run;
+    run.first = first;
+    run.width = width;
+    run.order = view_->order();
+    run.mark = view_->characterMark();
+    run.bytes = read.bytes;
+    const QString shown = QDir::toNativeSeparators(path);
+    QString why;
+    if (format == 0) {
+        const SheetSize size = sheetSize(count, width);
+        QImage sheet(size.width, size.height, QImage::Format_RGB32);
+        sheet.fill(kSheetGap);
+        for (int glyph = 0; glyph < count; ++glyph) {
+            for (int column = 0; column < width; ++column) {
+                const std::uint8_t byte = run.bytes[static_cast<std::size_t>(glyph * width + column)];
+                for (int bit = 0; bit < GlyphLayout::kDotRows; ++bit) {
+                    const DotPlace place = dotPlace(column, bit, width, run.order);
+                    const SheetPixel pixel = sheetPixel(glyph, place.x, place.y, width);
+                    sheet.setPixel(pixel.x, pixel.y, ((byte >> bit) & 1) != 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+                }
+            }
+        }
+        sheet.setText(QString::fromLatin1(kSheetPosition), QString::number(first.number()));
+        sheet.setText(QString::fromLatin1(kSheetWidth), QString::number(width));
+        sheet.setText(QString::fromLatin1(kSheetOrder),
+                      QStringLiteral("%1%2").arg(int(run.order.bit0OnTop)).arg(int(run.order.firstByteLeft)));
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || !sheet.save(&file, "PNG") || !file.commit())
+            why = file.errorString();
+    } else {
+        const std::string name = QFileInfo(path).completeBaseName().toStdString();
+        std::string cName;
+        for (const char c : name)
+            cName += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+        if (cName.empty() || std::isdigit(static_cast<unsigned char>(cName.front())) != 0)
+            cName = "font_" + cName;
+        const std::string text = format == 1   ? bdfText(run, cName)
+                                 : format == 2 ? cSourceText(run, cName)
+                                               : std::string(run.bytes.begin(), run.bytes.end());
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly)
+            || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())
+            || !file.commit())
+            why = file.errorString();
+    }
+    if (!why.isEmpty()) {
+        tell(QStringLiteral("Cannot write the file \"%1\": %2.").arg(shown, why));
+        return;
+    }
+    say(QStringLiteral("%1 glyphs from position %2 written to \"%3\".")
+            .arg(count)
+            .arg(QString::fromStdString(decimalText(first)), shown));
 }
 
 void OverviewWindow::changeEvent(QEvent* event)

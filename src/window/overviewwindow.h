@@ -36,15 +36,30 @@ public:
     void askCharacter(Position position);
     // Selects the glyph of the character typed into "Go to character".
     void goToCharacter();
+    // Asks how many glyphs from `first` on, and where to, and writes them
+    // out in the format of the filter chosen: PNG, BDF, C or raw bytes.
+    void exportGlyphs(Position first, std::int64_t proposed);
+
+    // Keys that PNG sheets carry, so that an import lands where the export came from.
+    static constexpr const char* kSheetPosition = "dotmatrix-position";
+    static constexpr const char* kSheetWidth = "dotmatrix-width";
+    static constexpr const char* kSheetOrder = "dotmatrix-order";
+    // The colour of the gap between glyphs on a sheet.
+    static constexpr unsigned kSheetGap = 0xFF8080C0;
 
 signals:
     // The user asked to go to the glyph at `position`.
     void jumpRequested(dotmatrix::Position position);
+    // The user asked to bring a PNG sheet in, at `first` unless it says where.
+    void importRequested(dotmatrix::Position first);
 
 protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // A modal box with OK, titled as the tool's boxes are.
+    void tell(const QString& text);
+
     GlyphView* view_ = nullptr;
     QSpinBox* dotSize_ = nullptr;
     QCheckBox* bit0OnTop_ = nullptr;

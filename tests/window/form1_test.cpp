@@ -143,7 +143,10 @@ private:
                 input->reject();
                 return;
             }
-            input->setTextValue(texts.front());
+            if (input->inputMode() == QInputDialog::IntInput)
+                input->setIntValue(texts.front().toInt());
+            else
+                input->setTextValue(texts.front());
             texts.pop_front();
             input->accept();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
@@ -216,6 +219,7 @@ private slots:
     void dotOrderChangesTheDrawingNeverTheBytes();
     void overviewNamesCharactersAndSleepsWhenIdle();
     void waitingForATaskHoldsTheWindowAndGivesItBack();
+    void glyphsGoOutToASheetAndComeBackIn();
     void windowFollowsScreenScale();
 
 private:
@@ -1689,6 +1693,57 @@ void Form1Test::waitingForATaskHoldsTheWindowAndGivesItBack()
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
     QTest::keyClicks(offset, QStringLiteral("1"));
     QCOMPARE(offset->text(), QStringLiteral("00001"));
+}
+
+void Form1Test::glyphsGoOutToASheetAndComeBackIn()
+{
+    const QString targetPath = startPass();  // 05 06 07 08 at position 5
+    click(button("OverviewButt"));
+    dotmatrix::OverviewWindow* overview = window_->overview();
+    QTRY_VERIFY(overview->view()->upToDate());
+    const QString sheetPath = folder_->filePath(QStringLiteral("font sheet"));  // no extension: kept as typed
+
+    // Out: three glyphs from the one on display.
+    answerer_->texts.push_back(QStringLiteral("3"));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(sheetPath));
+    overview->findChild<QPushButton*>(QStringLiteral("ExportGlyphs"))->click();
+    QImage sheet(sheetPath, "PNG");
+    QCOMPARE(sheet.size(), QSize(1 + 3 * 5, 1 + 9));
+    QCOMPARE(sheet.pixel(1 + 3, 1 + 7), qRgb(0, 0, 0));  // byte 5, bit 0: bottom right of the first glyph
+    QCOMPARE(sheet.pixel(1 + 3, 1 + 6), qRgb(255, 255, 255));
+    QCOMPARE(sheet.text(QStringLiteral("dotmatrix-position")), QStringLiteral("5"));
+
+    // A paint program lights the top left dot of the second glyph: bit 7 of byte 12.
+    sheet.setPixel(1 + 5, 1, qRgb(0, 0, 0));
+    QVERIFY(sheet.save(sheetPath, "PNG"));
+    click(cell(7, 1));  // an edit on display goes first, as with any move
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(sheetPath));
+    answerer_->answers.push_back(QMessageBox::Yes);
+    const int said = answerer_->messages.size();
+    overview->findChild<QPushButton*>(QStringLiteral("ImportSheet"))->click();
+    QCOMPARE(answerer_->messages.size(), said + 1);
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("2 of the sheet's 3 glyphs differ from what the target holds, "
+                                                        "at positions 5 to 12. Write them to the target?"));
+    QCOMPARE(readFile(targetPath), countingBytes(11) + QByteArray::fromHex("8C"));
+    QCOMPARE(gridHex(), QByteArray("05 06 07 08"));  // the sheet's, as the target now holds it
+    QCOMPARE(window_->pass().state().CurOffset, dotmatrix::Position(5));
+
+    // What is no sheet is said and writes nothing.
+    const QString text = folder_->filePath(QStringLiteral("notes.txt"));
+    writeFile(text, QByteArray("not a picture"));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(text));
+    overview->findChild<QPushButton*>(QStringLiteral("ImportSheet"))->click();
+    QVERIFY2(answerer_->messages.last().startsWith(QStringLiteral("Cannot read \"") + QDir::toNativeSeparators(text)
+                                                   + QStringLiteral("\" as a PNG sheet")),
+             qPrintable(answerer_->messages.last()));
+    QImage wide(40, 19, QImage::Format_RGB32);
+    wide.fill(Qt::white);
+    QVERIFY(wide.save(sheetPath, "PNG"));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(sheetPath));
+    overview->findChild<QPushButton*>(QStringLiteral("ImportSheet"))->click();
+    QVERIFY2(answerer_->messages.last().contains(QStringLiteral("is no sheet of glyphs: The image is 40 x 19 pixels")),
+             qPrintable(answerer_->messages.last()));
+    QCOMPARE(readFile(targetPath), countingBytes(11) + QByteArray::fromHex("8C"));
 }
 
 #include "form1_test.moc"
