@@ -1,0 +1,491 @@
+#include "fontscan.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <unordered_set>
+
+#include "offsettext.h"
+#include "platformfile.h"
+
+namespace dotmatrix {
+
+namespace {
+
+constexpr int kNarrowest = 4;
+constexpr int kWidest = 7;
+// The quick count goes by chunks; what passes it is weighed glyph by glyph.
+constexpr std::size_t kChunk = 256;
+// Glyphs a window weighs at once, and the fewest a font has in a row.
+constexpr int kWindow = 32;
+constexpr std::int64_t kFewestGlyphs = 16;
+// What of one block is weighed again with the next, so that a font across
+// the blocks' edge is seen whole.
+constexpr std::size_t kCarry = 64 * 1024;
+constexpr std::size_t kScanBlock = 4 << 20;
+
+bool isText(std::uint8_t byte)
+{
+    return (byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
+}
+
+// Letters, digits and blanks: what words are made of. A font kept with
+// bit 7 in its unused row has bytes below 0x80 only, many of them printable.
+bool isWordByte(std::uint8_t byte)
+{
+    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') || byte == ' '
+           || byte == '.' || byte == ',';
+}
+
+// Could a chunk be part of a font? Fonts have blank columns, little fill
+// and are no plain text.
+bool mayHoldFont(std::span<const std::uint8_t> chunk)
+{
+    int zeros = 0;
+    int fill = 0;
+    int text = 0;
+    for (const std::uint8_t byte : chunk) {
+        zeros += byte == 0 ? 1 : 0;
+        fill += byte == 0xFF ? 1 : 0;
+        text += isText(byte) ? 1 : 0;
+    }
+    const auto size = static_cast<int>(chunk.size());
+    return zeros * 32 >= size && zeros * 4 <= size * 3 && fill * 6 <= size && text * 10 <= size * 9;
+}
+
+struct Glyph {
+    bool inked = false;
+    bool solid = false;
+    bool texty = false;
+    bool prose = false;  // every byte printable, none blank: a piece of text
+    bool firstBlank = false;
+    bool lastBlank = false;
+    std::uint8_t rows = 0;  // every bit any column uses
+    int ink = 0;
+    int zeros = 0;   // blank columns
+    int vertical = 0;  // lit dots with a lit dot below them in the column
+    int within = 0;  // lit dots shared by neighbouring columns
+    int across = 0;  // shared by the last column and the next glyph's first
+    std::uint64_t key = 0;
+
+    [[nodiscard]] bool good(int width) const
+    {
+        return !solid && !texty && !prose && ink <= 6 * width;
+    }
+};
+
+std::vector<Glyph> glyphsOf(std::span<const std::uint8_t> bytes, std::size_t first, int width)
+{
+    std::vector<Glyph> glyphs;
+    for (std::size_t at = first; at + static_cast<std::size_t>(width) <= bytes.size(); at += static_cast<std::size_t>(width)) {
+        Glyph glyph;
+        bool solid = true;
+        bool texty = true;
+        bool printable = true;
+        for (int column = 0; column < width; ++column) {
+            const std::uint8_t byte = bytes[at + static_cast<std::size_t>(column)];
+            glyph.rows |= byte;
+            glyph.ink += std::popcount(byte);
+            glyph.zeros += byte == 0 ? 1 : 0;
+            glyph.vertical += std::popcount(static_cast<std::uint8_t>(byte & (byte >> 1)));
+            solid = solid && byte == 0xFF;
+            texty = texty && isWordByte(byte);
+            printable = printable && isText(byte) && byte != 0;
+            glyph.key = glyph.key * 257 + byte;
+            if (column + 1 < width)
+                glyph.within += std::popcount(static_cast<std::uint8_t>(byte & bytes[at + static_cast<std::size_t>(column) + 1]));
+        }
+        const std::size_t next = at + static_cast<std::size_t>(width);
+        if (next < bytes.size())
+            glyph.across = std::popcount(static_cast<std::uint8_t>(bytes[next - 1] & bytes[next]));
+        glyph.inked = glyph.ink > 0;
+        glyph.solid = solid;
+        glyph.texty = texty;
+        glyph.prose = printable;
+        glyph.firstBlank = bytes[at] == 0;
+        glyph.lastBlank = bytes[next - 1] == 0;
+        glyphs.push_back(glyph);
+    }
+    return glyphs;
+}
+
+// How much the glyphs from `first` on, `count` of them, look like a font.
+double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::size_t count, int width)
+{
+    int good = 0;
+    int inked = 0;
+    int solid = 0;
+    int texty = 0;
+    int firstBlank = 0;
+    int lastBlank = 0;
+    int topFree = 0;
+    int bottomFree = 0;
+    int ink = 0;
+    int zeros = 0;
+    int vertical = 0;
+    int within = 0;
+    int across = 0;
+    std::unordered_set<std::uint64_t> distinct;
+    for (std::size_t i = first; i < first + count; ++i) {
+        const Glyph& glyph = glyphs[i];
+        good += glyph.good(width) ? 1 : 0;
+        inked += glyph.inked && !glyph.solid ? 1 : 0;
+        solid += glyph.solid ? 1 : 0;
+        texty += glyph.texty ? 1 : 0;
+        firstBlank += glyph.firstBlank && glyph.inked ? 1 : 0;
+        lastBlank += glyph.lastBlank && glyph.inked ? 1 : 0;
+        topFree += (glyph.rows & 0x80) == 0 ? 1 : 0;
+        bottomFree += (glyph.rows & 0x01) == 0 ? 1 : 0;
+        ink += glyph.ink;
+        zeros += glyph.zeros;
+        vertical += glyph.vertical;
+        within += glyph.within;
+        across += glyph.across;
+        distinct.insert(glyph.key);
+    }
+    const double n = static_cast<double>(count);
+    if (inked * 2 < static_cast<int>(count))
+        return 0;  // mostly blank: no font
+    const double columns = std::max(1.0, static_cast<double>(ink));
+    // Strokes go on within a glyph more than across the gap to the next one.
+    const double strokes = (static_cast<double>(within) / (width - 1) - static_cast<double>(across)) * width / columns;
+    // Letters fill a fair share of their dots, in strokes down the columns;
+    // tables of small numbers are mostly blank, with dots here and there.
+    const double density = columns / (std::max(1, inked) * width * 8.0);
+    const double fullness = 1.5 - 6 * std::max(0.0, 0.15 - density) - 6 * std::max(0.0, density - 0.55);
+    const double blankShare = zeros / (n * width);
+    return 1.5 * good / n + std::max(firstBlank, lastBlank) / n + std::max(topFree, bottomFree) / n
+           + 2.0 * std::clamp(strokes, -1.0, 1.0) + static_cast<double>(distinct.size()) / n + 0.5 * inked / n
+           + fullness + 2.0 * vertical / columns - 4.0 * std::max(0.0, blankShare - 0.4) - 3.0 * solid / n
+           - 2.0 * texty / n;
+}
+
+// How the glyphs of a run stand upright: the order, and how many bytes
+// later (or earlier) its first glyph starts.
+struct Upright {
+    DotOrder order;
+    int shift = 0;
+};
+
+// The row least used is the bottom one (the descenders' row). The gap
+// between letters is on the right, and the stems of letters on the left:
+// where one edge column is blank in most glyphs, the glyphs are read so that
+// it falls on the right and the data column with more ink on the left, a
+// byte earlier or later where that puts the gap at the other end of a glyph.
+Upright uprightOf(std::span<const std::uint8_t> bytes, int width)
+{
+    std::int64_t bit0 = 0;
+    std::int64_t bit7 = 0;
+    double bitSum = 0;
+    std::int64_t dots = 0;
+    // Per glyph, which of two columns has more ink: votes for [a][b] > [b][a].
+    std::array<std::array<std::int64_t, 8>, 8> heavier{};
+    std::int64_t firstBlank = 0;
+    std::int64_t lastBlank = 0;
+    std::int64_t glyphs = 0;
+    for (std::size_t at = 0; at + static_cast<std::size_t>(width) <= bytes.size(); at += static_cast<std::size_t>(width)) {
+        std::uint8_t rows = 0;
+        for (int column = 0; column < width; ++column) {
+            const std::uint8_t byte = bytes[at + static_cast<std::size_t>(column)];
+            rows |= byte;
+
+            for (int bit = 0; bit < 8; ++bit) {
+                if (((byte >> bit) & 1) != 0) {
+                    bitSum += bit;
+                    ++dots;
+                }
+            }
+        }
+        if (rows == 0)
+            continue;
+        ++glyphs;
+        for (const int a : {0, 1}) {
+            for (const int b : {width - 2, width - 1}) {
+                const int inkA = std::popcount(bytes[at + static_cast<std::size_t>(a)]);
+                const int inkB = std::popcount(bytes[at + static_cast<std::size_t>(b)]);
+                if (inkA > inkB)
+                    ++heavier[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
+                else if (inkB > inkA)
+                    ++heavier[static_cast<std::size_t>(b)][static_cast<std::size_t>(a)];
+            }
+        }
+        bit0 += rows & 1;
+        bit7 += rows >> 7;
+        firstBlank += bytes[at] == 0 ? 1 : 0;
+        lastBlank += bytes[at + static_cast<std::size_t>(width) - 1] == 0 ? 1 : 0;
+    }
+    Upright upright;
+    if (bit0 != bit7)
+        upright.order.bit0OnTop = bit7 < bit0;
+    else
+        upright.order.bit0OnTop = dots > 0 && bitSum / static_cast<double>(dots) > 3.5;
+    // More glyphs have their heavier column, the stem, on the left.
+    const auto leftOf = [&heavier](int a, int b) {
+        return heavier[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)]
+               >= heavier[static_cast<std::size_t>(b)][static_cast<std::size_t>(a)];
+    };
+    const bool gapLast = lastBlank * 5 >= glyphs * 3 && lastBlank >= firstBlank;
+    const bool gapFirst = !gapLast && firstBlank * 5 >= glyphs * 3;
+    if (gapLast) {
+        // Data in the first bytes: left to right as it stands, or right to
+        // left with the gap one byte earlier, in front.
+        upright.order.firstByteLeft = leftOf(0, width - 2);
+        upright.shift = upright.order.firstByteLeft ? 0 : -1;
+    } else if (gapFirst) {
+        upright.order.firstByteLeft = !leftOf(width - 1, 1);
+        upright.shift = upright.order.firstByteLeft ? 1 : 0;
+    } else {
+        upright.order.firstByteLeft = !leftOf(width - 1, 0);
+    }
+    return upright;
+}
+
+} // namespace
+
+void FontScanner::feed(std::int64_t offset, std::span<const std::uint8_t> bytes)
+{
+    if (offset != nextOffset_)
+        carry_.clear();  // a hole or a stretch passed over: no run goes across it
+    std::vector<std::uint8_t> joined;
+    std::int64_t start = offset;
+    std::span<const std::uint8_t> weighed = bytes;
+    if (!carry_.empty()) {
+        joined.reserve(carry_.size() + bytes.size());
+        joined.assign(carry_.begin(), carry_.end());
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+        start = carryOffset_;
+        weighed = joined;
+    }
+    weigh(start, weighed);
+    const std::size_t kept = std::min(kCarry, weighed.size());
+    carry_.assign(weighed.end() - static_cast<std::ptrdiff_t>(kept), weighed.end());
+    carryOffset_ = start + static_cast<std::int64_t>(weighed.size() - kept);
+    nextOffset_ = offset + static_cast<std::int64_t>(bytes.size());
+}
+
+void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes)
+{
+    // Stretches of chunks that may hold a font, a chunk more on each side.
+    std::size_t chunk = 0;
+    while (chunk < bytes.size()) {
+        const auto size = std::min(kChunk, bytes.size() - chunk);
+        if (!mayHoldFont(bytes.subspan(chunk, size))) {
+            chunk += kChunk;
+            continue;
+        }
+        std::size_t end = chunk + kChunk;
+        while (end < bytes.size() && mayHoldFont(bytes.subspan(end, std::min(kChunk, bytes.size() - end))))
+            end += kChunk;
+        const std::size_t from = chunk >= kChunk ? chunk - kChunk : 0;
+        const std::size_t to = std::min(bytes.size(), end + kChunk);
+        const auto region = bytes.subspan(from, to - from);
+        const std::int64_t base = offset + static_cast<std::int64_t>(from);
+        for (int width = kNarrowest; width <= kWidest; ++width) {
+            FontCandidate best;
+            for (int alignment = 0; alignment < width; ++alignment) {
+                const auto skip = static_cast<std::size_t>(((alignment - base) % width + width) % width);
+                const std::vector<Glyph> glyphs = glyphsOf(region, skip, width);
+                if (glyphs.size() < static_cast<std::size_t>(kWindow))
+                    continue;
+                // The best window, then as far on either side as glyphs go on looking like a font.
+                std::vector<double> scores;
+                double top = 0;
+                std::size_t at = 0;
+                for (std::size_t first = 0; first + kWindow <= glyphs.size(); first += kWindow / 4) {
+                    scores.push_back(windowScore(glyphs, first, kWindow, width));
+                    if (scores.back() > top) {
+                        top = scores.back();
+                        at = first;
+                    }
+                }
+                // What the glyphs of the best window share goes on in the
+                // run: the blank edge column, the free row.
+                int firstBlank = 0;
+                int lastBlank = 0;
+                int topFree = 0;
+                int bottomFree = 0;
+                int inked = 0;
+                for (std::size_t i = at; i < at + kWindow; ++i) {
+                    if (!glyphs[i].inked)
+                        continue;
+                    ++inked;
+                    firstBlank += glyphs[i].firstBlank ? 1 : 0;
+                    lastBlank += glyphs[i].lastBlank ? 1 : 0;
+                    topFree += (glyphs[i].rows & 0x80) == 0 ? 1 : 0;
+                    bottomFree += (glyphs[i].rows & 0x01) == 0 ? 1 : 0;
+                }
+                const auto most = [inked](int count) { return count * 10 >= inked * 7; };
+                const bool gapFirst = most(firstBlank) && firstBlank >= lastBlank;
+                const bool gapLast = most(lastBlank) && !gapFirst;
+                const std::uint8_t freeRow = most(topFree) && topFree >= bottomFree ? 0x80 : most(bottomFree) ? 0x01 : 0;
+                const auto fontLike = [&](std::size_t i) {
+                    const Glyph& glyph = glyphs[i];
+                    if (!glyph.inked)
+                        return true;
+                    return glyph.good(width) && (!gapFirst || glyph.firstBlank) && (!gapLast || glyph.lastBlank)
+                           && (glyph.rows & freeRow) == 0;
+                };
+                // A glyph belongs to the run where it, or six of the eight
+                // from it on, look like the window's.
+                const auto fits = [&](std::size_t i, int step) {
+                    if (fontLike(i))
+                        return true;
+                    int alike = 0;
+                    for (int k = 0; k < 8; ++k) {
+                        const auto j = static_cast<std::ptrdiff_t>(i) + k * step;
+                        if (j < 0 || j >= static_cast<std::ptrdiff_t>(glyphs.size()))
+                            break;
+                        alike += fontLike(static_cast<std::size_t>(j)) ? 1 : 0;
+                    }
+                    return alike >= 6;
+                };
+                std::size_t first = at;
+                while (first > 0 && fits(first - 1, -1))
+                    --first;
+                std::size_t last = at + kWindow - 1;
+                while (last + 1 < glyphs.size() && fits(last + 1, 1))
+                    ++last;
+                // Blank glyphs at either end are no part of it.
+                while (first < last && !glyphs[first].inked)
+                    ++first;
+                while (last > first && !glyphs[last].inked)
+                    --last;
+                const auto run = static_cast<std::int64_t>(last - first + 1);
+                // The run as a whole counts, not its best window alone; a
+                // font has a few hundred glyphs at most.
+                double sum = 0;
+                int windows = 0;
+                for (std::size_t window = 0; window < scores.size(); ++window) {
+                    const std::size_t start = window * (kWindow / 4);
+                    if (start >= first && start + kWindow <= last + 1) {
+                        sum += scores[window];
+                        ++windows;
+                    }
+                }
+                const double score = (windows > 0 ? sum / windows : top)
+                                     + 0.3 * std::log2(static_cast<double>(std::min<std::int64_t>(run, 256)));
+                if (run < kFewestGlyphs || score <= best.score)
+                    continue;
+                const Upright upright = uprightOf(region.subspan(skip + first * static_cast<std::size_t>(width),
+                                                                 static_cast<std::size_t>(run * width)),
+                                                  width);
+                best.first = Position(base + static_cast<std::int64_t>(skip + first * static_cast<std::size_t>(width)) + 1
+                                      + upright.shift);
+                if (best.first < kFirstPosition)
+                    best.first = best.first + width;
+                best.width = width;
+                best.glyphs = run;
+                best.score = score;
+                best.order = upright.order;
+            }
+            if (best.glyphs > 0)
+                keep(best);
+        }
+        chunk = end;
+    }
+}
+
+void FontScanner::keep(const FontCandidate& candidate)
+{
+    const auto overlaps = [&candidate](const FontCandidate& other) {
+        return candidate.first <= other.last() && other.first <= candidate.last();
+    };
+    // A better one where this one is leaves it out; worse ones it covers go.
+    for (const FontCandidate& other : kept_) {
+        if (overlaps(other) && other.score >= candidate.score)
+            return;
+    }
+    std::erase_if(kept_, overlaps);
+    kept_.push_back(candidate);
+    std::sort(kept_.begin(), kept_.end(), [](const FontCandidate& a, const FontCandidate& b) { return a.score > b.score; });
+    if (kept_.size() > static_cast<std::size_t>(kMostCandidates))
+        kept_.resize(kMostCandidates);
+}
+
+std::vector<FontCandidate> FontScanner::finish()
+{
+    carry_.clear();
+    return kept_;
+}
+
+std::string describeCandidate(const FontCandidate& candidate)
+{
+    return "Position " + decimalText(candidate.first) + ", width " + std::to_string(candidate.width) + ", "
+           + dotOrderText(candidate.order);
+}
+
+ScanOutcome scanForFonts(const ScanFiles& files, const std::function<bool(std::int64_t, std::int64_t)>& progress)
+{
+    ScanOutcome outcome;
+    std::error_code error;
+    PlatformFile source = PlatformFile::open(files.sourcePath, PlatformFile::Access::ReadOnly, error);
+    const auto cannot = [&](const std::string& which, const std::string& path) {
+        outcome.problem = "Cannot read the " + which + " file \"" + path + "\": " + error.message() + ".";
+        return outcome;
+    };
+    if (error)
+        return cannot("source", files.sourcePath);
+    std::optional<PlatformFile> target;
+    if (!files.targetPath.empty() && files.writtenThrough.number() > 0) {
+        target = PlatformFile::open(files.targetPath, PlatformFile::Access::ReadOnly, error);
+        if (error)
+            return cannot("target", files.targetPath);
+    }
+    const std::int64_t length = std::max(source.size(error), files.writtenThrough.number());
+    if (error)
+        return cannot("source", files.sourcePath);
+    if (length == 0) {
+        outcome.problem = "The source file \"" + files.sourcePath + "\" is empty: there is no font to find.";
+        return outcome;
+    }
+    if (length < kFewestGlyphs * kNarrowest) {
+        outcome.problem = "The source file \"" + files.sourcePath + "\" has only " + std::to_string(length)
+                          + " bytes: too few for a font.";
+        return outcome;
+    }
+    FontScanner scanner;
+    std::vector<std::uint8_t> block(kScanBlock);
+    const std::int64_t written = files.writtenThrough.number();
+    std::int64_t offset = 0;
+    while (offset < length) {
+        if (!progress(offset, length)) {
+            outcome.stopped = true;
+            break;
+        }
+        // The source's holes read as zeros: nothing of a font is there.
+        PlatformFile& from = target && offset < written ? *target : source;
+        const std::int64_t limit = target && offset < written ? written : length;
+        std::error_code holeError;
+        const std::int64_t data = from.nextData(offset, limit, holeError);
+        if (!holeError && data > offset) {
+            offset = data;
+            continue;
+        }
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(kScanBlock), limit - offset));
+        std::size_t got = 0;
+        while (got < want) {
+            const std::size_t now = from.readAt(offset + static_cast<std::int64_t>(got), std::span(block).subspan(got, want - got), error);
+            if (error || now == 0)
+                break;
+            got += now;
+        }
+        if (error) {
+            outcome.notes.push_back("Positions " + std::to_string(offset + 1) + " to " + std::to_string(offset + static_cast<std::int64_t>(want))
+                                    + " could not be read (" + error.message() + ") and were passed over.");
+            error.clear();
+            offset += static_cast<std::int64_t>(want);
+            continue;
+        }
+        if (got == 0)
+            break;  // the file is shorter now than it was
+        scanner.feed(offset, std::span(block).first(got));
+        offset += static_cast<std::int64_t>(got);
+    }
+    std::error_code after;
+    outcome.changed = std::max(source.size(after), written) != length;
+    outcome.found = scanner.finish();
+    return outcome;
+}
+
+} // namespace dotmatrix

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "glyphtools.h"
+#include "position.h"
+
+namespace dotmatrix {
+
+// A place in a file that looks like a font of byte-column glyphs.
+struct FontCandidate {
+    Position first{1};   // the first glyph of the run
+    int width = 5;
+    DotOrder order;       // the one that draws it upright
+    std::int64_t glyphs = 0;  // how many glyphs in a row look like a font
+    double score = 0;     // higher is more like a font
+
+    [[nodiscard]] Position last() const { return first + (glyphs * width - 1); }
+};
+
+// Ranks the places of a file that look like fonts, fed its bytes in order
+// block by block, with memory that stays flat whatever the file's size.
+//
+// Over windows of consecutive glyphs at each width and alignment it weighs
+// what glyphs of a font share: inked but not solid, distinct from each
+// other, an edge column blank in nearly all (the gap between letters), a
+// top or bottom row hardly used, and strokes that go on from column to
+// column (lit dots shared with the neighbouring column, more within a glyph
+// than across its edge); 0xFF fill and bytes that read as text count
+// against a place. A quick count of zero, 0xFF and text bytes first passes
+// over what cannot be a font.
+class FontScanner {
+public:
+    static constexpr int kMostCandidates = 20;
+
+    // The bytes from zero-based `offset` on; offsets only grow. A jump
+    // (a hole, an unreadable stretch) ends every run before it.
+    void feed(std::int64_t offset, std::span<const std::uint8_t> bytes);
+    // Everything fed has been weighed: the best places, best first, none
+    // overlapping a better one.
+    [[nodiscard]] std::vector<FontCandidate> finish();
+
+private:
+    void weigh(std::int64_t offset, std::span<const std::uint8_t> bytes);
+    void keep(const FontCandidate& candidate);
+
+    std::vector<std::uint8_t> carry_;  // the end of the last block, weighed again with the next
+    std::int64_t carryOffset_ = 0;
+    std::int64_t nextOffset_ = 0;
+    std::vector<FontCandidate> kept_;
+};
+
+// What a scan reads: the source, or during a pass the target where the
+// pass has written and the source elsewhere, as the overview shows it.
+struct ScanFiles {
+    std::string sourcePath;
+    std::string targetPath;
+    Position writtenThrough{0};
+};
+
+struct ScanOutcome {
+    std::vector<FontCandidate> found;
+    // Lines about what was passed over: holes, stretches that could not be read.
+    std::vector<std::string> notes;
+    // Why nothing could be scanned; empty where the scan ran.
+    std::string problem;
+    bool stopped = false;
+    // The files changed while they were read: the list may be stale.
+    bool changed = false;
+};
+
+// Scans the files in large blocks from start to end, once, skipping holes
+// and stretches that can't be read. `progress` hears the bytes done of the
+// length; false stops the scan within a block.
+[[nodiscard]] ScanOutcome scanForFonts(const ScanFiles& files,
+                                       const std::function<bool(std::int64_t done, std::int64_t length)>& progress);
+
+// "Position 1001, width 6, bit 0 on top, first byte on the left".
+[[nodiscard]] std::string describeCandidate(const FontCandidate& candidate);
+
+} // namespace dotmatrix
