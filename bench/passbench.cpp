@@ -2,9 +2,11 @@
 // against `cp` of the same file on the same file system, and single moves on
 // a small one; reports peak memory.
 //
-// Then the tail copy's question after a jump far on and back.
+// Then the tail copy's question after a jump far on and back. With
+// --scan-fonts it times the font scan of a 1 GiB image (or --size-mib)
+// against sha256sum instead.
 //
-//   pass_bench [--size-mib N] [--moves N] [--runs N] [--folder PATH] [--jump-gib N]
+//   pass_bench [--size-mib N] [--moves N] [--runs N] [--folder PATH] [--jump-gib N] [--scan-fonts]
 
 #include <chrono>
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <thread>
@@ -25,6 +28,10 @@
 #include "checksum.h"
 #include "conversionpass.h"
 #include "platformfile.h"
+#ifdef DOTMATRIX_SCAN_BENCH
+#include "fontimages.h"
+#include "fontscan.h"
+#endif
 
 namespace {
 
@@ -232,6 +239,97 @@ std::vector<std::pair<std::int64_t, std::uint8_t>> expectedEdits(const std::stri
     return edits;
 }
 
+#ifdef DOTMATRIX_SCAN_BENCH
+// A 1 GiB image (or `sizeMiB`) of what firmware holds around its fonts,
+// with fonts of every width and dot order at known places: the scan against
+// sha256sum of the same file, and whether each font is listed.
+int scanBench(const std::filesystem::path& work, std::int64_t sizeMiB)
+{
+    using dotmatrix::DotOrder;
+    namespace images = dotmatrix::fontimages;
+    const std::string image = (work / "firmware.bin").string();
+    const std::int64_t size = sizeMiB << 20;
+    std::mt19937 random(1207);
+    const images::Bytes text = images::textBytes(1 << 20);
+    images::Bytes program;
+    {
+        std::ifstream self("/proc/self/exe", std::ios::binary);
+        program.assign(std::istreambuf_iterator<char>(self), std::istreambuf_iterator<char>());
+        program.resize(std::min<std::size_t>(program.size(), 1 << 20));
+    }
+    struct Placed {
+        std::int64_t position;
+        int width;
+        DotOrder order;
+    };
+    std::vector<Placed> placed;
+    {
+        std::ofstream out(image, std::ios::binary | std::ios::trunc);
+        // Pieces of 1 MiB in turn: random, program, zeros, text, random, 0xFF fill.
+        images::Bytes piece;
+        int font = 0;
+        for (std::int64_t at = 0; at < size; at += 1 << 20) {
+            const std::int64_t kind = (at >> 20) % 6;
+            if (kind == 0 || kind == 4)
+                piece = images::randomBytes(1 << 20, random);
+            else if (kind == 1)
+                piece = program;
+            else if (kind == 2)
+                piece.assign(1 << 20, 0x00);
+            else if (kind == 3)
+                piece = text;
+            else
+                piece.assign(1 << 20, 0xFF);
+            piece.resize(1 << 20, 0);
+            // Now and then a font among the random bytes.
+            const std::int64_t every = std::max<std::int64_t>(6, size / (1 << 20) / 16 / 6 * 6);
+            if (kind == 0 && (at >> 20) % every == 0 && font < 16) {
+                const int width = 4 + font % 4;
+                const DotOrder order{(font / 4) % 2 == 1, (font / 8) % 2 == 1};
+                const images::Bytes glyphs = images::consoleGlyphs(0x20, 96, width, order);
+                const std::size_t into = 300000 + static_cast<std::size_t>(font) * 17;
+                std::copy(glyphs.begin(), glyphs.end(), piece.begin() + static_cast<std::ptrdiff_t>(into));
+                placed.push_back({at + static_cast<std::int64_t>(into) + 1, width, order});
+                ++font;
+            }
+            out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
+        }
+    }
+    settle();
+    const auto scanStart = Clock::now();
+    const dotmatrix::ScanOutcome outcome =
+        dotmatrix::scanForFonts({image, {}, Position(0)}, [](std::int64_t, std::int64_t) { return true; });
+    const double scanSeconds = secondsSince(scanStart);
+    const auto shaStart = Clock::now();
+    const std::string command = "sha256sum '" + image + "' >/dev/null";
+    if (std::system(command.c_str()) != 0)
+        fail("sha256sum failed");
+    const double shaSeconds = secondsSince(shaStart);
+    std::filesystem::remove(image);
+
+    int missing = 0;
+    for (const Placed& font : placed) {
+        const auto found = std::find_if(outcome.found.begin(), outcome.found.end(), [&](const dotmatrix::FontCandidate& c) {
+            return c.width == font.width && c.order == font.order && std::abs(c.first.number() - font.position) <= 2 * font.width;
+        });
+        if (found == outcome.found.end()) {
+            ++missing;
+            std::printf("not found: the font at %lld, width %d, %s\n", static_cast<long long>(font.position), font.width,
+                        dotmatrix::dotOrderText(font.order).c_str());
+        } else {
+            std::printf("found as row %d: %s\n", static_cast<int>(found - outcome.found.begin()) + 1,
+                        dotmatrix::describeCandidate(*found).c_str());
+        }
+    }
+    std::printf("image: %lld MiB with %zu fonts; %zu rows listed\n", static_cast<long long>(sizeMiB), placed.size(),
+                outcome.found.size());
+    std::printf("font scan: %.3f s; sha256sum: %.3f s; peak resident memory %.1f MiB\n", scanSeconds, shaSeconds,
+                static_cast<double>(peakResidentKiB()) / 1024);
+    std::printf("font scan / sha256sum: %.2f\n", scanSeconds / shaSeconds);
+    return missing == 0 ? 0 : 1;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -240,9 +338,17 @@ int main(int argc, char* argv[])
     long moves = 100000;
     int runs = 3;
     int jumpGiB = 2;
+    bool scanFonts = false;
+    bool sized = false;
     std::filesystem::path folder = std::filesystem::temp_directory_path();
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--scan-fonts") {
+            scanFonts = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            fail("option " + option + " wants a value");
         if (option == "--size-mib")
             sizeMiB = std::atoll(argv[i + 1]);
         else if (option == "--moves")
@@ -255,6 +361,8 @@ int main(int argc, char* argv[])
             jumpGiB = std::atoi(argv[i + 1]);
         else
             fail("unknown option " + option);
+        sized = sized || option == "--size-mib";
+        ++i;
     }
     if (sizeMiB < 1 || moves < 1 || runs < 1)
         fail("sizes must be positive");
@@ -263,6 +371,15 @@ int main(int argc, char* argv[])
     std::error_code made;
     if (!std::filesystem::create_directory(work, made))
         fail("cannot make a temporary folder in " + folder.string());
+    if (scanFonts) {
+#ifdef DOTMATRIX_SCAN_BENCH
+        const int failed = scanBench(work, sized ? sizeMiB : 1024);
+        std::filesystem::remove_all(work);
+        return failed;
+#else
+        fail("the font scan benchmark is built on Linux only");
+#endif
+    }
     const std::string source = (work / "source.rom").string();
     const std::string target = (work / "target.bin").string();
     const std::string baseline = (work / "baseline.bin").string();

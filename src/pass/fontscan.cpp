@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cmath>
-#include <unordered_set>
 
 #include "offsettext.h"
 #include "platformfile.h"
@@ -38,18 +37,34 @@ bool isWordByte(std::uint8_t byte)
            || byte == '.' || byte == ',';
 }
 
+// Lit dots of a byte, from a table: popcount is a library call on the
+// processors Debian builds for.
+constexpr std::array<std::uint8_t, 256> kInk = [] {
+    std::array<std::uint8_t, 256> ink{};
+    for (unsigned byte = 0; byte < 256; ++byte)
+        ink[byte] = static_cast<std::uint8_t>(std::popcount(byte));
+    return ink;
+}();
+
+// Per byte, one count to add: zeros in bits 0 to 9, fill in 10 to 19, text from 20.
+constexpr std::array<std::uint32_t, 256> kChunkCounts = [] {
+    std::array<std::uint32_t, 256> counts{};
+    for (unsigned byte = 0; byte < 256; ++byte)
+        counts[byte] = (byte == 0 ? 1u : 0u) | (byte == 0xFF ? 1u << 10 : 0u)
+                       | ((byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\n' || byte == '\r' ? 1u << 20 : 0u);
+    return counts;
+}();
+
 // Could a chunk be part of a font? Fonts have blank columns, little fill
 // and are no plain text.
 bool mayHoldFont(std::span<const std::uint8_t> chunk)
 {
-    int zeros = 0;
-    int fill = 0;
-    int text = 0;
-    for (const std::uint8_t byte : chunk) {
-        zeros += byte == 0 ? 1 : 0;
-        fill += byte == 0xFF ? 1 : 0;
-        text += isText(byte) ? 1 : 0;
-    }
+    std::uint32_t counts = 0;
+    for (const std::uint8_t byte : chunk)
+        counts += kChunkCounts[byte];
+    const auto zeros = static_cast<int>(counts & 0x3FF);
+    const auto fill = static_cast<int>((counts >> 10) & 0x3FF);
+    const auto text = static_cast<int>(counts >> 20);
     const auto size = static_cast<int>(chunk.size());
     return zeros * 32 >= size && zeros * 4 <= size * 3 && fill * 6 <= size && text * 10 <= size * 9;
 }
@@ -75,39 +90,63 @@ struct Glyph {
     }
 };
 
-std::vector<Glyph> glyphsOf(std::span<const std::uint8_t> bytes, std::size_t first, int width)
+// What each byte of a stretch is, worked out once for every width and alignment.
+struct ByteFacts {
+    std::uint8_t ink;       // lit dots
+    std::uint8_t vertical;  // lit dots with a lit dot below
+    std::uint8_t shared;    // lit dots shared with the next byte
+    std::uint8_t kind;      // kZero, kFill, kWord, kPrintable
+};
+constexpr std::uint8_t kZero = 1;
+constexpr std::uint8_t kFill = 2;
+constexpr std::uint8_t kWord = 4;
+constexpr std::uint8_t kPrintable = 8;
+
+void learnFacts(std::span<const std::uint8_t> bytes, std::vector<ByteFacts>& facts)
 {
-    std::vector<Glyph> glyphs;
-    for (std::size_t at = first; at + static_cast<std::size_t>(width) <= bytes.size(); at += static_cast<std::size_t>(width)) {
+    facts.resize(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t byte = bytes[i];
+        const std::uint8_t next = i + 1 < bytes.size() ? bytes[i + 1] : 0;
+        facts[i] = {kInk[byte], kInk[static_cast<std::uint8_t>(byte & (byte >> 1))],
+                    kInk[static_cast<std::uint8_t>(byte & next)],
+                    static_cast<std::uint8_t>((byte == 0 ? kZero : 0) | (byte == 0xFF ? kFill : 0)
+                                              | (isWordByte(byte) ? kWord : 0)
+                                              | (isText(byte) && byte != 0 ? kPrintable : 0))};
+    }
+}
+
+void glyphsOf(std::span<const std::uint8_t> bytes, const std::vector<ByteFacts>& facts, std::size_t first, int width,
+              std::vector<Glyph>& glyphs)
+{
+    glyphs.clear();
+    const auto wide = static_cast<std::size_t>(width);
+    for (std::size_t at = first; at + wide <= bytes.size(); at += wide) {
         Glyph glyph;
-        bool solid = true;
-        bool texty = true;
-        bool printable = true;
-        for (int column = 0; column < width; ++column) {
-            const std::uint8_t byte = bytes[at + static_cast<std::size_t>(column)];
+        std::uint8_t all = 0xFF;
+        for (std::size_t column = 0; column < wide; ++column) {
+            const std::uint8_t byte = bytes[at + column];
+            const ByteFacts& fact = facts[at + column];
             glyph.rows |= byte;
-            glyph.ink += std::popcount(byte);
-            glyph.zeros += byte == 0 ? 1 : 0;
-            glyph.vertical += std::popcount(static_cast<std::uint8_t>(byte & (byte >> 1)));
-            solid = solid && byte == 0xFF;
-            texty = texty && isWordByte(byte);
-            printable = printable && isText(byte) && byte != 0;
+            glyph.ink += fact.ink;
+            glyph.zeros += fact.kind & kZero;
+            glyph.vertical += fact.vertical;
+            all &= fact.kind;
             glyph.key = glyph.key * 257 + byte;
-            if (column + 1 < width)
-                glyph.within += std::popcount(static_cast<std::uint8_t>(byte & bytes[at + static_cast<std::size_t>(column) + 1]));
+            if (column + 1 < wide)
+                glyph.within += fact.shared;
         }
-        const std::size_t next = at + static_cast<std::size_t>(width);
-        if (next < bytes.size())
-            glyph.across = std::popcount(static_cast<std::uint8_t>(bytes[next - 1] & bytes[next]));
+        const std::size_t last = at + wide - 1;
+        if (last + 1 < bytes.size())
+            glyph.across = facts[last].shared;
         glyph.inked = glyph.ink > 0;
-        glyph.solid = solid;
-        glyph.texty = texty;
-        glyph.prose = printable;
+        glyph.solid = (all & kFill) != 0;
+        glyph.texty = (all & kWord) != 0;
+        glyph.prose = (all & kPrintable) != 0;
         glyph.firstBlank = bytes[at] == 0;
-        glyph.lastBlank = bytes[next - 1] == 0;
+        glyph.lastBlank = bytes[last] == 0;
         glyphs.push_back(glyph);
     }
-    return glyphs;
 }
 
 // How much the glyphs from `first` on, `count` of them, look like a font.
@@ -126,7 +165,7 @@ double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::siz
     int vertical = 0;
     int within = 0;
     int across = 0;
-    std::unordered_set<std::uint64_t> distinct;
+    std::array<std::uint64_t, kWindow> keys{};
     for (std::size_t i = first; i < first + count; ++i) {
         const Glyph& glyph = glyphs[i];
         good += glyph.good(width) ? 1 : 0;
@@ -142,8 +181,10 @@ double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::siz
         vertical += glyph.vertical;
         within += glyph.within;
         across += glyph.across;
-        distinct.insert(glyph.key);
+        keys[i - first] = glyph.key;
     }
+    std::sort(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(count));
+    const auto distinct = std::unique(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(count)) - keys.begin();
     const double n = static_cast<double>(count);
     if (inked * 2 < static_cast<int>(count))
         return 0;  // mostly blank: no font
@@ -156,7 +197,7 @@ double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::siz
     const double fullness = 1.5 - 6 * std::max(0.0, 0.15 - density) - 6 * std::max(0.0, density - 0.55);
     const double blankShare = zeros / (n * width);
     return 1.5 * good / n + std::max(firstBlank, lastBlank) / n + std::max(topFree, bottomFree) / n
-           + 2.0 * std::clamp(strokes, -1.0, 1.0) + static_cast<double>(distinct.size()) / n + 0.5 * inked / n
+           + 2.0 * std::clamp(strokes, -1.0, 1.0) + static_cast<double>(distinct) / n + 0.5 * inked / n
            + fullness + 2.0 * vertical / columns - 4.0 * std::max(0.0, blankShare - 0.4) - 3.0 * solid / n
            - 2.0 * texty / n;
 }
@@ -241,6 +282,39 @@ Upright uprightOf(std::span<const std::uint8_t> bytes, int width)
     return upright;
 }
 
+// The two alignments at `width` that look most like glyph edges: where
+// neighbouring bytes share the fewest dots and a blank column is.
+std::array<int, 2> likelyAlignments(std::span<const std::uint8_t> bytes, const std::vector<ByteFacts>& facts,
+                                    std::int64_t base, int width)
+{
+    std::array<std::int64_t, kWidest> shared{};
+    std::array<std::int64_t, kWidest> blank{};
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
+        const auto residue = static_cast<std::size_t>((base + static_cast<std::int64_t>(i)) % width);
+        shared[residue] += facts[i].shared;
+        blank[residue] += facts[i].kind & kZero;
+    }
+    // Alignment a puts glyph edges between residues a - 1 and a.
+    std::array<std::int64_t, kWidest> edge{};
+    for (int a = 0; a < width; ++a) {
+        const auto before = static_cast<std::size_t>((a + width - 1) % width);
+        edge[static_cast<std::size_t>(a)] = 4 * (blank[before] + blank[static_cast<std::size_t>(a)]) - 2 * shared[before];
+    }
+    int best = 0;
+    int second = 1;
+    if (edge[1] > edge[0])
+        std::swap(best, second);
+    for (int a = 2; a < width; ++a) {
+        if (edge[static_cast<std::size_t>(a)] > edge[static_cast<std::size_t>(best)]) {
+            second = best;
+            best = a;
+        } else if (edge[static_cast<std::size_t>(a)] > edge[static_cast<std::size_t>(second)]) {
+            second = a;
+        }
+    }
+    return {best, second};
+}
+
 } // namespace
 
 void FontScanner::feed(std::int64_t offset, std::span<const std::uint8_t> bytes)
@@ -267,6 +341,8 @@ void FontScanner::feed(std::int64_t offset, std::span<const std::uint8_t> bytes)
 void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes)
 {
     // Stretches of chunks that may hold a font, a chunk more on each side.
+    std::vector<ByteFacts> facts;
+    std::vector<Glyph> glyphs;
     std::size_t chunk = 0;
     while (chunk < bytes.size()) {
         const auto size = std::min(kChunk, bytes.size() - chunk);
@@ -281,18 +357,19 @@ void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes
         const std::size_t to = std::min(bytes.size(), end + kChunk);
         const auto region = bytes.subspan(from, to - from);
         const std::int64_t base = offset + static_cast<std::int64_t>(from);
+        learnFacts(region, facts);
         for (int width = kNarrowest; width <= kWidest; ++width) {
             FontCandidate best;
-            for (int alignment = 0; alignment < width; ++alignment) {
+            for (const int alignment : likelyAlignments(region, facts, base, width)) {
                 const auto skip = static_cast<std::size_t>(((alignment - base) % width + width) % width);
-                const std::vector<Glyph> glyphs = glyphsOf(region, skip, width);
+                glyphsOf(region, facts, skip, width, glyphs);
                 if (glyphs.size() < static_cast<std::size_t>(kWindow))
                     continue;
                 // The best window, then as far on either side as glyphs go on looking like a font.
                 std::vector<double> scores;
                 double top = 0;
                 std::size_t at = 0;
-                for (std::size_t first = 0; first + kWindow <= glyphs.size(); first += kWindow / 4) {
+                for (std::size_t first = 0; first + kWindow <= glyphs.size(); first += kWindow / 2) {
                     scores.push_back(windowScore(glyphs, first, kWindow, width));
                     if (scores.back() > top) {
                         top = scores.back();
@@ -357,7 +434,7 @@ void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes
                 double sum = 0;
                 int windows = 0;
                 for (std::size_t window = 0; window < scores.size(); ++window) {
-                    const std::size_t start = window * (kWindow / 4);
+                    const std::size_t start = window * (kWindow / 2);
                     if (start >= first && start + kWindow <= last + 1) {
                         sum += scores[window];
                         ++windows;
