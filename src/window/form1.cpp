@@ -452,6 +452,13 @@ void Form1::OverviewButt_Click()
             *dotOrder_, this);
         connect(overview_, &OverviewWindow::jumpRequested, this, &Form1::goToGlyph);
         connect(overview_, &OverviewWindow::importRequested, this, &Form1::importSheet);
+        connect(overview_, &OverviewWindow::fontChosen, this, [this](const FontCandidate& candidate) {
+            if (pass_.isOpen() || pass_.isBusy())
+                return;  // the overview moves there alone; a click jumps
+            Offset->setText(QString::fromStdString(decimalText(candidate.first)));
+            Symtype[static_cast<std::size_t>(candidate.width - 4)]->setChecked(true);
+            giveTabStopToSelectedSymtype();
+        });
         // Beside the main window, where the screen has room.
         overview_->move(frameGeometry().topRight() + QPoint(8, 0));
     }

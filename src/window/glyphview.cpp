@@ -115,6 +115,14 @@ PreviewReader::View GlyphView::readGlyphs(Position first, std::int64_t count) co
     return PreviewReader::read(request);
 }
 
+std::optional<ScanFiles> GlyphView::scanFiles()
+{
+    takeFiles();
+    if (shownFiles_.busy)
+        return std::nullopt;
+    return ScanFiles{shownFiles_.sourcePath, shownFiles_.targetPath, shownFiles_.writtenThrough};
+}
+
 bool GlyphView::upToDate() const
 {
     return view_.has_value() && view_->serial == serial_;

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "charactercode.h"
+#include "fontscan.h"
 #include "glyphlayout.h"
 #include "glyphtools.h"
 #include "position.h"
@@ -59,6 +60,9 @@ public:
     [[nodiscard]] int dotSize() const { return layout_.dotSize(); }
     [[nodiscard]] const GlyphLayout& layout() const { return layout_; }
     [[nodiscard]] DotOrder order() const { return shownFiles_.order; }
+    // The files as the view reads them, for a scan of their own; nothing
+    // while a copy owns them.
+    [[nodiscard]] std::optional<ScanFiles> scanFiles();
 
     // The first position of the glyph that holds the keyboard's selection.
     [[nodiscard]] Position selected() const { return Position(selected_); }

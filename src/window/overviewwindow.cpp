@@ -20,13 +20,14 @@
 #include <cctype>
 
 #include "applicationname.h"
+#include "fontsfoundwindow.h"
 #include "glyphexport.h"
 #include "offsettext.h"
 
 namespace dotmatrix {
 
 OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrderSetting& order, QWidget* parent)
-    : QWidget(parent, Qt::Window)
+    : QWidget(parent, Qt::Window), order_(order)
 {
     setObjectName(QStringLiteral("Overview"));
     setWindowTitle(QStringLiteral("Overview"));
@@ -69,6 +70,9 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     auto* importButton = new QPushButton(QStringLiteral("Import PNG..."), this);
     importButton->setObjectName(QStringLiteral("ImportSheet"));
     importButton->setToolTip(QStringLiteral("Write the glyphs of a PNG sheet, edited elsewhere, to the target of the pass"));
+    auto* findButton = new QPushButton(QStringLiteral("Find fonts..."), this);
+    findButton->setObjectName(QStringLiteral("FindFonts"));
+    findButton->setToolTip(QStringLiteral("Scan the whole file for places that look like fonts, best first"));
     auto* goToLabel = new QLabel(QStringLiteral("&Go to character:"), this);
     goToLabel->setBuddy(goTo_);
     status_ = new QLabel(this);
@@ -92,6 +96,7 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     tools->addWidget(goToLabel);
     tools->addWidget(goTo_);
     tools->addSpacing(16);
+    tools->addWidget(findButton);
     tools->addWidget(exportButton);
     tools->addWidget(importButton);
     tools->addStretch();
@@ -110,6 +115,7 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     glyphMenu_->addAction(QStringLiteral("Export..."), this, exportSelection);
     glyphMenu_->addAction(QStringLiteral("Import PNG..."), this, [this] { emit importRequested(view_->selection().first); });
     connect(exportButton, &QPushButton::clicked, this, exportSelection);
+    connect(findButton, &QPushButton::clicked, this, &OverviewWindow::findFonts);
     connect(importButton, &QPushButton::clicked, this, [this] { emit importRequested(view_->selection().first); });
 
     connect(earlier, &QPushButton::clicked, view_, [this] { view_->shiftAlignment(-1); });
@@ -145,7 +151,8 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     setTabOrder(dotSize_, bit0OnTop_);
     setTabOrder(bit0OnTop_, firstByteLeft_);
     setTabOrder(firstByteLeft_, goTo_);
-    setTabOrder(goTo_, exportButton);
+    setTabOrder(goTo_, findButton);
+    setTabOrder(findButton, exportButton);
     setTabOrder(exportButton, importButton);
     setTabOrder(importButton, view_);
     resize(760, 480);
@@ -295,6 +302,44 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
     say(QStringLiteral("%1 glyphs from position %2 written to \"%3\".")
             .arg(count)
             .arg(QString::fromStdString(decimalText(first)), shown));
+}
+
+void OverviewWindow::findFonts()
+{
+    const std::optional<ScanFiles> files = view_->scanFiles();
+    if (!files)
+        return;  // a copy owns the files: the button is pressed again once it has ended
+    if (files->sourcePath.empty()) {
+        say(QStringLiteral("Choose a source file first: the scan reads it."));
+        return;
+    }
+    if (fontsFound_ == nullptr) {
+        fontsFound_ = new FontsFoundWindow(this);
+        connect(fontsFound_, &FontsFoundWindow::chosen, this, &OverviewWindow::showFont);
+        fontsFound_->move(frameGeometry().bottomLeft() + QPoint(0, 8));
+    }
+    fontsFound_->show();
+    fontsFound_->raise();
+    fontsFound_->scan(*files);
+}
+
+void OverviewWindow::showFont(const FontCandidate& candidate)
+{
+    order_.set(candidate.order);
+    // Before a pass the owner selects the width and the starting offset.
+    emit fontChosen(candidate);
+    view_->alignTo(candidate.first);
+    if (view_->layout().width() != candidate.width) {
+        say(QStringLiteral("%1: the pass is at width %2, so the overview shows it at that width.")
+                .arg(QString::fromStdString(describeCandidate(candidate)))
+                .arg(view_->layout().width()));
+    } else {
+        say(QString::fromStdString(describeCandidate(candidate)));
+    }
+    view_->refresh(candidate.first);
+    raise();
+    activateWindow();
+    view_->setFocus(Qt::OtherFocusReason);
 }
 
 void OverviewWindow::changeEvent(QEvent* event)

@@ -39,6 +39,11 @@ public:
     // Asks how many glyphs from `first` on, and where to, and writes them
     // out in the format of the filter chosen: PNG, BDF, C or raw bytes.
     void exportGlyphs(Position first, std::int64_t proposed);
+    // Scans the file for fonts in the window "Fonts found".
+    void findFonts();
+    // Shows a place that looks like a font: its order, alignment and first glyph.
+    void showFont(const FontCandidate& candidate);
+    [[nodiscard]] class FontsFoundWindow* fontsFound() const { return fontsFound_; }
 
     // Keys that PNG sheets carry, so that an import lands where the export came from.
     static constexpr const char* kSheetPosition = "dotmatrix-position";
@@ -52,6 +57,8 @@ signals:
     void jumpRequested(dotmatrix::Position position);
     // The user asked to bring a PNG sheet in, at `first` unless it says where.
     void importRequested(dotmatrix::Position first);
+    // A place that looks like a font was chosen; its width is to be shown.
+    void fontChosen(const dotmatrix::FontCandidate& candidate);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -67,6 +74,8 @@ private:
     QLineEdit* goTo_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* checksum_ = nullptr;
+    class FontsFoundWindow* fontsFound_ = nullptr;
+    DotOrderSetting& order_;
     QMenu* glyphMenu_ = nullptr;
     Position menuGlyph_{1};
 };

@@ -41,6 +41,12 @@
 #include "overviewwindow.h"
 #include "form1.h"
 #include "taskwaiter.h"
+#ifdef DOTMATRIX_FONT_IMAGES
+#include <QListWidget>
+
+#include "fontimages.h"
+#include "fontsfoundwindow.h"
+#endif
 #include "testfiles.h"
 
 using dotmatrix::DotCell;
@@ -220,6 +226,7 @@ private slots:
     void overviewNamesCharactersAndSleepsWhenIdle();
     void waitingForATaskHoldsTheWindowAndGivesItBack();
     void glyphsGoOutToASheetAndComeBackIn();
+    void findFontsListsTheFontAndGoesThere();
     void windowFollowsScreenScale();
 
 private:
@@ -1744,6 +1751,43 @@ void Form1Test::glyphsGoOutToASheetAndComeBackIn()
     QVERIFY2(answerer_->messages.last().contains(QStringLiteral("is no sheet of glyphs: The image is 40 x 19 pixels")),
              qPrintable(answerer_->messages.last()));
     QCOMPARE(readFile(targetPath), countingBytes(11) + QByteArray::fromHex("8C"));
+}
+
+void Form1Test::findFontsListsTheFontAndGoesThere()
+{
+#ifdef DOTMATRIX_FONT_IMAGES
+    // A font of six bytes a glyph, bit 0 on top, first byte on the left, among random bytes.
+    namespace images = dotmatrix::fontimages;
+    std::mt19937 random(7);
+    images::Bytes bytes = images::randomBytes(20000, random);
+    const images::Bytes font = images::consoleGlyphs(0x20, 96, 6, {true, true});
+    bytes.insert(bytes.end(), font.begin(), font.end());
+    const images::Bytes after = images::randomBytes(9000, random);
+    bytes.insert(bytes.end(), after.begin(), after.end());
+    const QString sourcePath = folder_->filePath(QStringLiteral("firmware.bin"));
+    writeFile(sourcePath, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+    chooseFiles(sourcePath, folder_->filePath(QStringLiteral("out.bin")));
+    click(button("OverviewButt"));
+    dotmatrix::OverviewWindow* overview = window_->overview();
+    overview->findChild<QPushButton*>(QStringLiteral("FindFonts"))->click();
+    dotmatrix::FontsFoundWindow* found = overview->fontsFound();
+    QVERIFY(found != nullptr && found->isVisible());
+    QCOMPARE(found->windowTitle(), QStringLiteral("Fonts found"));
+    QTRY_VERIFY(!found->scanning());
+    auto* list = found->findChild<QListWidget*>(QStringLiteral("FontList"));
+    QVERIFY(list->count() >= 1);
+    // The space is blank: the run starts at "!", one glyph in.
+    QCOMPARE(list->item(0)->data(Qt::AccessibleTextRole).toString(),
+             QStringLiteral("Position 20007, width 6, bit 0 on top, first byte on the left"));
+    emit list->itemActivated(list->item(0));
+    QCOMPARE(textBox("Offset")->text(), QStringLiteral("20007"));
+    QVERIFY(symtype(2)->isChecked());
+    QCOMPARE(overview->view()->selected(), dotmatrix::Position(20007));
+    QVERIFY(overview->findChild<QCheckBox*>(QStringLiteral("Bit0OnTop"))->isChecked());
+    QVERIFY(overview->findChild<QCheckBox*>(QStringLiteral("FirstByteLeft"))->isChecked());
+#else
+    QSKIP("the console font the test hides is made on Linux builds only");
+#endif
 }
 
 #include "form1_test.moc"

@@ -1,0 +1,187 @@
+#include "fontsfoundwindow.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "glyphlayout.h"
+#include "previewreader.h"
+
+namespace dotmatrix {
+
+namespace {
+
+constexpr int kStripGlyphs = 16;
+constexpr int kStripDot = 2;
+constexpr int kPollMilliseconds = 100;
+
+// The first glyphs of a candidate as the overview draws them, in its order.
+QPixmap strip(const ScanFiles& files, const FontCandidate& candidate)
+{
+    PreviewReader::Request request;
+    request.sourcePath = files.sourcePath;
+    request.targetPath = files.targetPath;
+    request.writtenThrough = files.writtenThrough;
+    request.first = candidate.first;
+    request.count = std::int64_t{kStripGlyphs} * candidate.width;
+    const PreviewReader::View view = PreviewReader::read(request);
+    const int width = candidate.width;
+    QImage image(kStripGlyphs * (width + 1), GlyphLayout::kDotRows, QImage::Format_RGB32);
+    image.fill(qRgb(255, 255, 255));
+    for (int glyph = 0; glyph < kStripGlyphs; ++glyph) {
+        for (int column = 0; column < width; ++column) {
+            const std::uint8_t byte = view.bytes[static_cast<std::size_t>(glyph * width + column)];
+            for (int bit = 0; bit < GlyphLayout::kDotRows; ++bit) {
+                if (((byte >> bit) & 1) == 0)
+                    continue;
+                const DotPlace place = dotPlace(column, bit, width, candidate.order);
+                image.setPixel(glyph * (width + 1) + place.x, place.y, qRgb(0, 0, 0));
+            }
+        }
+    }
+    return QPixmap::fromImage(image.scaled(image.size() * kStripDot));
+}
+
+} // namespace
+
+FontsFoundWindow::FontsFoundWindow(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("FontsFound"));
+    setWindowTitle(QStringLiteral("Fonts found"));
+    list_ = new QListWidget(this);
+    list_->setObjectName(QStringLiteral("FontList"));
+    list_->setAccessibleName(QStringLiteral("Places that look like fonts, best first"));
+    list_->setIconSize(QSize(kStripGlyphs * 8 * kStripDot, GlyphLayout::kDotRows * kStripDot));
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(QStringLiteral("ScanProgress"));
+    bar_->setAccessibleName(QStringLiteral("Scan progress"));
+    bar_->setRange(0, 1000);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("ScanCancel"));
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("FontsStatus"));
+    status_->setWordWrap(true);
+    auto* progress = new QHBoxLayout;
+    progress->addWidget(bar_, 1);
+    progress->addWidget(cancel_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(progress);
+    layout->addWidget(list_, 1);
+    layout->addWidget(status_);
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        stopRequested_ = true;
+        status_->setText(QStringLiteral("Stopping the scan..."));
+    });
+    connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+        const int row = list_->row(item);
+        if (row >= 0 && row < static_cast<int>(found_.size()))
+            emit chosen(found_[static_cast<std::size_t>(row)]);
+    });
+    poll_.setInterval(kPollMilliseconds);
+    connect(&poll_, &QTimer::timeout, this, [this] {
+        const std::int64_t length = length_.load();
+        if (length > 0)
+            bar_->setValue(static_cast<int>(progress_.load() * 1000 / length));
+        if (done_.load())
+            finished();
+    });
+    resize(560, 420);
+}
+
+FontsFoundWindow::~FontsFoundWindow()
+{
+    stop();
+}
+
+void FontsFoundWindow::stop()
+{
+    stopRequested_ = true;
+    if (worker_.joinable())
+        worker_.join();
+    poll_.stop();
+}
+
+void FontsFoundWindow::scan(const ScanFiles& files)
+{
+    stop();
+    files_ = files;
+    found_.clear();
+    list_->clear();
+    stopRequested_ = false;
+    done_ = false;
+    progress_ = 0;
+    length_ = 0;
+    bar_->setValue(0);
+    bar_->show();
+    cancel_->show();
+    cancel_->setEnabled(true);
+    status_->setText(QStringLiteral("Scanning \"%1\"...").arg(QString::fromStdString(files.sourcePath)));
+    worker_ = std::thread([this, files] {
+        ScanOutcome outcome;
+        try {
+            outcome = scanForFonts(files, [this](std::int64_t done, std::int64_t length) {
+                progress_ = done;
+                length_ = length;
+                return !stopRequested_.load();
+            });
+        } catch (const std::exception& error) {
+            outcome.problem = error.what();
+        }
+        outcome_ = std::move(outcome);
+        done_ = true;
+    });
+    poll_.start();
+}
+
+void FontsFoundWindow::finished()
+{
+    poll_.stop();
+    worker_.join();
+    bar_->setValue(1000);
+    cancel_->setEnabled(false);
+    found_ = outcome_.found;
+    fill();
+    QStringList lines;
+    if (!outcome_.problem.empty())
+        lines << QString::fromStdString(outcome_.problem);
+    else if (outcome_.stopped)
+        lines << QStringLiteral("The scan was cancelled: the places listed are those found before it stopped.");
+    else if (found_.empty())
+        lines << QStringLiteral("Nothing in the file looks like a font of glyphs 4 to 7 bytes wide.");
+    else
+        lines << QStringLiteral("%1 places look like fonts, best first. Activate one to show it in the overview.")
+                     .arg(found_.size());
+    for (const std::string& note : outcome_.notes)
+        lines << QString::fromStdString(note);
+    if (outcome_.changed)
+        lines << QStringLiteral("The file changed while it was scanned: the list may be stale.");
+    status_->setText(lines.join(u'\n'));
+}
+
+void FontsFoundWindow::fill()
+{
+    for (const FontCandidate& candidate : found_) {
+        const QString name = QString::fromStdString(describeCandidate(candidate));
+        auto* item = new QListWidgetItem(strip(files_, candidate),
+                                         QStringLiteral("%1\n%2 glyphs in a row").arg(name).arg(candidate.glyphs), list_);
+        item->setData(Qt::AccessibleTextRole, name);
+        item->setToolTip(name);
+    }
+    if (list_->count() > 0)
+        list_->setCurrentRow(0);
+}
+
+void FontsFoundWindow::closeEvent(QCloseEvent* event)
+{
+    // A scan under way stops within a block; the window goes at once.
+    stopRequested_ = true;
+    QWidget::closeEvent(event);
+}
+
+} // namespace dotmatrix
