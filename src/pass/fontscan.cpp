@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 
 #include "offsettext.h"
 #include "platformfile.h"
@@ -262,22 +263,31 @@ Upright uprightOf(std::span<const std::uint8_t> bytes, int width)
     else
         upright.order.bit0OnTop = dots > 0 && bitSum / static_cast<double>(dots) > 3.5;
     // More glyphs have their heavier column, the stem, on the left.
-    const auto leftOf = [&heavier](int a, int b) {
-        return heavier[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)]
-               >= heavier[static_cast<std::size_t>(b)][static_cast<std::size_t>(a)];
+    // Votes of the glyphs whose column `a` has more ink than column `b`, against.
+    const auto votes = [&heavier](int a, int b) {
+        return std::pair{heavier[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)],
+                         heavier[static_cast<std::size_t>(b)][static_cast<std::size_t>(a)]};
+    };
+    // Where the votes are close (a font of nearly symmetric letters), the
+    // gap is taken to follow the letter in file order, as most fonts keep it.
+    const auto clear = [](std::pair<std::int64_t, std::int64_t> vote) {
+        return std::abs(vote.first - vote.second) * 10 > vote.first + vote.second;
     };
     const bool gapLast = lastBlank * 5 >= glyphs * 3 && lastBlank >= firstBlank;
     const bool gapFirst = !gapLast && firstBlank * 5 >= glyphs * 3;
-    if (gapLast) {
-        // Data in the first bytes: left to right as it stands, or right to
-        // left with the gap one byte earlier, in front.
-        upright.order.firstByteLeft = leftOf(0, width - 2);
-        upright.shift = upright.order.firstByteLeft ? 0 : -1;
-    } else if (gapFirst) {
-        upright.order.firstByteLeft = !leftOf(width - 1, 1);
-        upright.shift = upright.order.firstByteLeft ? 1 : 0;
+    if (gapLast || gapFirst) {
+        // The data, in file order, reads left to right where its first
+        // column is the heavier; the gap then follows it, so the glyphs
+        // start a byte later where it stood in front.
+        const auto vote = gapLast ? votes(0, width - 2) : votes(1, width - 1);
+        upright.order.firstByteLeft = !clear(vote) || vote.first > vote.second;
+        if (gapLast)
+            upright.shift = upright.order.firstByteLeft ? 0 : -1;
+        else
+            upright.shift = upright.order.firstByteLeft ? 1 : 0;
     } else {
-        upright.order.firstByteLeft = !leftOf(width - 1, 0);
+        const auto vote = votes(0, width - 1);
+        upright.order.firstByteLeft = !clear(vote) || vote.first > vote.second;
     }
     return upright;
 }

@@ -91,7 +91,7 @@ FontsFoundWindow::FontsFoundWindow(QWidget* parent) : QWidget(parent, Qt::Window
         if (done_.load())
             finished();
     });
-    resize(560, 420);
+    resize(640, 420);
 }
 
 FontsFoundWindow::~FontsFoundWindow()
@@ -155,8 +155,10 @@ void FontsFoundWindow::finished()
     else if (found_.empty())
         lines << QStringLiteral("Nothing in the file looks like a font of glyphs 4 to 7 bytes wide.");
     else
-        lines << QStringLiteral("%1 places look like fonts, best first. Activate one to show it in the overview.")
-                     .arg(found_.size());
+        lines << (found_.size() == 1
+                      ? QStringLiteral("1 place looks like a font. Activate it to show it in the overview.")
+                      : QStringLiteral("%1 places look like fonts, best first. Activate one to show it in the overview.")
+                            .arg(found_.size()));
     for (const std::string& note : outcome_.notes)
         lines << QString::fromStdString(note);
     if (outcome_.changed)
