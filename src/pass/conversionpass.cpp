@@ -45,7 +45,9 @@ std::string adviceAfterRefusal(const std::error_code& reason)
 
 } // namespace
 
-ConversionPass::ConversionPass(WindowPort& window) : window_(window) {}
+ConversionPass::ConversionPass(WindowPort& window) : window_(window), files_(std::make_unique<FileService>()) {}
+
+ConversionPass::~ConversionPass() = default;
 
 int ConversionPass::widthOfOption(int index)
 {
@@ -104,7 +106,7 @@ void ConversionPass::start()
 
     window_.setStartButtEnabled(false);
     try {
-        files_.open(state_.SourcePath, state_.TargetPath);
+        files_->open(state_.SourcePath, state_.TargetPath);
     } catch (const FileError& error) {
         window_.setStartButtEnabled(true);
         window_.showProblem(std::string(error.what()) + adviceAfterRefusal(error.code()));
@@ -115,14 +117,14 @@ void ConversionPass::start()
     // A typing slip far behind the source's end would pad the target with zeros.
     std::int64_t length = 0;
     try {
-        length = files_.length(PassFile::SourceFile);
+        length = files_->length(PassFile::SourceFile);
         const std::int64_t zeros = first.number() - 1 - length;
         if (zeros > 0
             && !window_.confirm("The source file \"" + state_.SourcePath + "\" has " + std::to_string(length)
                                 + " bytes: a start at position " + decimalText(first) + " writes "
                                 + std::to_string(zeros) + " zero bytes to the target in front of the character."
                                 + "\n\nStart there anyway?")) {
-            files_.abandon();
+            files_->abandon();
             window_.setStartButtEnabled(true);
             return;
         }
@@ -139,7 +141,7 @@ void ConversionPass::start()
             return;
         }
         if (stoppedAt) {
-            files_.closeAll();
+            files_->closeAll();
             window_.setStartButtEnabled(true);
             window_.showStopped("The copy was cancelled. The target file \"" + state_.TargetPath
                                 + "\" holds the source's bytes only up to position " + decimalText(*stoppedAt)
@@ -243,13 +245,13 @@ void ConversionPass::skipRest()
         return;
     try {
         // What other programs changed since the last click counts.
-        files_.forgetReads();
-        if (const auto question = tailCopyQuestion(files_.length(PassFile::SourceFile))) {
+        files_->forgetReads();
+        if (const auto question = tailCopyQuestion(files_->length(PassFile::SourceFile))) {
             if (!window_.confirm(*question))
                 return;
         }
         // The source may have grown or shrunk while the question was open.
-        const std::int64_t length = files_.length(PassFile::SourceFile);
+        const std::int64_t length = files_->length(PassFile::SourceFile);
         checkTargetHolds(record_.extent().number());
         if (state_.CurOffset.number() <= length) {
             if (const auto stoppedAt =
@@ -263,19 +265,19 @@ void ConversionPass::skipRest()
             }
         }
         BackgroundTask sync(BackgroundTask::Kind::Sync, state_.CurOffset, state_.CurOffset, [this](BackgroundTask&) {
-            files_.sync();
+            lent_->sync();
             return true;
         });
         runInBackground(sync);
-        files_.checkPaths();
+        files_->checkPaths();
         // Other programs may have shortened the target or changed the source meanwhile.
         checkTargetHolds(std::max(length, record_.extent().number()));
-        if (!files_.oneFile())
-            checkSourceSteady(length, length, files_.length(PassFile::SourceFile), state_.CurOffset,
+        if (!files_->oneFile())
+            checkSourceSteady(length, length, files_->length(PassFile::SourceFile), state_.CurOffset,
                               Position(length), true);
         const std::string note = settleChecksum();
         // Some file systems report a failed write only when the file is closed.
-        files_.close();
+        files_->close();
         window_.setStartButtEnabled(true);
         window_.showCompleted(note);
     } catch (const FileError& error) {
@@ -287,7 +289,7 @@ void ConversionPass::findSourceChecksum()
 {
     sourceChecksum_.reset();
     checksumLine_.clear();
-    const std::int64_t length = files_.length(PassFile::SourceFile);
+    const std::int64_t length = files_->length(PassFile::SourceFile);
     if (length > kLargestCheckedImage) {
         checksumLine_ = "The source is too large to check for a checksum of its own bytes (more than 256 MiB).";
         return;
@@ -298,7 +300,7 @@ void ConversionPass::findSourceChecksum()
     BackgroundTask task(BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
                         [this, length, &found](BackgroundTask& self) {
                             found = findChecksum(length, [&](std::int64_t offset, std::span<std::uint8_t> into) {
-                                files_.readFresh(PassFile::SourceFile, Position(offset + 1), into);
+                                lent_->readFresh(PassFile::SourceFile, Position(offset + 1), into);
                                 return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
                             });
                             return !self.stopRequested();
@@ -320,7 +322,7 @@ std::optional<ChecksumCheck> ConversionPass::checkTarget()
     BackgroundTask task(BackgroundTask::Kind::TargetCheck, kFirstPosition, Position(checksum.dataEnd),
                         [this, &checksum, &check](BackgroundTask& self) {
                             check = checkChecksum(checksum, [&](std::int64_t offset, std::span<std::uint8_t> into) {
-                                files_.readFresh(PassFile::TargetFile, Position(offset + 1), into);
+                                lent_->readFresh(PassFile::TargetFile, Position(offset + 1), into);
                                 return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
                             });
                             return check.has_value();
@@ -366,11 +368,11 @@ std::string ConversionPass::settleChecksum()
         return "The target's " + what + " was left as the pass wrote it: it does not match the target's bytes.";
     const std::vector<std::uint8_t> bytes = checksumBytes(checksum, check->wanted);
     for (int i = 0; i < checksum.size; ++i)
-        files_.writeByte(field + i, bytes[static_cast<std::size_t>(i)]);
+        files_->writeByte(field + i, bytes[static_cast<std::size_t>(i)]);
     record_.wroteBack(field, fieldEnd);
-    files_.flush();
+    files_->flush();
     BackgroundTask sync(BackgroundTask::Kind::Sync, field, fieldEnd, [this](BackgroundTask&) {
-        files_.sync();
+        lent_->sync();
         return true;
     });
     runInBackground(sync);
@@ -386,7 +388,7 @@ std::string ConversionPass::settleChecksum()
 
 void ConversionPass::checkTargetHolds(std::int64_t written)
 {
-    const std::int64_t length = files_.lengthNow(PassFile::TargetFile);
+    const std::int64_t length = files_->lengthNow(PassFile::TargetFile);
     if (length < written)
         throw targetShortened(state_.TargetPath, length, written);
 }
@@ -428,8 +430,8 @@ std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceL
             const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
             std::vector<std::uint8_t> written(count);
             std::vector<std::uint8_t> source(count);
-            files_.readFresh(PassFile::TargetFile, range.first, written);
-            files_.readFresh(PassFile::SourceFile, range.first, source);
+            files_->readFresh(PassFile::TargetFile, range.first, written);
+            files_->readFresh(PassFile::SourceFile, range.first, source);
             if (written != source) {
                 writesLost = true;
                 break;
@@ -522,7 +524,7 @@ void ConversionPass::capture(PassFile from)
 {
     // As the file holds the character now: another program may have written it.
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> bytes{};
-    files_.readFresh(from, state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(state_.CharWidth)));
+    files_->readFresh(from, state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(state_.CharWidth)));
     captureBytes(bytes);
 }
 
@@ -536,8 +538,8 @@ void ConversionPass::captureAsWritten()
 void ConversionPass::readAsWritten(Position first, std::span<std::uint8_t> into)
 {
     std::vector<std::uint8_t> source(into.size());
-    files_.readFresh(PassFile::TargetFile, first, into);
-    files_.readFresh(PassFile::SourceFile, first, source);
+    files_->readFresh(PassFile::TargetFile, first, into);
+    files_->readFresh(PassFile::SourceFile, first, source);
     for (std::size_t i = 0; i < into.size(); ++i) {
         if (!record_.written(first + static_cast<std::int64_t>(i)))
             into[i] = source[i];
@@ -578,7 +580,7 @@ std::optional<std::string> ConversionPass::fillGapBefore(Position position)
         return std::nullopt;
     // What "Next >" without edits would have written on the way.
     const Position from = record_.extent() + 1;
-    const std::int64_t length = files_.length(PassFile::SourceFile);
+    const std::int64_t length = files_->length(PassFile::SourceFile);
     if (position - 1 > Position(length))
         return "The source file \"" + state_.SourcePath + "\" is now " + std::to_string(length)
                + " bytes long: the glyph at position " + decimalText(position)
@@ -614,7 +616,7 @@ bool ConversionPass::writeGlyphs(Position first, std::span<const std::uint8_t> b
             if (auto refusal = fillGapBefore(glyph))
                 return refusal->empty() ? std::nullopt : refusal;
             for (std::int64_t column = 0; column < width; ++column)
-                files_.writeByte(glyph + column, bytes[at + static_cast<std::size_t>(column)]);
+                files_->writeByte(glyph + column, bytes[at + static_cast<std::size_t>(column)]);
             record_.wroteBack(glyph, glyph + (width - 1));
         }
         captureAsWritten();
@@ -643,7 +645,7 @@ void ConversionPass::veskoutput()
     const int width = state_.CharWidth;
     for (int column = 0; column < width; ++column) {
         state_.ComposedByte = state_.DotGrid.columnByte(column);
-        files_.writeByte(first + column, state_.ComposedByte);
+        files_->writeByte(first + column, state_.ComposedByte);
         savedColumns_[static_cast<std::size_t>(column)] = state_.ComposedByte;
     }
     record_.wroteBack(first, first + (width - 1));
@@ -657,7 +659,7 @@ std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Posit
     // The copy's own reading of the source's length, when it begins.
     std::int64_t before = sourceLength;
     BackgroundTask task(kind, first, last, [this, first, last, &before](BackgroundTask& self) {
-        CopyEngine engine = files_.copier([&self](Position copied) { return self.report(copied); });
+        CopyEngine engine = lent_->copier([&self](Position copied) { return self.report(copied); });
         const bool whole = engine.copy(first, last);
         before = engine.sourceLength();
         return whole;
@@ -674,8 +676,8 @@ std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Posit
     record_.copied(first, reached);
     // One file as both is copied onto itself: only its length can change.
     // The tail copy's source is checked once the target is on the disk.
-    if (!files_.oneFile() && kind != BackgroundTask::Kind::TailCopy)
-            checkSourceSteady(sourceLength, before, files_.length(PassFile::SourceFile), first, reached);
+    if (!files_->oneFile() && kind != BackgroundTask::Kind::TailCopy)
+            checkSourceSteady(sourceLength, before, files_->length(PassFile::SourceFile), first, reached);
     if (whole)
         return std::nullopt;
     return task.done();
@@ -683,13 +685,17 @@ std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Posit
 
 bool ConversionPass::runInBackground(BackgroundTask& task)
 {
+    // The files are the task's until it has ended: nothing else can reach them.
     running_ = &task;
+    lent_ = std::move(files_);
     try {
         window_.runTask(task);
     } catch (...) {
+        files_ = std::move(lent_);
         running_ = nullptr;
         throw;
     }
+    files_ = std::move(lent_);
     running_ = nullptr;
     try {
         return task.join();
@@ -707,8 +713,8 @@ void ConversionPass::run(const std::function<std::optional<std::string>()>& oper
     std::optional<std::string> refusal;
     try {
         refusal = operation();
-        files_.flush();
-        files_.checkPaths();
+        files_->flush();
+        files_->checkPaths();
     } catch (const FileError& error) {
         endAfter(error);
         return;
@@ -719,7 +725,7 @@ void ConversionPass::run(const std::function<std::optional<std::string>()>& oper
 
 void ConversionPass::endAfter(const FileError& error)
 {
-    files_.closeAll();
+    files_->closeAll();
     window_.setStartButtEnabled(true);
     window_.showProblem(std::string(error.what())
                         + "\n\nThe pass has been stopped and both files are closed. The target may be incomplete: "

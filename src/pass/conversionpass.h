@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,11 +35,14 @@ struct WorkingState {
 class ConversionPass {
 public:
     explicit ConversionPass(WindowPort& window);
+    ConversionPass(const ConversionPass&) = delete;
+    ConversionPass& operator=(const ConversionPass&) = delete;
+    ~ConversionPass();
 
     [[nodiscard]] const WorkingState& state() const { return state_; }
 
     // True from a successful start until the pass is finished or fails.
-    [[nodiscard]] bool isOpen() const { return files_.isOpen(); }
+    [[nodiscard]] bool isOpen() const { return files_ != nullptr ? files_->isOpen() : lent_ != nullptr; }
     // True while a copy or the final sync runs on its own thread: the files
     // are that thread's, and every operation below is refused meanwhile.
     [[nodiscard]] bool isBusy() const { return running_ != nullptr; }
@@ -173,7 +177,10 @@ private:
 
     WindowPort& window_;
     WorkingState state_;
-    FileService files_;
+    // The files of the pass; lent to a task while it runs (lent_), so that
+    // no operation of the window's thread can reach them meanwhile.
+    std::unique_ptr<FileService> files_;
+    std::unique_ptr<FileService> lent_;
     // The bytes of the columns on display as last captured or written back.
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
     std::uint64_t characterSerial_ = 0;
