@@ -39,39 +39,44 @@ UninstPage instfiles
 LicenseData "${SOURCE}\licenses\LICENSE.txt"
 
 ; A running program can't be replaced or removed, and half of either helps
-; no one: asks to close the program in FOLDER (silently: stops, exit code 2)
-; before anything is touched.
-!macro WaitUntilClosed FOLDER WHAT
-  !define ID ${__LINE__}
-  retry_${ID}:
+; no one: asks to close the program in the folder $R0 (silently: stops, exit
+; code 2) before anything is touched; $R1 says what Cancel does. A missing
+; program is not opened, so that nothing is made where none was.
+!macro WaitUntilClosedFunction UN
+Function ${UN}WaitUntilClosed
+  retry:
+    IfFileExists "$R0\dotmatrix.exe" 0 done
     ClearErrors
-    FileOpen $R9 "${FOLDER}\dotmatrix.exe" a
-    IfErrors 0 free_${ID}
-    IfFileExists "${FOLDER}\dotmatrix.exe" 0 none_${ID}
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${NAME} is running. Close it, then choose Retry. Cancel ${WHAT}." /SD IDCANCEL IDRETRY retry_${ID}
+    FileOpen $R9 "$R0\dotmatrix.exe" a
+    IfErrors 0 free
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${NAME} is running. Close it, then choose Retry. Cancel $R1." /SD IDCANCEL IDRETRY retry
     SetErrorLevel 2
     Quit
-  free_${ID}:
+  free:
     FileClose $R9
-  none_${ID}:
-  !undef ID
+  done:
+FunctionEnd
 !macroend
+!insertmacro WaitUntilClosedFunction ""
+!insertmacro WaitUntilClosedFunction "un."
 
-; Removes the folders above FOLDER up to TOP, the highest one the installer
-; made, as far as they are empty.
-!macro RemoveMadeFolders FOLDER TOP
-  !define ID ${__LINE__}
-  StrCmp "${TOP}" "" done_${ID}
-  ${GetParent} "${FOLDER}" $R8
-  up_${ID}:
-    StrCmp $R8 "" done_${ID}
+; Removes the folders above the folder $R0 up to $R1, the highest one the
+; installer made, as far as they are empty.
+!macro RemoveMadeFoldersFunction UN
+Function ${UN}RemoveMadeFolders
+  StrCmp $R1 "" done
+  ${GetParent} "$R0" $R8
+  up:
+    StrCmp $R8 "" done
     RMDir "$R8"
-    StrCmp $R8 "${TOP}" done_${ID}
+    StrCmp $R8 $R1 done
     ${GetParent} "$R8" $R8
-    Goto up_${ID}
-  done_${ID}:
-  !undef ID
+    Goto up
+  done:
+FunctionEnd
 !macroend
+!insertmacro RemoveMadeFoldersFunction ""
+!insertmacro RemoveMadeFoldersFunction "un."
 
 Function .onInit
   SetRegView 64
@@ -81,16 +86,22 @@ FunctionEnd
 Function un.onInit
   SetRegView 64
   SetShellVarContext all
-  !insertmacro WaitUntilClosed "$INSTDIR" "leaves it installed"
+  StrCpy $R0 "$INSTDIR"
+  StrCpy $R1 "leaves it installed"
+  Call un.WaitUntilClosed
 FunctionEnd
 
 Section
   ; Nothing is written while the program runs, from this folder or from the
   ; installation that this one replaces.
-  !insertmacro WaitUntilClosed "$INSTDIR" "leaves the installed version as it is"
+  StrCpy $R0 "$INSTDIR"
+  StrCpy $R1 "leaves the installed version as it is"
+  Call WaitUntilClosed
   ReadRegStr $0 HKLM "${KEY}" "InstallLocation"
-  StrCmp $0 "" +2
-  !insertmacro WaitUntilClosed "$0" "leaves the installed version as it is"
+  StrCmp $0 "" checked
+  StrCpy $R0 "$0"
+  Call WaitUntilClosed
+  checked:
   ; An installation in another folder goes first, with its own uninstaller.
   StrCmp $0 "" fresh
   StrCmp $0 "$INSTDIR" fresh
@@ -104,7 +115,9 @@ Section
   ; Run in place (_?=), the uninstaller leaves itself and its folder.
   Delete "$0\uninstall.exe"
   RMDir "$0"
-  !insertmacro RemoveMadeFolders "$0" "$3"
+  StrCpy $R0 "$0"
+  StrCpy $R1 "$3"
+  Call RemoveMadeFolders
   Goto fresh
   earlier:
     MessageBox MB_OK|MB_ICONSTOP "The installation in $0 could not be removed: close ${NAME} and install again." /SD IDOK
@@ -145,7 +158,9 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   ReadRegStr $0 HKLM "${KEY}" "MadeFolder"
-  !insertmacro RemoveMadeFolders "$INSTDIR" "$0"
+  StrCpy $R0 "$INSTDIR"
+  StrCpy $R1 "$0"
+  Call un.RemoveMadeFolders
   Delete "$SMPROGRAMS\${NAME}.lnk"
   DeleteRegKey HKLM "${KEY}"
 SectionEnd
