@@ -273,17 +273,16 @@ void GlyphView::selectGlyph(Position position)
 
 void GlyphView::readNow()
 {
-    requestRead();
-    if (reader_->waitReady(kReadWait))
+    if (requestRead() && reader_->waitReady(kReadWait))
         viewArrived();
     viewport()->update();
 }
 
-void GlyphView::requestRead()
+bool GlyphView::requestRead()
 {
     const Files& files = shownFiles_;
     if (files.busy || !isVisible())
-        return;  // the files are the copy's; what was read stays on show
+        return false;  // the files are the copy's; what was read stays on show
     PreviewReader::Request request;
     request.sourcePath = files.sourcePath;
     request.targetPath = files.targetPath;
@@ -293,6 +292,7 @@ void GlyphView::requestRead()
     request.serial = ++serial_;
     ++readCount_;
     reader_->request(std::move(request));
+    return true;
 }
 
 void GlyphView::viewArrived()

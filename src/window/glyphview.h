@@ -130,7 +130,8 @@ private:
     // Reads what the viewport shows, unless a copy owns the files; a local
     // file is there at once, so the next paint shows it.
     void readNow();
-    void requestRead();
+    // Asks the reader for what the viewport shows; false where nothing is read.
+    bool requestRead();
     void viewArrived();
     void updateScrollBar();
     void setTopRow(std::int64_t row);
