@@ -299,10 +299,7 @@ void ConversionPass::findSourceChecksum()
     std::optional<Checksum> found;
     BackgroundTask task(BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
                         [this, length, &found](BackgroundTask& self) {
-                            found = findChecksum(length, [&](std::int64_t offset, std::span<std::uint8_t> into) {
-                                lent_->readFresh(PassFile::SourceFile, Position(offset + 1), into);
-                                return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
-                            });
+                            found = findChecksum(length, checksumReader(PassFile::SourceFile, self));
                             return !self.stopRequested();
                         });
     if (!runInBackground(task)) {
@@ -315,16 +312,22 @@ void ConversionPass::findSourceChecksum()
     }
 }
 
+ChecksumReader ConversionPass::checksumReader(PassFile file, BackgroundTask& task)
+{
+    // Runs on the task's thread, with the files lent to it.
+    return [this, file, &task](std::int64_t offset, std::span<std::uint8_t> into) {
+        lent_->readFresh(file, Position(offset + 1), into);
+        return task.report(Position(offset + static_cast<std::int64_t>(into.size())));
+    };
+}
+
 std::optional<ChecksumCheck> ConversionPass::checkTarget()
 {
     const Checksum& checksum = *sourceChecksum_;
     std::optional<ChecksumCheck> check;
     BackgroundTask task(BackgroundTask::Kind::TargetCheck, kFirstPosition, Position(checksum.dataEnd),
                         [this, &checksum, &check](BackgroundTask& self) {
-                            check = checkChecksum(checksum, [&](std::int64_t offset, std::span<std::uint8_t> into) {
-                                lent_->readFresh(PassFile::TargetFile, Position(offset + 1), into);
-                                return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
-                            });
+                            check = checkChecksum(checksum, checksumReader(PassFile::TargetFile, self));
                             return check.has_value();
                         });
     if (!runInBackground(task))
@@ -633,7 +636,6 @@ void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::
         savedColumns_[static_cast<std::size_t>(column)] = state_.XferByte;
         state_.DotGrid.setColumnByte(column, state_.XferByte);
     }
-    ++characterSerial_;
     characterOfThisPass_ = true;
     window_.characterRenewed();
     window_.veskdisplay();
@@ -649,7 +651,6 @@ void ConversionPass::veskoutput()
         savedColumns_[static_cast<std::size_t>(column)] = state_.ComposedByte;
     }
     record_.wroteBack(first, first + (width - 1));
-    ++characterSerial_;
     window_.characterRenewed();
 }
 

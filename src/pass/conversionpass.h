@@ -114,10 +114,6 @@ public:
     {
         return std::span(savedColumns_).first(static_cast<std::size_t>(state_.DotGrid.columns()));
     }
-    // Counts captures and write-backs: the character on display starts anew
-    // whenever it changes.
-    [[nodiscard]] std::uint64_t characterSerial() const { return characterSerial_; }
-
     // True while dots on display differ from the bytes last read or written for them.
     [[nodiscard]] bool hasUnwrittenEdits() const;
     // The checksum the source of this pass carries of its own bytes, where
@@ -170,6 +166,8 @@ private:
     // Brings the target's checksum up to date where the user agrees; what
     // "Completed" adds to say, where anything. Throws FileError.
     [[nodiscard]] std::string settleChecksum();
+    // Reads `file` for `task`, telling it how far the reading has come.
+    [[nodiscard]] ChecksumReader checksumReader(PassFile file, BackgroundTask& task);
     // Reads the target for the source's checksum: nothing where the user stopped it.
     [[nodiscard]] std::optional<ChecksumCheck> checkTarget();
     // Why the tail copy would undo changes, or nothing where it wouldn't.
@@ -183,7 +181,6 @@ private:
     std::unique_ptr<FileService> lent_;
     // The bytes of the columns on display as last captured or written back.
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
-    std::uint64_t characterSerial_ = 0;
     WriteRecord record_;
     std::optional<Checksum> sourceChecksum_;
     std::string checksumLine_;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "glyphdrawing.h"
 #include "glyphlayout.h"
 #include "previewreader.h"
 
@@ -35,15 +36,9 @@ QPixmap strip(const ScanFiles& files, const FontCandidate& candidate)
     QImage image(kStripGlyphs * (width + 1), GlyphLayout::kDotRows, QImage::Format_RGB32);
     image.fill(qRgb(255, 255, 255));
     for (int glyph = 0; glyph < kStripGlyphs; ++glyph) {
-        for (int column = 0; column < width; ++column) {
-            const std::uint8_t byte = view.bytes[static_cast<std::size_t>(glyph * width + column)];
-            for (int bit = 0; bit < GlyphLayout::kDotRows; ++bit) {
-                if (((byte >> bit) & 1) == 0)
-                    continue;
-                const DotPlace place = dotPlace(column, bit, width, candidate.order);
-                image.setPixel(glyph * (width + 1) + place.x, place.y, qRgb(0, 0, 0));
-            }
-        }
+        drawGlyph(image, glyph * (width + 1), 0,
+                  std::span(view.bytes).subspan(static_cast<std::size_t>(glyph * width), static_cast<std::size_t>(width)),
+                  candidate.order, qRgb(0, 0, 0), [](int) { return qRgb(255, 255, 255); });
     }
     return QPixmap::fromImage(image.scaled(image.size() * kStripDot));
 }

@@ -475,6 +475,7 @@ void Form1::OverviewButt_Click()
 
 void Form1::refreshOverview(std::optional<Position> show)
 {
+    overviewStale_ = false;
     if (overview_ != nullptr && overview_->isVisible())
         overview_->view()->refresh(show);
 }
@@ -574,7 +575,6 @@ void Form1::importSheet(Position first)
     if (ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     pass_.writeGlyphs(first, glyphs.bytes);
-    refreshOverview();
 }
 
 void Form1::Symtype_Click(int /*index*/)
@@ -645,7 +645,15 @@ void Form1::setStartButtEnabled(bool enabled)
 void Form1::characterRenewed()
 {
     grid_->endHistory();
-    refreshOverview();
+    // A capture repaints the overview itself; a write-back alone (a refused
+    // move) has it read once the operation is over.
+    if (!overviewStale_) {
+        overviewStale_ = true;
+        QMetaObject::invokeMethod(this, [this] {
+            if (overviewStale_)
+                refreshOverview();
+        }, Qt::QueuedConnection);
+    }
 }
 
 void Form1::veskdisplay()

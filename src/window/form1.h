@@ -143,6 +143,8 @@ private:
     DotGridView* grid_ = nullptr;
     // How the grid and the overview draw the dots.
     DotOrderSetting* dotOrder_ = nullptr;
+    // True from a write-back until the overview has read the files again.
+    bool overviewStale_ = false;
 };
 
 } // namespace dotmatrix

@@ -1,6 +1,7 @@
 #include "glyphview.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 
@@ -12,6 +13,7 @@
 #include <QScrollBar>
 
 #include "charactergrid.h"
+#include "glyphdrawing.h"
 #include "offsettext.h"
 
 namespace dotmatrix {
@@ -143,11 +145,8 @@ void GlyphView::takeFiles()
         // The selection stays on a glyph of the new width.
         selected_ = layout_.glyphHolding(selected_);
     }
-    if ((widthChanged || sourceChanged) && mark_) {
-        mark_.reset();
-        emit characterMarkChanged();
-    }
     if (widthChanged || sourceChanged) {
+        mark_.reset();  // the codes counted from it no longer hold
         fitLabels();
         updateScrollBar();
     }
@@ -200,7 +199,6 @@ void GlyphView::shiftAlignment(int bytes)
     selected_ = std::max<std::int64_t>(layout_.firstGlyph(), selected_ + bytes);
     if (mark_) {
         mark_.reset();
-        emit characterMarkChanged();
         fitLabels();
     }
     updateScrollBar();
@@ -213,7 +211,6 @@ void GlyphView::alignTo(Position position)
     takeFiles();
     if (mark_ && layout_.glyphHolding(position.number()) != position.number()) {
         mark_.reset();
-        emit characterMarkChanged();
         fitLabels();
     }
     layout_.alignTo(position);
@@ -258,7 +255,6 @@ bool GlyphView::markCharacter(Position position, int code)
         return false;
     }
     mark_ = mark;
-    emit characterMarkChanged();
     fitLabels();
     glyphsChanged();
     viewport()->update();
@@ -585,18 +581,14 @@ void GlyphView::renderGlyphs()
             bool differs = false;
             for (int c = 0; known && c < wide; ++c)
                 differs = differs || view_->changed[static_cast<std::size_t>(at + c)];
-            for (int c = 0; c < wide; ++c) {
-                const std::uint8_t byte = known ? view_->bytes[static_cast<std::size_t>(at + c)] : 0;
-                const bool onDisplay = markFirst > 0 && position + c >= markFirst
-                                       && position + c < markFirst + files.width;
-                const QRgb background = !known ? unknown : onDisplay ? marked : differs ? changed : unlit;
-                for (int bit = 0; bit < kDotRows; ++bit) {
-                    const DotPlace place = dotPlace(c, bit, wide, files.order);
-                    const int x = column * (wide + 1) + place.x;
-                    const int y = row * (kDotRows + 1) + place.y;
-                    reinterpret_cast<QRgb*>(glyphImage_.scanLine(y))[x] = ((byte >> bit) & 1) != 0 ? lit : background;
-                }
-            }
+            static constexpr std::array<std::uint8_t, CharacterGrid::kMaxColumns> kBlank{};
+            const auto bytes = known ? std::span<const std::uint8_t>(view_->bytes).subspan(static_cast<std::size_t>(at),
+                                                                                            static_cast<std::size_t>(wide))
+                                     : std::span<const std::uint8_t>(kBlank).first(static_cast<std::size_t>(wide));
+            drawGlyph(glyphImage_, column * (wide + 1), row * (kDotRows + 1), bytes, files.order, lit, [&](int c) {
+                const bool onDisplay = markFirst > 0 && position + c >= markFirst && position + c < markFirst + files.width;
+                return !known ? unknown : onDisplay ? marked : differs ? changed : unlit;
+            });
         }
     }
 }

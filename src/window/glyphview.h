@@ -102,7 +102,6 @@ signals:
     // A request the view could not follow, with the reason.
     void refused(const QString& reason);
     void dotSizeChanged(int pixels);
-    void characterMarkChanged();
     void checksumLineChanged(const QString& line);
     // The context menu of the glyph at `position`, at `globalPoint`.
     void glyphMenuRequested(dotmatrix::Position position, const QPoint& globalPoint);

@@ -21,6 +21,7 @@
 
 #include "applicationname.h"
 #include "fontsfoundwindow.h"
+#include "glyphdrawing.h"
 #include "glyphexport.h"
 #include "offsettext.h"
 
@@ -266,14 +267,10 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
         QImage sheet(size.width, size.height, QImage::Format_RGB32);
         sheet.fill(kSheetGap);
         for (int glyph = 0; glyph < count; ++glyph) {
-            for (int column = 0; column < width; ++column) {
-                const std::uint8_t byte = run.bytes[static_cast<std::size_t>(glyph * width + column)];
-                for (int bit = 0; bit < GlyphLayout::kDotRows; ++bit) {
-                    const DotPlace place = dotPlace(column, bit, width, run.order);
-                    const SheetPixel pixel = sheetPixel(glyph, place.x, place.y, width);
-                    sheet.setPixel(pixel.x, pixel.y, ((byte >> bit) & 1) != 0 ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
-                }
-            }
+            const SheetPixel corner = sheetPixel(glyph, 0, 0, width);
+            drawGlyph(sheet, corner.x, corner.y,
+                      std::span(run.bytes).subspan(static_cast<std::size_t>(glyph * width), static_cast<std::size_t>(width)),
+                      run.order, qRgb(0, 0, 0), [](int) { return qRgb(255, 255, 255); });
         }
         sheet.setText(QString::fromLatin1(kSheetPosition), QString::number(first.number()));
         sheet.setText(QString::fromLatin1(kSheetWidth), QString::number(width));

@@ -28,8 +28,6 @@ public:
     [[nodiscard]] GlyphView* view() const { return view_; }
     // The glyph's context menu, for entries of the window's owner to join.
     [[nodiscard]] QMenu* glyphMenu() const { return glyphMenu_; }
-    // The glyph the context menu was opened on.
-    [[nodiscard]] Position menuGlyph() const { return menuGlyph_; }
     // Shows `text` in the line under the glyphs.
     void say(const QString& text);
     // Asks which character the glyph at `position` is, and names it so.
