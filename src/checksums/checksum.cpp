@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <map>
 
 namespace dotmatrix {
@@ -101,6 +103,33 @@ constexpr ChecksumKind kTailForms[] = {
     ChecksumKind::Sum16,           ChecksumKind::NegatedSum16, ChecksumKind::InvertedSum16,
 };
 
+// Of two matches, the one the image's maker more likely wrote. A CRC
+// without a final XOR over data, CRC and a zero byte is zero again, and a
+// complemented sum over data and sum is too: such a field, shifted one byte
+// into the padding, matches as well. Of like matches the earlier is real.
+bool moreLikelyMade(const Checksum& a, const Checksum& b)
+{
+    constexpr double kLike = 256;
+    if (a.size == b.size && a.odds <= b.odds * kLike && b.odds <= a.odds * kLike)
+        return a.field < b.field;
+    return a.odds < b.odds;
+}
+
+bool isCrc(ChecksumKind kind)
+{
+    switch (kind) {
+    case ChecksumKind::Crc16CcittFalse:
+    case ChecksumKind::Crc16Xmodem:
+    case ChecksumKind::Crc16Arc:
+    case ChecksumKind::Crc16Modbus:
+    case ChecksumKind::Crc32:
+    case ChecksumKind::Crc32c:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::uint32_t fieldValue(std::span<const std::uint8_t> bytes, bool bigEndian)
 {
     std::uint32_t value = 0;
@@ -111,10 +140,12 @@ std::uint32_t fieldValue(std::span<const std::uint8_t> bytes, bool bigEndian)
     return value;
 }
 
-// Feeds `state` the bytes from `from` to `to` (zero-based, `to` excluded);
-// false where the reader stopped.
+using ByteCounts = std::array<std::int64_t, 256>;
+
+// Feeds `state` the bytes from `from` to `to` (zero-based, `to` excluded),
+// counting each value into `counts` where given; false where the reader stopped.
 bool feed(ChecksumState& state, std::int64_t from, std::int64_t to, const ChecksumReader& read,
-          std::vector<std::uint8_t>& buffer)
+          std::vector<std::uint8_t>& buffer, ByteCounts* counts = nullptr)
 {
     while (from < to) {
         const auto count = static_cast<std::size_t>(std::min<std::int64_t>(to - from, kReadBlock));
@@ -122,6 +153,10 @@ bool feed(ChecksumState& state, std::int64_t from, std::int64_t to, const Checks
         if (!read(from, buffer))
             return false;
         state.add(buffer);
+        if (counts != nullptr) {
+            for (const std::uint8_t byte : buffer)
+                ++(*counts)[byte];
+        }
         from += static_cast<std::int64_t>(count);
     }
     return true;
@@ -182,14 +217,31 @@ std::string checksumName(ChecksumKind kind)
 
 std::string describeChecksum(const Checksum& checksum)
 {
-    if (checksum.kind == ChecksumKind::ZeroSum8)
-        return "The source's bytes 1 to " + std::to_string(checksum.dataEnd)
-               + " sum to zero modulo 256, as option and BIOS ROMs do";
-    std::string text = "The source ends with a " + checksumName(checksum.kind);
-    if (checksum.size > 1)
-        text += checksum.bigEndian ? " (big-endian)" : " (little-endian)";
-    return text + " of its bytes 1 to " + std::to_string(checksum.dataEnd) + " at "
-           + std::to_string(checksum.field) + " to " + std::to_string(checksum.field + checksum.size - 1);
+    std::string text;
+    if (checksum.kind == ChecksumKind::ZeroSum8) {
+        text = "The source's bytes 1 to " + std::to_string(checksum.dataEnd) + " sum to zero modulo 256";
+        if (checksum.confirmed())
+            return text + ", as option and BIOS ROMs do";
+    } else {
+        text = "The source ends with a " + checksumName(checksum.kind);
+        if (checksum.size > 1)
+            text += checksum.bigEndian ? " (big-endian)" : " (little-endian)";
+        text += " of its bytes 1 to " + std::to_string(checksum.dataEnd) + " at " + std::to_string(checksum.field)
+                + " to " + std::to_string(checksum.field + checksum.size - 1);
+        if (checksum.confirmed())
+            return text;
+    }
+    return text + ", which " + chanceText(checksum.odds) + " match by chance";
+}
+
+std::string chanceText(double odds)
+{
+    if (odds >= 0.5)
+        return "most images";
+    const double images = std::round(1.0 / odds);
+    char number[32];
+    std::snprintf(number, sizeof number, "%.0f", images);
+    return std::string("one image in ") + number + " would";
 }
 
 void ChecksumState::add(std::span<const std::uint8_t> bytes)
@@ -271,21 +323,21 @@ std::optional<Checksum> findChecksum(std::int64_t length, const ChecksumReader& 
     if (length < kSmallestCheckedImage)
         return std::nullopt;
     // Where a field may end: the image's end, and the start of a trailing
-    // run of 0xFF or 0x00 padding.
+    // run of 0xFF or 0x00 padding; a field wholly inside the padding is none.
     std::vector<std::int64_t> ends{length};
-    bool allPadding = false;
+    std::int64_t padded = length;
     for (const std::uint8_t fill : {std::uint8_t{0xFF}, std::uint8_t{0x00}}) {
         const auto start = paddingStart(length, fill, read);
         if (!start)
             return std::nullopt;
-        allPadding = allPadding || *start == 0;
+        // An image of nothing but padding carries no checksum, whatever it sums to.
+        if (*start == 0)
+            return std::nullopt;
+        padded = std::min(padded, *start);
         // A field may itself end in bytes like the padding.
-        for (std::int64_t end = *start; end < std::min(length, *start + 4) && *start > 0; ++end)
+        for (std::int64_t end = *start; end < std::min(length, *start + 4); ++end)
             ends.push_back(end);
     }
-    // An image of nothing but padding carries no checksum, whatever it sums to.
-    if (allPadding)
-        return std::nullopt;
     // The data of a field of `size` bytes ending at `end` runs up to end - size.
     std::map<std::int64_t, ChecksumState> states;
     for (const std::int64_t end : ends) {
@@ -295,36 +347,64 @@ std::optional<Checksum> findChecksum(std::int64_t length, const ChecksumReader& 
         }
     }
     ChecksumState running;
+    ByteCounts counts{};
     std::vector<std::uint8_t> buffer;
     std::int64_t at = 0;
     for (auto& [dataEnd, state] : states) {
-        if (!feed(running, at, dataEnd, read, buffer))
+        if (!feed(running, at, dataEnd, read, buffer, &counts))
             return std::nullopt;
         at = dataEnd;
         state = running;
     }
-    if (!feed(running, at, length, read, buffer))
+    if (!feed(running, at, length, read, buffer, &counts))
         return std::nullopt;
 
+    // Chance matches grow with every field tried: each end, form and byte order.
+    const double tries = static_cast<double>(ends.size() * std::size(kTailForms) * 2);
+    std::optional<Checksum> best;
     for (const std::int64_t end : ends) {
         for (const ChecksumKind kind : kTailForms) {
             const int size = fieldSize(kind);
             const auto found = states.find(end - size);
-            if (found == states.end())
+            // A field that begins inside the padding is the padding.
+            if (found == states.end() || (end - size >= padded && end > padded))
                 continue;
             std::array<std::uint8_t, 4> field{};
             const auto bytes = std::span(field).first(static_cast<std::size_t>(size));
             if (!read(end - size, bytes))
                 return std::nullopt;
             for (const bool bigEndian : {false, true}) {
-                if (fieldValue(bytes, bigEndian) == found->second.value(kind))
-                    return Checksum{kind, bigEndian, end - size, end - size + 1, size};
+                if (fieldValue(bytes, bigEndian) != found->second.value(kind))
+                    continue;
+                // A CRC takes every value alike; a sum of mostly-zero bytes is
+                // a small number, as likely as the image's own bytes make it.
+                double odds = std::ldexp(1.0, -8 * size);
+                if (!isCrc(kind)) {
+                    double likeBytes = 1;
+                    for (const std::uint8_t byte : bytes)
+                        likeBytes *= static_cast<double>(std::max<std::int64_t>(counts[byte], 1))
+                                     / static_cast<double>(length);
+                    odds = std::max(odds, likeBytes);
+                }
+                odds = std::min(1.0, odds * tries);
+                const Checksum match{kind, bigEndian, end - size, end - size + 1, size, odds};
+                if (!best || moreLikelyMade(match, *best))
+                    best = match;
             }
         }
     }
-    // One image in 256 sums to zero by chance: only whole blocks count.
-    if (running.value(ChecksumKind::ZeroSum8) == 0 && length % kZeroSumBlock == 0)
-        return Checksum{ChecksumKind::ZeroSum8, false, length, length, 1};
+    if (best)
+        return best;
+    // One image in 256 sums to zero by chance: only whole blocks count, and
+    // only a PC option ROM's header (55 AA, then its length in blocks)
+    // confirms it.
+    if (running.value(ChecksumKind::ZeroSum8) == 0 && length % kZeroSumBlock == 0) {
+        std::array<std::uint8_t, 3> header{};
+        if (!read(0, header))
+            return std::nullopt;
+        const bool optionRom = header[0] == 0x55 && header[1] == 0xAA && header[2] * kZeroSumBlock == length;
+        return Checksum{ChecksumKind::ZeroSum8, false, length, length, 1, optionRom ? 1.0 / (256.0 * (1 << 24)) : 1.0 / 256};
+    }
     return std::nullopt;
 }
 

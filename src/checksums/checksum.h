@@ -35,12 +35,22 @@ struct Checksum {
     std::int64_t dataEnd = 0;
     std::int64_t field = 0;
     int size = 0;
+    // The chance that an image without this checksum matches it all the
+    // same, judged on the image's own bytes and on every form tried.
+    double odds = 0;
+    // True where chance can be ruled out: the odds are below one in a
+    // million, or the image's structure says what it carries.
+    [[nodiscard]] bool confirmed() const { return odds < 1e-6; }
 };
 
 // "CRC-32", "16-bit sum", "two's complement of the 32-bit sum", ...
 [[nodiscard]] std::string checksumName(ChecksumKind kind);
-// "The source ends with a CRC-32 of its bytes 1 to 262140 at 262141 to 262144".
+// "The source ends with a CRC-32 of its bytes 1 to 262140 at 262141 to 262144";
+// one that is not confirmed adds its odds.
 [[nodiscard]] std::string describeChecksum(const Checksum& checksum);
+
+// "one image in 4096 would", "most images": how often chance does it.
+[[nodiscard]] std::string chanceText(double odds);
 
 // Every computation of the catalogue at once over one stream of bytes.
 class ChecksumState {
@@ -72,9 +82,9 @@ inline constexpr std::int64_t kLargestCheckedImage = std::int64_t{256} << 20;
 inline constexpr std::int64_t kZeroSumBlock = 512;
 
 // What an image of `length` bytes carries, read once from start to end (and
-// its trailing padding from the end back): a catalogue form that matches its
-// bytes exactly, the forms of 16 bits and more before the 8-bit zero sum.
-// Nothing where none matches or `read` was stopped.
+// its trailing padding from the end back): of the catalogue forms that match
+// its bytes exactly, the least likely by chance; a field inside the trailing
+// padding is never one. Nothing where none matches or `read` was stopped.
 [[nodiscard]] std::optional<Checksum> findChecksum(std::int64_t length, const ChecksumReader& read);
 
 // The value `checksum` should have over an image as `read` gives it, and

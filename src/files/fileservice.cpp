@@ -93,6 +93,18 @@ void FileService::readFresh(PassFile which, Position first, std::span<std::uint8
     file(which).readFresh(offsetOf(first), into);
 }
 
+std::vector<ByteStretch> FileService::sharedStretches(Position first, Position last)
+{
+    target_->flush();
+    if (sameFile_)
+        return {};
+    std::error_code error;
+    auto shared = source_->platform().sharedWith(target_->platform(), offsetOf(first), offsetOf(last) + 1, error);
+    if (error)
+        return {};  // then every byte is read
+    return shared;
+}
+
 void FileService::forgetReads()
 {
     target_->forget();

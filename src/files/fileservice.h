@@ -50,6 +50,12 @@ public:
     // before; 0 behind its end.
     void readFresh(PassFile file, Position first, std::span<std::uint8_t> into);
 
+    // The stretches of positions from `first` to `last` where the system
+    // keeps the source's and the target's bytes in one place on the disk
+    // (extents a copy shares), which need no reading to compare; written
+    // out first. Empty where it can't tell.
+    [[nodiscard]] std::vector<ByteStretch> sharedStretches(Position first, Position last);
+
     // Forgets every byte and length read so far, so that what other programs
     // have changed meanwhile is seen.
     void forgetReads();

@@ -49,4 +49,17 @@ std::string decimalText(Position position)
     return std::to_string(position.number());
 }
 
+std::string hexDigits(std::uint32_t value, int digits)
+{
+    std::string text;
+    for (int nibble = digits - 1; nibble >= 0; --nibble)
+        text += "0123456789ABCDEF"[(value >> (4 * nibble)) & 0xF];
+    return text;
+}
+
+std::string hexText(std::uint32_t value, int digits)
+{
+    return "0x" + hexDigits(value, digits);
+}
+
 } // namespace dotmatrix

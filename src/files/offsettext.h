@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,5 +21,10 @@ struct StartingOffset {
 
 // A position in plain decimal digits, as `curoff` shows it.
 [[nodiscard]] std::string decimalText(Position position);
+
+// `value` as `digits` upper-case hex digits: "7E", "00D7".
+[[nodiscard]] std::string hexDigits(std::uint32_t value, int digits);
+// The same with "0x" in front, as messages name a byte or a field's value.
+[[nodiscard]] std::string hexText(std::uint32_t value, int digits);
 
 } // namespace dotmatrix

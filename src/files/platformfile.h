@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace dotmatrix {
 
@@ -30,6 +31,13 @@ enum class UnusableFile {
 
 [[nodiscard]] const std::error_category& unusableFileCategory();
 [[nodiscard]] std::error_code make_error_code(UnusableFile reason);
+
+// A stretch of a file, zero-based: `begin` up to `end`.
+struct ByteStretch {
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+    bool operator==(const ByteStretch&) const = default;
+};
 
 // One open file and the operating system calls on it. This is the only code
 // that talks to the system about files; offsets here are zero-based.
@@ -92,6 +100,13 @@ public:
     [[nodiscard]] std::int64_t nextData(std::int64_t offset, std::int64_t size, std::error_code& error) const;
     // The end of the data that starts at `offset`: the next hole, or `size`.
     [[nodiscard]] std::int64_t nextHole(std::int64_t offset, std::int64_t size, std::error_code& error) const;
+
+    // The stretches from `offset` to `end` that this file and `other` keep in
+    // one place on the disk at the same offsets (extents a copy shares), and
+    // so hold the same bytes, as the system says after writing both out.
+    // Empty where it can't tell; never a stretch it is unsure of.
+    [[nodiscard]] std::vector<ByteStretch> sharedWith(const PlatformFile& other, std::int64_t offset,
+                                                      std::int64_t end, std::error_code& error) const;
 
     // Copies `count` bytes at `offset` to the same offset of `target` inside
     // the kernel, sharing extents where the file system can. Returns the bytes

@@ -1,5 +1,6 @@
 #include "platformfile.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -8,6 +9,9 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -424,6 +428,85 @@ std::int64_t PlatformFile::nextHole(std::int64_t offset, std::int64_t size, std:
     if (errno != ENXIO && errno != EINVAL && errno != EOPNOTSUPP)
         error = lastError();
     return size;
+}
+
+namespace {
+
+struct Extent {
+    std::int64_t logical = 0;
+    std::int64_t physical = 0;
+    std::int64_t length = 0;
+};
+
+// The extents of `fd` that a copy can share, from `offset` to `end`, as
+// FIEMAP tells them once the file is written out; false where it can't.
+bool sharableExtents(int fd, std::int64_t offset, std::int64_t end, std::vector<Extent>& extents)
+{
+    // Extents whose place on the disk is not yet known, or not the data's own.
+    constexpr std::uint32_t kUnsure = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_ENCODED
+                                      | FIEMAP_EXTENT_DATA_ENCRYPTED | FIEMAP_EXTENT_NOT_ALIGNED
+                                      | FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_DATA_TAIL | FIEMAP_EXTENT_UNWRITTEN;
+    constexpr std::uint32_t kBatch = 256;
+    std::vector<std::uint8_t> storage(sizeof(fiemap) + kBatch * sizeof(fiemap_extent));
+    std::uint32_t flags = FIEMAP_FLAG_SYNC;
+    for (std::int64_t at = offset; at < end;) {
+        auto* map = reinterpret_cast<fiemap*>(storage.data());
+        std::fill(storage.begin(), storage.end(), std::uint8_t{0});
+        map->fm_start = static_cast<std::uint64_t>(at);
+        map->fm_length = static_cast<std::uint64_t>(end - at);
+        map->fm_flags = flags;
+        map->fm_extent_count = kBatch;
+        if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0)
+            return false;
+        flags = 0;  // written out once is enough
+        if (map->fm_mapped_extents == 0)
+            break;
+        bool last = false;
+        for (std::uint32_t i = 0; i < map->fm_mapped_extents; ++i) {
+            const fiemap_extent& extent = map->fm_extents[i];
+            last = last || (extent.fe_flags & FIEMAP_EXTENT_LAST) != 0;
+            at = std::max<std::int64_t>(at, static_cast<std::int64_t>(extent.fe_logical + extent.fe_length));
+            if ((extent.fe_flags & kUnsure) == 0 && (extent.fe_flags & FIEMAP_EXTENT_SHARED) != 0)
+                extents.push_back({static_cast<std::int64_t>(extent.fe_logical),
+                                   static_cast<std::int64_t>(extent.fe_physical),
+                                   static_cast<std::int64_t>(extent.fe_length)});
+        }
+        if (last)
+            break;
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<ByteStretch> PlatformFile::sharedWith(const PlatformFile& other, std::int64_t offset, std::int64_t end,
+                                                  std::error_code& error) const
+{
+    error.clear();
+    std::vector<ByteStretch> shared;
+    std::vector<Extent> mine;
+    std::vector<Extent> theirs;
+    if (device_ || other.device_ || offset >= end
+        || !sharableExtents(static_cast<int>(handle_), offset, end, mine)
+        || !sharableExtents(static_cast<int>(other.handle_), offset, end, theirs))
+        return shared;
+    // Both in order of their logical offsets: walk them side by side.
+    std::size_t j = 0;
+    for (const Extent& a : mine) {
+        while (j < theirs.size() && theirs[j].logical + theirs[j].length <= a.logical)
+            ++j;
+        for (std::size_t k = j; k < theirs.size() && theirs[k].logical < a.logical + a.length; ++k) {
+            const Extent& b = theirs[k];
+            // The same bytes on the disk only where both map an offset to one place.
+            if (a.physical - a.logical != b.physical - b.logical)
+                continue;
+            const std::int64_t begin = std::max({a.logical, b.logical, offset});
+            const std::int64_t stop = std::min({a.logical + a.length, b.logical + b.length, end});
+            if (begin < stop)
+                shared.push_back({begin, stop});
+        }
+    }
+    return shared;
 }
 
 std::int64_t PlatformFile::copyTo(PlatformFile& target, std::int64_t offset, std::int64_t count, bool& declined,

@@ -487,6 +487,14 @@ FileIdentity PlatformFile::identity(std::error_code& error) const
     return identityOfHandle(nativeHandle(handle_), error);
 }
 
+std::vector<ByteStretch> PlatformFile::sharedWith(const PlatformFile&, std::int64_t, std::int64_t,
+                                                  std::error_code& error) const
+{
+    // Block cloning shares clusters on ReFS, but nothing here asks which.
+    error.clear();
+    return {};
+}
+
 std::int64_t PlatformFile::nextData(std::int64_t offset, std::int64_t size, std::error_code& error) const
 {
     error.clear();

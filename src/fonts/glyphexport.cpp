@@ -13,13 +13,6 @@ namespace {
 
 constexpr int kRows = 8;
 
-std::string hexByte(std::uint8_t byte)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%02X", byte);
-    return text;
-}
-
 int luminance(std::uint32_t colour)
 {
     return static_cast<int>(((colour >> 16) & 0xFF) * 299 + ((colour >> 8) & 0xFF) * 587 + (colour & 0xFF) * 114)
@@ -157,7 +150,7 @@ std::string bdfText(const GlyphRun& run, const std::string& name)
         text += "DWIDTH " + std::to_string(run.width) + " 0\n";
         text += "BBX " + std::to_string(run.width) + " 8 0 0\nBITMAP\n";
         for (const std::uint8_t row : rowsOf(run, glyph))
-            text += hexByte(row) + "\n";
+            text += hexDigits(row, 2) + "\n";
         text += "ENDCHAR\n";
     }
     return text + "ENDFONT\n";
@@ -173,7 +166,7 @@ std::string cSourceText(const GlyphRun& run, const std::string& name)
     for (int glyph = 0; glyph < count; ++glyph) {
         text += "   ";
         for (int column = 0; column < run.width; ++column)
-            text += " 0x" + hexByte(run.bytes[static_cast<std::size_t>(glyph * run.width + column)]) + ",";
+            text += " 0x" + hexDigits(run.bytes[static_cast<std::size_t>(glyph * run.width + column)], 2) + ",";
         text += " /* " + decimalText(run.position(glyph));
         if (run.mark) {
             const std::string character = codeText(run.code(glyph));

@@ -1,5 +1,7 @@
 #include "glyphtools.h"
 
+#include "offsettext.h"
+
 #include <algorithm>
 
 namespace dotmatrix {
@@ -89,13 +91,11 @@ void applyGlyphTool(GlyphTool tool, std::span<std::uint8_t> columns, DotOrder or
 
 std::string hexText(std::span<const std::uint8_t> columns)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     for (const std::uint8_t byte : columns) {
         if (!text.empty())
             text += ' ';
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0F];
+        text += hexDigits(byte, 2);
     }
     return text;
 }

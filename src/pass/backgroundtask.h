@@ -20,8 +20,9 @@ namespace dotmatrix {
 class BackgroundTask {
 public:
     // A gap copy fills the positions a jump forward passes over; a check
-    // reads a file for its checksum.
-    enum class Kind { PrefixCopy, TailCopy, GapCopy, Sync, SourceCheck, TargetCheck };
+    // reads a file for its checksum; a verify compares the target with what
+    // the pass meant to make of it.
+    enum class Kind { PrefixCopy, TailCopy, GapCopy, Sync, SourceCheck, TargetCheck, Verify };
     // Runs on the task's thread; false where a stop request ended it early.
     using Work = std::function<bool(BackgroundTask&)>;
 

@@ -1,6 +1,7 @@
 #include "conversionpass.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "offsettext.h"
 
@@ -9,6 +10,8 @@ namespace dotmatrix {
 namespace {
 
 constexpr int kSymtypeCount = 4;
+// The verify step's reading, per file and piece.
+constexpr std::int64_t kVerifyBlock = std::int64_t{1} << 20;
 constexpr std::int16_t kNarrowestWidth = 4;
 
 std::optional<std::int16_t> selectedWidth(const WindowPort& window)
@@ -276,6 +279,12 @@ void ConversionPass::skipRest()
             checkSourceSteady(length, length, files_->length(PassFile::SourceFile), state_.CurOffset,
                               Position(length), true);
         const std::string note = settleChecksum();
+        if (!verifyTarget()) {
+            window_.showStopped("The check of the target was cancelled. The target file holds the whole pass, but it "
+                                "was not read back.\n\nThe pass stays open at position "
+                                + decimalText(state_.CurOffset) + ": \"Skip the rest\" copies and checks again.");
+            return;
+        }
         // Some file systems report a failed write only when the file is closed.
         files_->close();
         window_.setStartButtEnabled(true);
@@ -350,12 +359,7 @@ std::string ConversionPass::settleChecksum()
         return "The target's " + what + " was not checked: the check was cancelled.";
     if (check->matches())
         return {};
-    const auto hex = [&checksum](std::uint32_t value) {
-        std::string digits;
-        for (int nibble = 2 * checksum.size - 1; nibble >= 0; --nibble)
-            digits += "0123456789ABCDEF"[(value >> (4 * nibble)) & 0xF];
-        return "0x" + digits;
-    };
+    const auto hex = [&checksum](std::uint32_t value) { return hexText(value, 2 * checksum.size); };
     const Position field(checksum.field);
     const Position fieldEnd = field + (checksum.size - 1);
     const bool touched = !record_.writtenBackWithin(field, fieldEnd).empty();
@@ -367,12 +371,15 @@ std::string ConversionPass::settleChecksum()
                       + " there?";
     if (touched)
         question += "\n\nThis pass changed those bytes itself: they may be meant as they are.";
-    if (!window_.confirm(question, !touched))
+    if (!checksum.confirmed())
+        question += "\n\nThe source may carry no checksum at all: " + chanceText(checksum.odds)
+                    + " match it by chance.";
+    if (!window_.confirm(question, !touched && checksum.confirmed()))
         return "The target's " + what + " was left as the pass wrote it: it does not match the target's bytes.";
     const std::vector<std::uint8_t> bytes = checksumBytes(checksum, check->wanted);
     for (int i = 0; i < checksum.size; ++i)
         files_->writeByte(field + i, bytes[static_cast<std::size_t>(i)]);
-    record_.wroteBack(field, fieldEnd);
+    record_.wroteBack(field, bytes);
     files_->flush();
     BackgroundTask sync(BackgroundTask::Kind::Sync, field, fieldEnd, [this](BackgroundTask&) {
         lent_->sync();
@@ -618,9 +625,10 @@ bool ConversionPass::writeGlyphs(Position first, std::span<const std::uint8_t> b
                 continue;
             if (auto refusal = fillGapBefore(glyph))
                 return refusal->empty() ? std::nullopt : refusal;
+            const auto glyphBytes = bytes.subspan(at, static_cast<std::size_t>(width));
             for (std::int64_t column = 0; column < width; ++column)
-                files_->writeByte(glyph + column, bytes[at + static_cast<std::size_t>(column)]);
-            record_.wroteBack(glyph, glyph + (width - 1));
+                files_->writeByte(glyph + column, glyphBytes[static_cast<std::size_t>(column)]);
+            record_.wroteBack(glyph, glyphBytes);
         }
         captureAsWritten();
         return std::nullopt;
@@ -644,14 +652,89 @@ void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::
 void ConversionPass::veskoutput()
 {
     const Position first = state_.CurOffset;
-    const int width = state_.CharWidth;
+    int width = state_.CharWidth;
+    // Columns past the ends of both files that are left as captured are not
+    // written: the target grows only by dots the user switched.
+    if (first.number() + width - 1 > files_->length(PassFile::SourceFile)) {
+        const std::int64_t end = std::max(files_->length(PassFile::SourceFile), files_->length(PassFile::TargetFile));
+        while (width > 0 && first.number() + width - 1 > end
+               && state_.DotGrid.columnByte(width - 1) == savedColumns_[static_cast<std::size_t>(width - 1)])
+            --width;
+    }
+    std::array<std::uint8_t, CharacterGrid::kMaxColumns> written{};
     for (int column = 0; column < width; ++column) {
         state_.ComposedByte = state_.DotGrid.columnByte(column);
         files_->writeByte(first + column, state_.ComposedByte);
         savedColumns_[static_cast<std::size_t>(column)] = state_.ComposedByte;
+        written[static_cast<std::size_t>(column)] = state_.ComposedByte;
     }
-    record_.wroteBack(first, first + (width - 1));
+    record_.wroteBack(first, std::span(written).first(static_cast<std::size_t>(width)));
     window_.characterRenewed();
+}
+
+bool ConversionPass::verifyTarget()
+{
+    const Position last = record_.extent();
+    if (last < kFirstPosition)
+        return true;
+    checkTargetHolds(last.number());
+    const bool oneFile = files_->oneFile();
+    // Stretches the system keeps in one place for both files hold the same bytes.
+    const std::vector<ByteStretch> shared = files_->sharedStretches(kFirstPosition, last);
+    std::optional<Position> differs;
+    std::uint8_t held = 0;
+    std::uint8_t meant = 0;
+    BackgroundTask task(BackgroundTask::Kind::Verify, kFirstPosition, last, [&](BackgroundTask& self) {
+        std::vector<std::uint8_t> target;
+        std::vector<std::uint8_t> expected;
+        std::size_t sharedAt = 0;
+        for (Position first = kFirstPosition; first <= last;) {
+            const Position end = std::min(last, first + (kVerifyBlock - 1));
+            const auto count = static_cast<std::size_t>(end.number() - first.number() + 1);
+            const auto writtenBack = record_.writtenBackWithin(first, end);
+            while (sharedAt < shared.size() && shared[sharedAt].end <= offsetOf(first))
+                ++sharedAt;
+            const bool sharedPiece = sharedAt < shared.size() && shared[sharedAt].begin <= offsetOf(first)
+                                     && shared[sharedAt].end >= offsetOf(end) + 1;
+            if (!sharedPiece || !writtenBack.empty()) {
+                target.resize(count);
+                expected.resize(count);
+                lent_->readFresh(PassFile::TargetFile, first, target);
+                if (oneFile)
+                    expected = target;
+                else
+                    lent_->readFresh(PassFile::SourceFile, first, expected);
+                for (const WriteRecord::Range& range : writtenBack) {
+                    for (Position at = range.first; at <= range.last; at = at + 1)
+                        expected[static_cast<std::size_t>(at.number() - first.number())] =
+                            *record_.writtenBackByte(at);
+                }
+                if (std::memcmp(target.data(), expected.data(), count) != 0) {
+                    std::size_t i = 0;
+                    while (target[i] == expected[i])
+                        ++i;
+                    differs = first + static_cast<std::int64_t>(i);
+                    held = target[i];
+                    meant = expected[i];
+                    return true;
+                }
+            }
+            if (!self.report(end))
+                return false;
+            first = end + 1;
+        }
+        return true;
+    });
+    if (!runInBackground(task))
+        return false;
+    if (differs) {
+        const bool wroteThere = record_.writtenBackByte(*differs).has_value();
+        throw FileError(PassFile::TargetFile, state_.TargetPath, "verify",
+                        "at position " + decimalText(*differs) + " it holds " + hexText(held, 2) + ", where "
+                            + (wroteThere ? "this pass wrote " : "the source holds ") + hexText(meant, 2)
+                            + ". Another program may have written to it, or the disk did not keep what was written");
+    }
+    return true;
 }
 
 std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last,

@@ -170,6 +170,11 @@ private:
     [[nodiscard]] ChecksumReader checksumReader(PassFile file, BackgroundTask& task);
     // Reads the target for the source's checksum: nothing where the user stopped it.
     [[nodiscard]] std::optional<ChecksumCheck> checkTarget();
+    // Reads the target back and compares it with what the pass meant to
+    // make: the bytes written back where the record says so, the source's
+    // elsewhere. False where the user stopped it; throws FileError naming
+    // the first position that differs.
+    bool verifyTarget();
     // Why the tail copy would undo changes, or nothing where it wouldn't.
     [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
 

@@ -8,18 +8,40 @@ void WriteRecord::clear()
 {
     extent_ = Position(0);
     writtenBack_.clear();
+    bytes_.clear();
 }
 
 void WriteRecord::copied(Position first, Position last)
 {
-    if (first <= last)
-        extent_ = std::max(extent_, last);
-}
-
-void WriteRecord::wroteBack(Position first, Position last)
-{
     if (first > last)
         return;
+    extent_ = std::max(extent_, last);
+    // The source's bytes replace whatever was written back there.
+    bytes_.erase(bytes_.lower_bound(first.number()), bytes_.upper_bound(last.number()));
+    auto it = writtenBack_.upper_bound(first.number());
+    if (it != writtenBack_.begin())
+        --it;
+    while (it != writtenBack_.end() && it->first <= last.number()) {
+        const auto [from, to] = *it;
+        if (to < first.number()) {
+            ++it;
+            continue;
+        }
+        it = writtenBack_.erase(it);
+        if (from < first.number())
+            writtenBack_.emplace(from, first.number() - 1);
+        if (to > last.number())
+            writtenBack_.emplace(last.number() + 1, to);
+    }
+}
+
+void WriteRecord::wroteBack(Position first, std::span<const std::uint8_t> bytes)
+{
+    if (bytes.empty())
+        return;
+    const Position last = first + (static_cast<std::int64_t>(bytes.size()) - 1);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes_[first.number() + static_cast<std::int64_t>(i)] = bytes[i];
     extent_ = std::max(extent_, last);
     std::int64_t from = first.number();
     std::int64_t to = last.number();
@@ -50,12 +72,12 @@ std::vector<WriteRecord::Range> WriteRecord::writtenBackWithin(Position first, P
     return ranges;
 }
 
-std::int64_t WriteRecord::writtenBackCount() const
+std::optional<std::uint8_t> WriteRecord::writtenBackByte(Position position) const
 {
-    std::int64_t count = 0;
-    for (const auto& [from, to] : writtenBack_)
-        count += to - from + 1;
-    return count;
+    const auto it = bytes_.find(position.number());
+    if (it == bytes_.end())
+        return std::nullopt;
+    return it->second;
 }
 
 } // namespace dotmatrix

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "position.h"
@@ -22,10 +24,12 @@ public:
 
     // Forgets everything: a new pass has written nothing.
     void clear();
-    // Positions `first` to `last` now hold the source's bytes.
+    // Positions `first` to `last` now hold the source's bytes, also where
+    // they were written back before.
     void copied(Position first, Position last);
-    // Positions `first` to `last` now hold bytes of a glyph, edited or not.
-    void wroteBack(Position first, Position last);
+    // Positions from `first` on now hold `bytes`, of a glyph edited or not,
+    // or of a checksum.
+    void wroteBack(Position first, std::span<const std::uint8_t> bytes);
 
     // The last position written, by a copy or a write-back; 0 before either.
     [[nodiscard]] Position extent() const { return extent_; }
@@ -34,12 +38,17 @@ public:
     // The written-back ranges that meet `first` to `last`, cut to them, in order.
     [[nodiscard]] std::vector<Range> writtenBackWithin(Position first, Position last) const;
     // The positions written back, counted once each.
-    [[nodiscard]] std::int64_t writtenBackCount() const;
+    [[nodiscard]] std::int64_t writtenBackCount() const { return static_cast<std::int64_t>(bytes_.size()); }
+    // The byte last written back at `position`; nothing where none was.
+    [[nodiscard]] std::optional<std::uint8_t> writtenBackByte(Position position) const;
 
 private:
     Position extent_{0};
     // Disjoint, non-adjacent ranges of written-back positions: first -> last.
     std::map<std::int64_t, std::int64_t> writtenBack_;
+    // The byte last written back at each of those positions: what the
+    // target must hold there at the end.
+    std::map<std::int64_t, std::uint8_t> bytes_;
 };
 
 } // namespace dotmatrix

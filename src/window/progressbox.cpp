@@ -51,6 +51,12 @@ ProgressBox::ProgressBox(BackgroundTask& task, const QString& title, QWidget* pa
                                                                            : QStringLiteral("target"));
         setRange(0, kSteps);
         break;
+    case BackgroundTask::Kind::Verify:
+        doing_ = QStringLiteral("Checking positions %1 to %2 of the target file against the source file and this "
+                                "pass's changes.")
+                     .arg(positionText(task.first()), positionText(task.last()));
+        setRange(0, kSteps);
+        break;
     case BackgroundTask::Kind::Sync:
         doing_ = QStringLiteral("Writing the target file to the disk. This can't be cancelled: the pass ends once "
                                 "the disk holds every byte.");

@@ -59,7 +59,7 @@ TEST_F(PassTest, NothingActsOnThePassWhileACopyRuns)
     start(s, "100", 1);
     EXPECT_EQ(pass.state().CharWidth, 5);
     pass.skipRest();
-    EXPECT_EQ(tried, 4);
+    EXPECT_EQ(tried, 5);  // the prefix copy, the tail copy, the sync and the verify
     EXPECT_EQ(window.completed, 1);
     EXPECT_TRUE(window.problems.empty());
     EXPECT_EQ(readFile(target), s);
@@ -126,7 +126,7 @@ TEST_F(PassTest, StartCopiesThePrefixAndCapturesTheFirstCharacter)
     using Kind = BackgroundTask::Kind;
     EXPECT_EQ(window.waits, std::vector<Kind>{Kind::PrefixCopy});
     pass.skipRest();
-    EXPECT_EQ(window.waits, (std::vector<Kind>{Kind::PrefixCopy, Kind::TailCopy, Kind::Sync}));
+    EXPECT_EQ(window.waits, (std::vector<Kind>{Kind::PrefixCopy, Kind::TailCopy, Kind::Sync, Kind::Verify}));
 }
 
 TEST_F(PassTest, AStoppedCopyOpensNoPassOrKeepsItAsItWas)
@@ -333,10 +333,12 @@ TEST_F(PassTest, MovesPastTheHighestPositionAreRefused)
     EXPECT_EQ(pass.state().CharWidth, 5);
     EXPECT_EQ(window.problems.size(), 3U);
     pass.skipRest();
-    EXPECT_EQ(std::filesystem::file_size(target), 2147483647U);
+    // Nothing was switched past the source's end: the target grew no further.
+    EXPECT_EQ(std::filesystem::file_size(target), 2147483639U);
+    EXPECT_EQ(window.completed, 1);
 }
 
-TEST_F(PassTest, WriteBackPastTheEndOfTheSourceExtendsTheTarget)
+TEST_F(PassTest, WriteBackPastTheEndOfTheSourceWritesOnlySwitchedDots)
 {
     const Bytes s = countingBytes(6);
     start(s, "5", 0);
@@ -344,10 +346,15 @@ TEST_F(PassTest, WriteBackPastTheEndOfTheSourceExtendsTheTarget)
     pass.nextCharacter();
     EXPECT_EQ(grid(), (Bytes{0, 0, 0, 0}));
     pass.nextCharacter();
-    EXPECT_EQ(readFile(target).size(), 12U);
-    pass.skipRest();
+    // Columns past the end left as captured make the target no longer.
+    EXPECT_EQ(readFile(target), s);
+    edit(1, 0x80);
+    pass.stepBack();
     Bytes expected = s;
-    expected.resize(12, 0);
+    expected.resize(14, 0);  // zeros in the gap up to the switched dot
+    expected[13] = 0x80;
+    EXPECT_EQ(readFile(target), expected);
+    pass.skipRest();
     EXPECT_EQ(readFile(target), expected);
     EXPECT_EQ(window.completed, 1);
 }
@@ -629,7 +636,7 @@ TEST_F(PassTest, SkipAsksOnlyWhereItWouldReplaceChanges)
 
     window.answer = true;
     pass.skipRest();
-    EXPECT_EQ(window.completed, 1);
+    EXPECT_EQ(window.completed, 1) << (window.problems.empty() ? "" : window.problems.back());
     EXPECT_EQ(readFile(target), s);
 
     // Behind the source's end the target keeps what a write-back put there.
@@ -754,7 +761,7 @@ TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)
     window.beforeTask = [&](BackgroundTask::Kind) { asked.push_back(pass.closeQuestion()); };
     pass.start();
     pass.skipRest();
-    ASSERT_EQ(asked.size(), 3U);
+    ASSERT_EQ(asked.size(), 4U);
     for (const std::string& question : asked)
         EXPECT_EQ(question.find("dots"), std::string::npos) << question;
     EXPECT_NE(asked[0].find("in front of position 1."), std::string::npos) << asked[0];

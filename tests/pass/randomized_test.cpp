@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -157,13 +158,23 @@ private:
         saved_ = grid_;
     }
 
+    // Columns past the ends of both files left as captured are not written.
     void writeBack()
     {
-        for (int c = 0; c < width_; ++c) {
+        int count = width_;
+        const auto sourceLength = static_cast<std::int64_t>(sourceBytes().size());
+        const std::int64_t end = std::max(sourceLength, static_cast<std::int64_t>(target_.size()));
+        if (offset_ + count - 1 > sourceLength) {
+            while (count > 0 && offset_ + count - 1 > end
+                   && grid_[static_cast<std::size_t>(count - 1)] == saved_[static_cast<std::size_t>(count - 1)])
+                --count;
+        }
+        for (int c = 0; c < count; ++c) {
             write(offset_ + c, grid_[static_cast<std::size_t>(c)]);
             writtenBack_.insert(offset_ + c);
         }
-        highestWritten_ = std::max(highestWritten_, offset_ + width_ - 1);
+        if (count > 0)
+            highestWritten_ = std::max(highestWritten_, offset_ + count - 1);
         writtenThrough_ = std::max(writtenThrough_, highestWritten_);
         saved_ = grid_;
     }
@@ -243,6 +254,14 @@ void runSequence(std::uint32_t seed, const std::string& folder, Files files, int
     pass.setSourcePath(source);
     pass.setTargetPath(target);
     ReferenceModel model(sourceBytes, targetBytes, sameFile);
+    // A sparse image may end in what looks like its own sum: the question
+    // that follows is expected where the pass found one, unconfirmed ones
+    // default to No, and the user declines, so the model holds.
+    const auto checksumQuestion = [](const std::string& question) {
+        return question.find("no longer matches the target's bytes") != std::string::npos
+               || question.find("no longer sum to zero") != std::string::npos;
+    };
+    window.answerFor = [&](const std::string& question) { return checksumQuestion(question) ? false : window.answer; };
 
     for (int step = 0; step < steps; ++step) {
         const unsigned action = random() % 100;
@@ -285,9 +304,18 @@ void runSequence(std::uint32_t seed, const std::string& folder, Files files, int
             window.answer = random() % 2 == 0;
             const std::size_t asked = window.questions.size();
             const bool ask = model.skipWouldAsk();
+            const std::optional<Checksum> carried = pass.isOpen() ? pass.sourceChecksum() : std::nullopt;
             pass.skipRest();
             model.skip(window.answer);
-            ASSERT_EQ(window.questions.size(), asked + (ask ? 1 : 0)) << "step " << step;
+            std::size_t checksumAsked = 0;
+            for (std::size_t i = asked; i < window.questions.size(); ++i) {
+                if (!checksumQuestion(window.questions[i]))
+                    continue;
+                ++checksumAsked;
+                ASSERT_TRUE(carried) << window.questions[i];
+                ASSERT_EQ(window.yesByDefaults[i], carried->confirmed()) << window.questions[i];
+            }
+            ASSERT_EQ(window.questions.size() - checksumAsked, asked + (ask ? 1 : 0)) << "step " << step;
         }
 
         ASSERT_EQ(pass.isOpen(), model.open()) << "step " << step;

@@ -129,6 +129,8 @@ public:
     std::vector<std::string> problems;
     std::vector<std::string> questions;
     bool answer = true;  // to every question
+    // Where set, answers in place of `answer`.
+    std::function<bool(const std::string&)> answerFor;
     // Where set, the user stops a copy before it has done more than a piece.
     bool stopCopies = false;
     std::vector<BackgroundTask::Kind> waits;
@@ -153,7 +155,7 @@ public:
     {
         questions.push_back(question);
         yesByDefaults.push_back(yesByDefault);
-        return answer;
+        return answerFor ? answerFor(question) : answer;
     }
     void runTask(BackgroundTask& task) override
     {

@@ -1009,7 +1009,7 @@ void Form1Test::nothingActsOnThePassWhileACopyRuns()
     presser.stop();
     QCOMPARE(answerer_->messages, QStringList{QStringLiteral("Completed")});
     QCOMPARE(seen, (QSet<QString>{QStringLiteral("Copying positions"), QStringLiteral("Reading positions"),
-                                  QStringLiteral("Writing the")}));
+                                  QStringLiteral("Writing the"), QStringLiteral("Checking positions")}));
     QCOMPARE(textBox("Offset")->text(), QStringLiteral("3000000"));
     QVERIFY(allUnavailable);
     QVERIFY(readFile(targetPath) == slowBytes(1, 6 << 20));
