@@ -34,6 +34,8 @@ public:
     void write(std::int64_t offset, std::uint8_t value);
     // Fills `into` from `offset` on, with zeros behind the end.
     void readSpan(std::int64_t offset, std::span<std::uint8_t> into);
+    // Reads all of `into` from `offset`; throws FileError where the file ends first.
+    void readWhole(std::int64_t offset, std::span<std::uint8_t> into);
     void writeSpan(std::int64_t offset, std::span<const std::uint8_t> bytes);
     // Lengthens the file to `size` bytes of which the new ones are zero.
     void extend(std::int64_t size);

@@ -63,9 +63,10 @@ CopyEngine::CopyEngine(BufferedFile& source, BufferedFile& target, Progress prog
 {
 }
 
-bool CopyEngine::copy(Position first, Position last)
+bool CopyEngine::copy(Position first, Position last, Position held)
 {
     end_ = offsetOf(last) + 1;
+    held_ = held.number();
     reached_ = offsetOf(first);
     written_ = 0;
     try {
@@ -198,7 +199,8 @@ void CopyEngine::copyBuffered(std::int64_t offset, std::int64_t end)
     while (offset < end) {
         const auto block = copyBlock(end - offset);
         const auto count = static_cast<std::int64_t>(block.size());
-        source_.readSpan(offset, block);
+        // A source cut short meanwhile is an error, never a run of zeros.
+        source_.readWhole(offset, block);
         checkTargetHolds(offset);
         if (offset >= target_.size() && allZero(block))
             target_.extend(offset + count);
@@ -211,8 +213,10 @@ void CopyEngine::copyBuffered(std::int64_t offset, std::int64_t end)
 
 void CopyEngine::checkTargetHolds(std::int64_t offset) const
 {
-    // What it held when the copy began, and what the copy has written since.
-    const std::int64_t held = std::min(offset, std::max(startLength_, written_));
+    // What the pass wrote before, what it held when the copy began, and
+    // what the copy has written since: a length read at the start alone
+    // would miss a cut made just before it.
+    const std::int64_t held = std::min(offset, std::max({held_, startLength_, written_}));
     const std::int64_t length = target_.sizeNow();
     if (length < held)
         throw targetShortened(target_.path(), length, held);

@@ -30,12 +30,14 @@ public:
     CopyEngine& operator=(const CopyEngine&) = delete;
     CopyEngine(CopyEngine&&) = default;
 
-    // Copies positions `first` to `last`. False where `progress` stopped it:
+    // Copies positions `first` to `last` to a target that must hold
+    // positions 1 to `held` throughout (what the pass wrote before), and
+    // what it held when the copy began. False where `progress` stopped it:
     // the target then holds the copy up to the position last reported, and
     // nothing of it behind. A stop heard once the last byte is copied comes
     // too late: the copy is whole. On a failure the position last reported is
     // the last one written.
-    bool copy(Position first, Position last);
+    bool copy(Position first, Position last, Position held = Position(0));
     // The source's length as the system reported it when the last copy began.
     [[nodiscard]] std::int64_t sourceLength() const { return sourceLength_; }
 
@@ -61,6 +63,7 @@ private:
     std::int64_t end_ = 0;
     std::int64_t reached_ = 0;
     std::int64_t startLength_ = 0;
+    std::int64_t held_ = 0;
     std::int64_t sourceLength_ = 0;
     std::int64_t written_ = 0;
     int kernelRefusals_ = 0;

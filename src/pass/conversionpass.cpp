@@ -742,9 +742,11 @@ std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Posit
 {
     // The copy's own reading of the source's length, when it begins.
     std::int64_t before = sourceLength;
-    BackgroundTask task(kind, first, last, [this, first, last, &before](BackgroundTask& self) {
+    // The target must keep what the pass wrote, whatever its length when the copy begins.
+    const Position held = record_.extent();
+    BackgroundTask task(kind, first, last, [this, first, last, held, &before](BackgroundTask& self) {
         CopyEngine engine = lent_->copier([&self](Position copied) { return self.report(copied); });
-        const bool whole = engine.copy(first, last);
+        const bool whole = engine.copy(first, last, held);
         before = engine.sourceLength();
         return whole;
     });

@@ -1,6 +1,7 @@
 #include "fileservice.h"
 
 #include <filesystem>
+#include <utility>
 #include <fstream>
 #include <random>
 
@@ -151,6 +152,28 @@ TEST(FileService, ZerosBehindTheSourceEndLeaveTheTargetSparse)
     const Bytes copied = readFile(folder.path("target"));
     EXPECT_EQ(Bytes(copied.begin(), copied.begin() + 4), (Bytes{1, 2, 3, 0}));
     EXPECT_EQ(std::count(copied.begin(), copied.end(), 0), 3'000'000 - 3);
+}
+
+TEST(FileService, ASourceCutShortDuringACopyIsAnErrorNeverZeros)
+{
+    constexpr std::int64_t kMiB = 1024 * 1024;
+    testing::TempFolder folder;
+    writeFile(folder.path("source"), testing::countingBytes(static_cast<std::size_t>(6 * kMiB)));
+    FileService files;
+    files.open(folder.path("source"), folder.path("target"));
+    bool cut = false;
+    auto copier = files.copier([&](Position) {
+        if (!std::exchange(cut, true))
+            std::filesystem::resize_file(folder.path("source"), kMiB);
+        return true;
+    });
+    EXPECT_THROW(copier.copy(Position(1), Position(6 * kMiB)), FileError);
+    files.closeAll();
+    // What the target holds is the source's, as far as it goes: no zeros in its place.
+    const Bytes copied = readFile(folder.path("target"));
+    const Bytes original = testing::countingBytes(static_cast<std::size_t>(6 * kMiB));
+    ASSERT_LE(copied.size(), original.size());
+    EXPECT_TRUE(std::equal(copied.begin(), copied.end(), original.begin()));
 }
 
 TEST(FileService, AStopBetweenPiecesLeavesExactlyTheBytesInFrontCopied)

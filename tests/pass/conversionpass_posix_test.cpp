@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -311,9 +312,10 @@ TEST_F(PassTest, ATargetShortenedOrASourceChangedByAnotherProgramEndsWithoutComp
         std::function<void(Kind)> beforeTask;
         std::string said;
     };
+    // Acts once, as the first task of kind `when` begins.
     const auto onTask = [](Kind when, std::function<void()> act) {
-        return [when, act](Kind kind) {
-            if (kind == when)
+        return [when, act, done = std::make_shared<bool>(false)](Kind kind) {
+            if (kind == when && !std::exchange(*done, true))
                 act();
         };
     };
@@ -322,6 +324,28 @@ TEST_F(PassTest, ATargetShortenedOrASourceChangedByAnotherProgramEndsWithoutComp
          "target file \"" + target + "\": it is 500000 bytes long where the pass has written 1000004"},
         {{}, onTask(Kind::Sync, [&] { std::filesystem::resize_file(target, 64 * 1024); }),
          "it is 65536 bytes long where the pass has written 3145728"},
+        // Cut after the pass's check, just before a copy: the copy keeps what the pass wrote.
+        {{}, onTask(Kind::TailCopy, [&] { std::filesystem::resize_file(target, 10); }),
+         "it is 10 bytes long where the pass has written 1000004"},
+        // Rewritten as cp does (cut, then written again) while the rest is copied.
+        {{},
+         [&, restored = std::make_shared<bool>(false)](Kind kind) {
+             if (kind == Kind::TailCopy)
+                 std::filesystem::resize_file(source, 2 << 20);
+             if (kind == Kind::Sync && !std::exchange(*restored, true))
+                 writeFile(source, s);
+         },
+         "Cannot verify the target file \"" + target + "\": at position 2097153 it holds 0x00, where the source "
+         "holds 0x01"},
+        // Cut and grown back to its length: only reading it back tells.
+        {{}, onTask(Kind::Sync, [&] {
+             std::filesystem::resize_file(target, 64 * 1024);
+             std::filesystem::resize_file(target, 3 << 20);
+         }),
+         "at position 65537 it holds 0x00, where the source holds 0x01"},
+        // One byte written by another program.
+        {{}, onTask(Kind::Verify, [&] { testing::writeAt(target, 2000000 - 1, {0x5A}); }),
+         "at position 2000000 it holds 0x5A, where the source holds 0x80"},
         {{}, onTask(Kind::TailCopy, [&] { std::filesystem::resize_file(source, 2 << 20); }),
          "source file \"" + source + "\": it shrank from 3145728 to 2097152 bytes"},
         {{}, onTask(Kind::TailCopy, [&] { std::filesystem::resize_file(source, 4 << 20); }),

@@ -55,6 +55,15 @@ void writeFile(const std::string& path, const Bytes& bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
+void writeAt(const std::string& path, std::int64_t offset, const Bytes& bytes)
+{
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(offset);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush())
+        throw std::runtime_error("cannot write into " + path);
+}
+
 Bytes readFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary | std::ios::ate);

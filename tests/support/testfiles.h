@@ -108,6 +108,8 @@ private:
 [[nodiscard]] bool underWine();
 
 void writeFile(const std::string& path, const Bytes& bytes);
+// Writes `bytes` into an existing file from zero-based `offset`, as another program would.
+void writeAt(const std::string& path, std::int64_t offset, const Bytes& bytes);
 [[nodiscard]] Bytes readFile(const std::string& path);
 // `count` bytes 1, 2, 3, ... wrapping after 255: every position tells its own byte.
 [[nodiscard]] Bytes countingBytes(std::size_t count, std::uint8_t first = 1);
