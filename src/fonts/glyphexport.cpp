@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <map>
 
@@ -102,11 +103,13 @@ SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(i
         const int top = 1 + (cell / columns) * (kRows + 1);
         std::vector<std::uint8_t> glyph(static_cast<std::size_t>(glyphWidth), 0);
         bool onlyGap = true;
+        bool someGap = false;
         for (int y = 0; y < kRows; ++y) {
             for (int x = 0; x < glyphWidth; ++x) {
                 const std::uint32_t colour = pixel(left + x, top + y);
                 onlyGap = onlyGap && colour == gap;
-                if (colour == gap && !onlyGap) {
+                someGap = someGap || colour == gap;
+                if (someGap && !onlyGap) {
                     sheet.problem = "The glyph in cell " + std::to_string(cell + 1)
                                     + " has dots of the gap's colour: a sheet's dots are lit or unlit.";
                     return sheet;
@@ -136,16 +139,21 @@ std::string bdfText(const GlyphRun& run, const std::string& name)
             + "-iso8859-1\n";
     text += "SIZE 8 75 75\n";
     text += "FONTBOUNDINGBOX " + std::to_string(run.width) + " 8 0 0\n";
-    text += "STARTPROPERTIES 5\n";
+    // Glyphs in front of the marked code 0 have none: BDF calls them unencoded (-1).
+    int defaultCode = -1;
+    for (int glyph = 0; glyph < count && defaultCode < 0; ++glyph)
+        defaultCode = run.code(glyph);
+    text += "STARTPROPERTIES " + std::string(defaultCode >= 0 ? "5" : "4") + "\n";
     text += "FONT_ASCENT 8\nFONT_DESCENT 0\nSPACING \"C\"\n";
     text += "PIXEL_SIZE 8\n";
-    text += "DEFAULT_CHAR " + std::to_string(run.code(0)) + "\n";
+    if (defaultCode >= 0)
+        text += "DEFAULT_CHAR " + std::to_string(defaultCode) + "\n";
     text += "ENDPROPERTIES\n";
     text += "CHARS " + std::to_string(count) + "\n";
     for (int glyph = 0; glyph < count; ++glyph) {
         const int code = run.code(glyph);
-        text += "STARTCHAR char" + std::to_string(code) + "\n";
-        text += "ENCODING " + std::to_string(code) + "\n";
+        text += "STARTCHAR " + (code >= 0 ? "char" + std::to_string(code) : "glyph" + std::to_string(glyph)) + "\n";
+        text += "ENCODING " + std::to_string(std::max(code, -1)) + "\n";
         text += "SWIDTH " + std::to_string(run.width * 120) + " 0\n";
         text += "DWIDTH " + std::to_string(run.width) + " 0\n";
         text += "BBX " + std::to_string(run.width) + " 8 0 0\nBITMAP\n";
@@ -176,6 +184,154 @@ std::string cSourceText(const GlyphRun& run, const std::string& name)
         text += " */\n";
     }
     return text + "};\n";
+}
+
+namespace {
+
+constexpr const char* kSheetPositionKey = "dotmatrix-position";
+constexpr const char* kSheetWidthKey = "dotmatrix-width";
+constexpr const char* kSheetOrderKey = "dotmatrix-order";
+
+std::optional<std::int64_t> wholeNumber(const std::string& text)
+{
+    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(static_cast<unsigned char>(c)) != 0;
+        }))
+        return std::nullopt;
+    return std::stoll(text);
+}
+
+std::string lowerCase(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::string_view fileName(std::string_view path)
+{
+    const auto slash = path.find_last_of("/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> sheetTexts(const GlyphRun& run)
+{
+    return {{kSheetPositionKey, std::to_string(run.first.number())},
+            {kSheetWidthKey, std::to_string(run.width)},
+            {kSheetOrderKey, std::string(run.order.bit0OnTop ? "1" : "0") + (run.order.firstByteLeft ? "1" : "0")}};
+}
+
+SheetInfo readSheetInfo(const std::function<std::string(const std::string& key)>& text)
+{
+    SheetInfo info;
+    if (const auto position = wholeNumber(text(kSheetPositionKey)); position && *position >= 1)
+        info.position = Position(*position);
+    if (const auto width = wholeNumber(text(kSheetWidthKey)); width && *width >= 1 && *width <= 64)
+        info.width = static_cast<int>(*width);
+    const std::string order = text(kSheetOrderKey);
+    if (order.size() == 2 && (order[0] == '0' || order[0] == '1') && (order[1] == '0' || order[1] == '1'))
+        info.order = DotOrder{order[0] == '1', order[1] == '1'};
+    return info;
+}
+
+SheetImage drawSheet(const GlyphRun& run)
+{
+    const int count = run.count();
+    const SheetSize size = sheetSize(count, run.width);
+    SheetImage sheet{size.width, size.height,
+                     std::vector<std::uint32_t>(static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height),
+                                                kSheetGap)};
+    for (int glyph = 0; glyph < count; ++glyph) {
+        for (int column = 0; column < run.width; ++column) {
+            const std::uint8_t byte = run.bytes[static_cast<std::size_t>(glyph * run.width + column)];
+            for (int bit = 0; bit < kRows; ++bit) {
+                const DotPlace place = dotPlace(column, bit, run.width, run.order);
+                const SheetPixel at = sheetPixel(glyph, place.x, place.y, run.width);
+                sheet.pixels[static_cast<std::size_t>(at.y) * static_cast<std::size_t>(size.width)
+                             + static_cast<std::size_t>(at.x)] = ((byte >> bit) & 1) != 0 ? kSheetLit : kSheetUnlit;
+            }
+        }
+    }
+    return sheet;
+}
+
+std::uint32_t overWhite(std::uint32_t argb)
+{
+    const std::uint32_t alpha = argb >> 24;
+    std::uint32_t rgb = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const std::uint32_t channel = (argb >> shift) & 0xFF;
+        rgb |= ((channel * alpha + 255 * (255 - alpha) + 127) / 255) << shift;
+    }
+    return rgb;
+}
+
+std::optional<ExportFormat> exportFormatOfPath(std::string_view path)
+{
+    const std::string_view name = fileName(path);
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return std::nullopt;
+    const std::string extension = lowerCase(name.substr(dot + 1));
+    for (const ExportFormat format : {ExportFormat::PngSheet, ExportFormat::Bdf, ExportFormat::CSource, ExportFormat::Raw}) {
+        if (extension == exportExtension(format))
+            return format;
+    }
+    return std::nullopt;
+}
+
+bool hasExtension(std::string_view path)
+{
+    const std::string_view name = fileName(path);
+    const auto dot = name.find_last_of('.');
+    return dot != std::string_view::npos && dot > 0 && dot + 1 < name.size();
+}
+
+std::string exportExtension(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::PngSheet:
+        return "png";
+    case ExportFormat::Bdf:
+        return "bdf";
+    case ExportFormat::CSource:
+        return "c";
+    case ExportFormat::Raw:
+        return "bin";
+    }
+    return {};
+}
+
+std::string cIdentifier(std::string_view baseName)
+{
+    std::string name;
+    for (const char c : baseName)
+        name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+    if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front())) != 0)
+        name = "font_" + name;
+    return name;
+}
+
+std::int64_t glyphsLeft(std::int64_t length, Position first, int width)
+{
+    return std::max<std::int64_t>(1, (length - first.number()) / std::max(width, 1) + 1);
+}
+
+std::string exportText(const GlyphRun& run, ExportFormat format, const std::string& name)
+{
+    switch (format) {
+    case ExportFormat::Bdf:
+        return bdfText(run, name);
+    case ExportFormat::CSource:
+        return cSourceText(run, name);
+    case ExportFormat::Raw:
+    case ExportFormat::PngSheet:
+        break;
+    }
+    return std::string(run.bytes.begin(), run.bytes.end());
 }
 
 } // namespace dotmatrix

@@ -5,6 +5,8 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "charactercode.h"
@@ -53,6 +55,50 @@ struct SheetGlyphs {
 };
 [[nodiscard]] SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(int, int)>& pixel,
                                     int glyphWidth, DotOrder order);
+
+// The texts a PNG sheet of `run` carries, key and value, so that an import
+// lands where the export came from and reads the dots in the same order.
+[[nodiscard]] std::vector<std::pair<std::string, std::string>> sheetTexts(const GlyphRun& run);
+// What a sheet's texts say; nothing of what it does not carry.
+struct SheetInfo {
+    std::optional<Position> position;
+    std::optional<int> width;
+    std::optional<DotOrder> order;
+};
+[[nodiscard]] SheetInfo readSheetInfo(const std::function<std::string(const std::string& key)>& text);
+
+// The colours of a sheet, 0xRRGGBB: the gap between glyphs, lit and unlit dots.
+inline constexpr std::uint32_t kSheetGap = 0x8080C0;
+inline constexpr std::uint32_t kSheetLit = 0x000000;
+inline constexpr std::uint32_t kSheetUnlit = 0xFFFFFF;
+// The run drawn as a sheet, a pixel a dot, row by row.
+struct SheetImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+};
+[[nodiscard]] SheetImage drawSheet(const GlyphRun& run);
+// A colour with alpha, 0xAARRGGBB, as it shows over white: how a paint
+// program's transparent dots read on a sheet.
+[[nodiscard]] std::uint32_t overWhite(std::uint32_t argb);
+
+// The forms a run can be exported in, told apart by their file's extension.
+enum class ExportFormat { PngSheet, Bdf, CSource, Raw };
+// The format `path` names by its extension (".png", ".bdf", ".c", ".bin",
+// in any case); nothing where it has none, or one of no format.
+[[nodiscard]] std::optional<ExportFormat> exportFormatOfPath(std::string_view path);
+// True where the file name in `path` has an extension at all.
+[[nodiscard]] bool hasExtension(std::string_view path);
+// "png", "bdf", "c", "bin".
+[[nodiscard]] std::string exportExtension(ExportFormat format);
+// A C identifier made of a file's base name: other characters become '_',
+// and one that would start with a digit, or be empty, starts "font_".
+[[nodiscard]] std::string cIdentifier(std::string_view baseName);
+// Whole glyphs of `width` bytes from `first` to the end of a file of
+// `length` bytes; at least 1.
+[[nodiscard]] std::int64_t glyphsLeft(std::int64_t length, Position first, int width);
+// The run in a text format (BDF, C or raw bytes), named `name` where it names itself.
+[[nodiscard]] std::string exportText(const GlyphRun& run, ExportFormat format, const std::string& name);
 
 // The run as a BDF 2.1 font named `name`, eight dots tall.
 [[nodiscard]] std::string bdfText(const GlyphRun& run, const std::string& name);

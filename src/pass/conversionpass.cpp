@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "offsettext.h"
 
@@ -50,7 +51,10 @@ std::string adviceAfterRefusal(const std::error_code& reason)
 
 ConversionPass::ConversionPass(WindowPort& window) : window_(window), files_(std::make_unique<FileService>()) {}
 
-ConversionPass::~ConversionPass() = default;
+ConversionPass::~ConversionPass()
+{
+    dropLook();
+}
 
 int ConversionPass::widthOfOption(int index)
 {
@@ -154,7 +158,7 @@ void ConversionPass::start()
         }
     }
     try {
-        findSourceChecksum();
+        startLook();
     } catch (const FileError& error) {
         endAfter(error);
         return;
@@ -256,9 +260,10 @@ void ConversionPass::skipRest()
         // The source may have grown or shrunk while the question was open.
         const std::int64_t length = files_->length(PassFile::SourceFile);
         checkTargetHolds(record_.extent().number());
-        if (state_.CurOffset.number() <= length) {
-            if (const auto stoppedAt =
-                    runCopy(BackgroundTask::Kind::TailCopy, state_.CurOffset, Position(length), length)) {
+        // What an import brought stays: the tail copy goes around it.
+        for (const WriteRecord::Range& stretch :
+             record_.copiedByTheTail(state_.CurOffset, Position(std::max<std::int64_t>(length, 0)))) {
+            if (const auto stoppedAt = runCopy(BackgroundTask::Kind::TailCopy, stretch.first, stretch.last, length)) {
                 window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
                                     + decimalText(state_.CurOffset) + " only up to position "
                                     + decimalText(*stoppedAt) + ".\n\nThe pass stays open at position "
@@ -294,9 +299,11 @@ void ConversionPass::skipRest()
     }
 }
 
-void ConversionPass::findSourceChecksum()
+void ConversionPass::startLook()
 {
+    dropLook();
     sourceChecksum_.reset();
+    lookFound_.reset();
     checksumLine_.clear();
     const std::int64_t length = files_->length(PassFile::SourceFile);
     if (length > kLargestCheckedImage) {
@@ -305,20 +312,122 @@ void ConversionPass::findSourceChecksum()
     }
     if (length < kSmallestCheckedImage)
         return;
-    std::optional<Checksum> found;
-    BackgroundTask task(BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
-                        [this, length, &found](BackgroundTask& self) {
-                            found = findChecksum(length, checksumReader(PassFile::SourceFile, self));
-                            return !self.stopRequested();
-                        });
-    if (!runInBackground(task)) {
-        checksumLine_ = "The source was not checked for a checksum: the check was cancelled.";
+    if (files_->oneFile()) {
+        // The file changes with every write-back: it is looked at before any.
+        BackgroundTask task(BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
+                            [this, length](BackgroundTask& self) {
+                                lookFound_ = findChecksum(length, checksumReader(PassFile::SourceFile, self));
+                                return !self.stopRequested();
+                            });
+        if (!runInBackground(task))
+            checksumLine_ = "The source was not checked for a checksum: the check was cancelled.";
+        else if (lookFound_)
+            checksumLine_ = describeChecksum(*lookFound_) + ".";
+        sourceChecksum_ = std::exchange(lookFound_, std::nullopt);
         return;
     }
-    if (found) {
-        sourceChecksum_ = found;
-        checksumLine_ = describeChecksum(*found) + ".";
+    // A handle of its own: the pass's files stay the pass's.
+    look_ = std::make_unique<BackgroundTask>(
+        BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
+        [this, length, path = state_.SourcePath](BackgroundTask& self) {
+            std::error_code error;
+            PlatformFile source = PlatformFile::open(path, PlatformFile::Access::ReadOnly, error);
+            if (error)
+                throw FileError(PassFile::SourceFile, path, "read", error.message(), error);
+            lookFound_ = findChecksum(length, [&](std::int64_t offset, std::span<std::uint8_t> into) {
+                std::size_t got = 0;
+                while (got < into.size()) {
+                    const std::size_t now = source.readAt(offset + static_cast<std::int64_t>(got), into.subspan(got), error);
+                    if (error)
+                        throw FileError(PassFile::SourceFile, path, "read", error.message(), error);
+                    if (now == 0)
+                        break;
+                    got += now;
+                }
+                std::fill(into.begin() + static_cast<std::ptrdiff_t>(got), into.end(), std::uint8_t{0});
+                return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
+            });
+            return !self.stopRequested();
+        });
+    look_->start();
+}
+
+bool ConversionPass::collectLook() const
+{
+    if (!look_)
+        return true;
+    if (!look_->waitFinished(std::chrono::milliseconds(0)))
+        return false;
+    bool whole = false;
+    try {
+        whole = look_->join();
+    } catch (const std::exception& error) {
+        checksumLine_ = std::string("The source was not checked for a checksum: ") + error.what();
     }
+    look_.reset();
+    if (whole && lookFound_)
+        checksumLine_ = describeChecksum(*lookFound_) + ".";
+    sourceChecksum_ = whole ? std::exchange(lookFound_, std::nullopt) : std::nullopt;
+    return true;
+}
+
+const std::optional<Checksum>& ConversionPass::sourceChecksum() const
+{
+    collectLook();
+    return sourceChecksum_;
+}
+
+const std::string& ConversionPass::checksumLine() const
+{
+    collectLook();
+    return checksumLine_;
+}
+
+bool ConversionPass::awaitLook()
+{
+    if (collectLook())
+        return true;
+    BackgroundTask& look = *look_;
+    BackgroundTask wait(BackgroundTask::Kind::SourceCheck, look.first(), look.last(), [&look](BackgroundTask& self) {
+        while (!look.waitFinished(std::chrono::milliseconds(20))) {
+            if (!self.report(look.done())) {
+                look.requestStop();
+                return false;
+            }
+        }
+        return true;
+    });
+    const bool whole = runInBackground(wait);
+    collectLook();
+    return whole;
+}
+
+void ConversionPass::dropLook()
+{
+    if (!look_)
+        return;
+    look_->requestStop();
+    try {
+        look_->join();
+    } catch (...) {
+        // Nothing it found is wanted.
+    }
+    look_.reset();
+    lookFound_.reset();
+}
+
+bool ConversionPass::targetDiffersFromSource()
+{
+    for (const WriteRecord::Range& range : record_.writtenBackWithin(kFirstPosition, record_.extent())) {
+        const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
+        std::vector<std::uint8_t> written(count);
+        std::vector<std::uint8_t> source(count);
+        files_->readFresh(PassFile::TargetFile, range.first, written);
+        files_->readFresh(PassFile::SourceFile, range.first, source);
+        if (written != source)
+            return true;
+    }
+    return false;
 }
 
 ChecksumReader ConversionPass::checksumReader(PassFile file, BackgroundTask& task)
@@ -346,6 +455,13 @@ std::optional<ChecksumCheck> ConversionPass::checkTarget()
 
 std::string ConversionPass::settleChecksum()
 {
+    // A target that holds the source's bytes carries its checksum as it is.
+    if (!targetDiffersFromSource()) {
+        dropLook();
+        return {};
+    }
+    if (!awaitLook())
+        return "The source was not looked at for a checksum of its own bytes: the look was cancelled.";
     if (!sourceChecksum_)
         return {};
     const Checksum& checksum = *sourceChecksum_;
@@ -436,7 +552,12 @@ std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceL
     // Only what was written back can differ from the source: the rest was copied from it.
     bool writesLost = false;
     if (sourceLength >= state_.CurOffset.number()) {
-        for (const WriteRecord::Range& range : record_.writtenBackWithin(state_.CurOffset, Position(sourceLength))) {
+        std::vector<WriteRecord::Range> replaced;
+        for (const WriteRecord::Range& stretch : record_.copiedByTheTail(state_.CurOffset, Position(sourceLength))) {
+            const auto within = record_.writtenBackWithin(stretch.first, stretch.last);
+            replaced.insert(replaced.end(), within.begin(), within.end());
+        }
+        for (const WriteRecord::Range& range : replaced) {
             const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
             std::vector<std::uint8_t> written(count);
             std::vector<std::uint8_t> source(count);
@@ -560,15 +681,8 @@ std::vector<Position> ConversionPass::differingGlyphs(Position first, std::span<
 {
     std::vector<Position> differing;
     const auto width = static_cast<std::size_t>(state_.CharWidth);
-    if (!isOpen() || isBusy() || width == 0)
-        return differing;
     std::vector<std::uint8_t> now(bytes.size());
-    try {
-        readAsWritten(first, now);
-    } catch (const FileError& error) {
-        endAfter(error);
-        return differing;
-    }
+    readAsWritten(first, now);
     // The dots on display reach the target before anything else is written.
     for (int column = 0; column < state_.CharWidth; ++column) {
         const std::int64_t at = (state_.CurOffset + column).number() - first.number();
@@ -605,35 +719,65 @@ std::optional<std::string> ConversionPass::fillGapBefore(Position position)
     return std::nullopt;
 }
 
-bool ConversionPass::writeGlyphs(Position first, std::span<const std::uint8_t> bytes)
+void ConversionPass::importGlyphs(Position first, std::span<const std::uint8_t> bytes)
 {
     const std::int64_t width = state_.CharWidth;
-    if (isBusy() || !isOpen() || bytes.empty() || bytes.size() % static_cast<std::size_t>(width) != 0
-        || !mayJumpTo(first) || !mayJumpTo(first + (static_cast<std::int64_t>(bytes.size()) - width)))
-        return false;
+    if (isBusy() || !isOpen() || bytes.empty() || bytes.size() % static_cast<std::size_t>(width) != 0)
+        return;
+    const auto count = static_cast<std::int64_t>(bytes.size()) / width;
+    if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * width)) {
+        window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
+                            + " would run past position " + decimalText(kLastCharacterPosition)
+                            + ", the highest this tool can write.");
+        return;
+    }
+    std::vector<Position> differing;
+    try {
+        differing = differingGlyphs(first, bytes);
+    } catch (const FileError& error) {
+        endAfter(error);
+        return;
+    }
+    if (differing.empty()) {
+        window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
+                            + " are what the target holds already: nothing is written.");
+        return;
+    }
+    if (!window_.confirm(importQuestion(count, differing)))
+        return;
     run([&]() -> std::optional<std::string> {
         checkTargetHolds(record_.extent().number());
         veskoutput();
-        // Compared after the write-back: the dots on display count as written.
-        std::vector<std::uint8_t> now(bytes.size());
-        readAsWritten(first, now);
-        for (std::size_t at = 0; at < bytes.size(); at += static_cast<std::size_t>(width)) {
-            const Position glyph = first + static_cast<std::int64_t>(at);
-            if (std::equal(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                           bytes.begin() + static_cast<std::ptrdiff_t>(at) + width,
-                           now.begin() + static_cast<std::ptrdiff_t>(at)))
-                continue;
+        for (const Position glyph : differing) {
             if (auto refusal = fillGapBefore(glyph))
                 return refusal->empty() ? std::nullopt : refusal;
-            const auto glyphBytes = bytes.subspan(at, static_cast<std::size_t>(width));
+            const auto glyphBytes = bytes.subspan(static_cast<std::size_t>(glyph.number() - first.number()),
+                                                  static_cast<std::size_t>(width));
             for (std::int64_t column = 0; column < width; ++column)
                 files_->writeByte(glyph + column, glyphBytes[static_cast<std::size_t>(column)]);
-            record_.wroteBack(glyph, glyphBytes);
+            record_.imported(glyph, glyphBytes);
         }
         captureAsWritten();
         return std::nullopt;
     });
-    return true;
+}
+
+std::string ConversionPass::importQuestion(std::int64_t count, const std::vector<Position>& differing) const
+{
+    const std::int64_t width = state_.CharWidth;
+    std::string question = std::to_string(differing.size()) + " of the sheet's " + std::to_string(count)
+                           + (differing.size() == 1 ? " glyphs differs" : " glyphs differ")
+                           + " from what the target holds, at positions " + decimalText(differing.front()) + " to "
+                           + decimalText(differing.back() + (width - 1)) + ".";
+    // Glyphs that meet the character on display replace its unwritten dots.
+    const Position shownLast = state_.CurOffset + (width - 1);
+    const bool replacesDots = hasUnwrittenEdits() && std::any_of(differing.begin(), differing.end(), [&](Position at) {
+                                  return at <= shownLast && at + (width - 1) >= state_.CurOffset;
+                              });
+    if (replacesDots)
+        question += " That replaces the changed dots on display, which are not written yet. To keep them, answer No "
+                    "and move on first: every move writes the character on display to the target.";
+    return question + (replacesDots ? "\n\nWrite them to the target anyway?" : " Write them to the target?");
 }
 
 void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxColumns>& bytes)
@@ -811,6 +955,7 @@ void ConversionPass::run(const std::function<std::optional<std::string>()>& oper
 
 void ConversionPass::endAfter(const FileError& error)
 {
+    dropLook();
     files_->closeAll();
     window_.setStartButtEnabled(true);
     window_.showProblem(std::string(error.what())

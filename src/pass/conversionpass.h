@@ -88,17 +88,15 @@ public:
     [[nodiscard]] bool mayJumpTo(Position position) const;
     // The width that option `index` of `Symtype` stands for; 0 for none.
     [[nodiscard]] static int widthOfOption(int index);
-    // The glyphs of `bytes`, at the width in force from `first` on, that
-    // differ from what the target would hold after the next write-back (the
-    // source's bytes where the pass has not written): their first positions.
-    [[nodiscard]] std::vector<Position> differingGlyphs(Position first, std::span<const std::uint8_t> bytes);
-    // Writes the glyphs of `bytes` that differ, as a jump and a write-back
-    // would each: the character on display written back first, the source
-    // copied up to a glyph where the pass has not written yet; then captures
-    // the character on display as the target holds it. False, and nothing
-    // done, outside a pass, while busy, or where a glyph would not fit
-    // between position 1 and the highest.
-    bool writeGlyphs(Position first, std::span<const std::uint8_t> bytes);
+    // Brings the glyphs of a sheet into the target, as jumps and write-backs
+    // would: of `bytes`, glyphs at the width in force from `first` on, those
+    // that differ from what the target would hold after the next write-back
+    // are written once the user agrees (No is the default), the character on
+    // display written back first and the source copied up to a glyph where
+    // the pass has not written yet; then the character on display is
+    // captured as the target holds it. What it brought, "Skip the rest"
+    // keeps. Says why where nothing is written.
+    void importGlyphs(Position first, std::span<const std::uint8_t> bytes);
 
     // Switches one dot; false, and nothing changed, where the grid has no such cell.
     bool toggleDot(int column, int bit);
@@ -117,10 +115,13 @@ public:
     // True while dots on display differ from the bytes last read or written for them.
     [[nodiscard]] bool hasUnwrittenEdits() const;
     // The checksum the source of this pass carries of its own bytes, where
-    // the start found one.
-    [[nodiscard]] const std::optional<Checksum>& sourceChecksum() const { return sourceChecksum_; }
-    // What the start found of a checksum, in one line; empty where it found none.
-    [[nodiscard]] const std::string& checksumLine() const { return checksumLine_; }
+    // the look that began with the pass has found one.
+    [[nodiscard]] const std::optional<Checksum>& sourceChecksum() const;
+    // True while the look for the source's checksum still runs.
+    [[nodiscard]] bool lookingForChecksum() const { return !collectLook(); }
+    // What the look found of a checksum, in one line; empty where it found
+    // none or is still looking.
+    [[nodiscard]] const std::string& checksumLine() const;
     // What closing the window during an open pass would leave undone.
     [[nodiscard]] std::string closeQuestion() const;
 
@@ -161,8 +162,19 @@ private:
     // and `after` it, differs from `known` in a way that reaches the copy.
     void checkSourceSteady(std::int64_t known, std::int64_t before, std::int64_t after, Position first,
                            Position last, bool toEnd = false) const;
-    // Looks for a checksum the source carries, on the copy's thread.
-    void findSourceChecksum();
+    // Starts looking for a checksum the source carries, on a thread and a
+    // handle of its own, while the pass goes on; one file as both is looked
+    // at at once, before anything is written.
+    void startLook();
+    // Takes what the look found once it has ended; true where it has.
+    bool collectLook() const;
+    // Waits for the look, with progress and Cancel where it takes long;
+    // false where the user stopped it.
+    bool awaitLook();
+    // Stops the look without waiting for what it would find.
+    void dropLook();
+    // True where a byte written back differs from the source's there.
+    [[nodiscard]] bool targetDiffersFromSource();
     // Brings the target's checksum up to date where the user agrees; what
     // "Completed" adds to say, where anything. Throws FileError.
     [[nodiscard]] std::string settleChecksum();
@@ -175,6 +187,12 @@ private:
     // elsewhere. False where the user stopped it; throws FileError naming
     // the first position that differs.
     bool verifyTarget();
+    // The glyphs of `bytes` at the width in force from `first` on that differ
+    // from what the target would hold after the next write-back: their first positions.
+    [[nodiscard]] std::vector<Position> differingGlyphs(Position first, std::span<const std::uint8_t> bytes);
+    // The question an import of `count` glyphs asks, `differing` of them
+    // differing; it says where they would replace dots on display not yet written.
+    [[nodiscard]] std::string importQuestion(std::int64_t count, const std::vector<Position>& differing) const;
     // Why the tail copy would undo changes, or nothing where it wouldn't.
     [[nodiscard]] std::optional<std::string> tailCopyQuestion(std::int64_t sourceLength);
 
@@ -187,8 +205,11 @@ private:
     // The bytes of the columns on display as last captured or written back.
     std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
     WriteRecord record_;
-    std::optional<Checksum> sourceChecksum_;
-    std::string checksumLine_;
+    // The look for the source's checksum while it runs, and what it found.
+    mutable std::optional<Checksum> lookFound_;
+    mutable std::unique_ptr<BackgroundTask> look_;
+    mutable std::optional<Checksum> sourceChecksum_;
+    mutable std::string checksumLine_;
     // The task under way, for the close question asked meanwhile.
     const BackgroundTask* running_ = nullptr;
     // True once this pass has captured a character: only then are there

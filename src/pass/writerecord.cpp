@@ -4,10 +4,76 @@
 
 namespace dotmatrix {
 
+void PositionRanges::add(Position first, Position last)
+{
+    if (first > last)
+        return;
+    std::int64_t from = first.number();
+    std::int64_t to = last.number();
+    auto it = ranges_.upper_bound(from);
+    if (it != ranges_.begin() && std::prev(it)->second + 1 >= from)
+        --it;
+    while (it != ranges_.end() && it->first <= to + 1) {
+        from = std::min(from, it->first);
+        to = std::max(to, it->second);
+        it = ranges_.erase(it);
+    }
+    ranges_.emplace(from, to);
+}
+
+void PositionRanges::remove(Position first, Position last)
+{
+    auto it = ranges_.upper_bound(first.number());
+    if (it != ranges_.begin())
+        --it;
+    while (it != ranges_.end() && it->first <= last.number()) {
+        const auto [from, to] = *it;
+        if (to < first.number()) {
+            ++it;
+            continue;
+        }
+        it = ranges_.erase(it);
+        if (from < first.number())
+            ranges_.emplace(from, first.number() - 1);
+        if (to > last.number())
+            ranges_.emplace(last.number() + 1, to);
+    }
+}
+
+std::vector<PositionRanges::Range> PositionRanges::within(Position first, Position last) const
+{
+    std::vector<Range> found;
+    auto it = ranges_.upper_bound(first.number());
+    if (it != ranges_.begin())
+        --it;
+    for (; it != ranges_.end() && it->first <= last.number(); ++it) {
+        const std::int64_t from = std::max(it->first, first.number());
+        const std::int64_t to = std::min(it->second, last.number());
+        if (from <= to)
+            found.push_back({Position(from), Position(to)});
+    }
+    return found;
+}
+
+std::vector<PositionRanges::Range> PositionRanges::outside(Position first, Position last) const
+{
+    std::vector<Range> gaps;
+    Position from = first;
+    for (const Range& range : within(first, last)) {
+        if (range.first > from)
+            gaps.push_back({from, range.first - 1});
+        from = range.last + 1;
+    }
+    if (from <= last)
+        gaps.push_back({from, last});
+    return gaps;
+}
+
 void WriteRecord::clear()
 {
     extent_ = Position(0);
     writtenBack_.clear();
+    imported_.clear();
     bytes_.clear();
 }
 
@@ -18,21 +84,8 @@ void WriteRecord::copied(Position first, Position last)
     extent_ = std::max(extent_, last);
     // The source's bytes replace whatever was written back there.
     bytes_.erase(bytes_.lower_bound(first.number()), bytes_.upper_bound(last.number()));
-    auto it = writtenBack_.upper_bound(first.number());
-    if (it != writtenBack_.begin())
-        --it;
-    while (it != writtenBack_.end() && it->first <= last.number()) {
-        const auto [from, to] = *it;
-        if (to < first.number()) {
-            ++it;
-            continue;
-        }
-        it = writtenBack_.erase(it);
-        if (from < first.number())
-            writtenBack_.emplace(from, first.number() - 1);
-        if (to > last.number())
-            writtenBack_.emplace(last.number() + 1, to);
-    }
+    writtenBack_.remove(first, last);
+    imported_.remove(first, last);
 }
 
 void WriteRecord::wroteBack(Position first, std::span<const std::uint8_t> bytes)
@@ -43,33 +96,14 @@ void WriteRecord::wroteBack(Position first, std::span<const std::uint8_t> bytes)
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes_[first.number() + static_cast<std::int64_t>(i)] = bytes[i];
     extent_ = std::max(extent_, last);
-    std::int64_t from = first.number();
-    std::int64_t to = last.number();
-    // Swallow every range that meets or touches this one.
-    auto it = writtenBack_.upper_bound(from);
-    if (it != writtenBack_.begin() && std::prev(it)->second + 1 >= from)
-        --it;
-    while (it != writtenBack_.end() && it->first <= to + 1) {
-        from = std::min(from, it->first);
-        to = std::max(to, it->second);
-        it = writtenBack_.erase(it);
-    }
-    writtenBack_.emplace(from, to);
+    writtenBack_.add(first, last);
 }
 
-std::vector<WriteRecord::Range> WriteRecord::writtenBackWithin(Position first, Position last) const
+void WriteRecord::imported(Position first, std::span<const std::uint8_t> bytes)
 {
-    std::vector<Range> ranges;
-    auto it = writtenBack_.upper_bound(first.number());
-    if (it != writtenBack_.begin())
-        --it;
-    for (; it != writtenBack_.end() && it->first <= last.number(); ++it) {
-        const std::int64_t from = std::max(it->first, first.number());
-        const std::int64_t to = std::min(it->second, last.number());
-        if (from <= to)
-            ranges.push_back({Position(from), Position(to)});
-    }
-    return ranges;
+    wroteBack(first, bytes);
+    if (!bytes.empty())
+        imported_.add(first, first + (static_cast<std::int64_t>(bytes.size()) - 1));
 }
 
 std::optional<std::uint8_t> WriteRecord::writtenBackByte(Position position) const

@@ -513,68 +513,48 @@ void Form1::importSheet(Position first)
     const QString shown = QDir::toNativeSeparators(path);
     QImageReader reader(path, "png");
     reader.setDecideFormatFromContent(true);
+    const int width = pass_.state().CharWidth;
+    // Sheets have 16 glyphs a row: a wider or far taller image is none, whatever it holds.
+    const QSize size = reader.size();
+    const SheetSize largest = sheetSize(65536, width);
+    if (size.isValid() && (size.width() > largest.width || size.height() > largest.height)) {
+        showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: the image is %2 x %3 pixels, and a sheet of glyphs "
+                                   "%4 dots wide is at most %5 x %6.")
+                        .arg(shown)
+                        .arg(size.width())
+                        .arg(size.height())
+                        .arg(width)
+                        .arg(largest.width)
+                        .arg(largest.height));
+        return;
+    }
     const QImage sheet = reader.read();
     if (sheet.isNull()) {
         showWarning(QStringLiteral("Cannot read \"%1\" as a PNG sheet: %2.").arg(shown, reader.errorString()));
         return;
     }
-    const int width = pass_.state().CharWidth;
-    bool known = false;
-    const int sheetWidth = sheet.text(QString::fromLatin1(OverviewWindow::kSheetWidth)).toInt(&known);
-    if (known && sheetWidth != width) {
+    const SheetInfo info = readSheetInfo([&sheet](const std::string& key) {
+        return sheet.text(QString::fromStdString(key)).toStdString();
+    });
+    if (info.width && *info.width != width) {
         showWarning(QStringLiteral("The sheet \"%1\" holds glyphs of %2 bytes, and the pass is at %3. Select "
                                    "%2x7 and import again.")
                         .arg(shown)
-                        .arg(sheetWidth)
+                        .arg(*info.width)
                         .arg(width));
         return;
     }
     // Where the sheet was taken from, and in which order it was drawn.
-    const qint64 from = sheet.text(QString::fromLatin1(OverviewWindow::kSheetPosition)).toLongLong(&known);
-    if (known && from >= 1)
-        first = Position(from);
-    DotOrder order = dotOrder_->order();
-    const QString drawn = sheet.text(QString::fromLatin1(OverviewWindow::kSheetOrder));
-    if (drawn.size() == 2)
-        order = {drawn[0] == u'1', drawn[1] == u'1'};
-    const QImage pixels = sheet.convertToFormat(QImage::Format_RGB32);
+    const DotOrder order = info.order.value_or(dotOrder_->order());
+    const QImage pixels = sheet.convertToFormat(QImage::Format_ARGB32);
     const SheetGlyphs glyphs = readSheet(
-        pixels.width(), pixels.height(), [&pixels](int x, int y) { return pixels.pixel(x, y) & 0xFFFFFFu; }, width,
+        pixels.width(), pixels.height(), [&pixels](int x, int y) { return overWhite(pixels.pixel(x, y)); }, width,
         order);
     if (!glyphs.problem.empty()) {
         showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: %2").arg(shown, QString::fromStdString(glyphs.problem)));
         return;
     }
-    const auto count = static_cast<std::int64_t>(glyphs.bytes.size()) / width;
-    const Position last = first + (count - 1) * width;
-    if (!pass_.mayJumpTo(first) || !pass_.mayJumpTo(last)) {
-        showWarning(QStringLiteral("The sheet's %1 glyphs from position %2 would run past position %3, the highest "
-                                   "this tool can write.")
-                        .arg(count)
-                        .arg(QString::fromStdString(decimalText(first)),
-                             QString::fromStdString(decimalText(kLastCharacterPosition))));
-        return;
-    }
-    const std::vector<Position> differing = pass_.differingGlyphs(first, glyphs.bytes);
-    if (!pass_.isOpen())
-        return;  // reading the files failed: the pass has said why and ended
-    if (differing.empty()) {
-        showWarning(QStringLiteral("The sheet's %1 glyphs from position %2 are what the target holds already: "
-                                   "nothing is written.")
-                        .arg(count)
-                        .arg(QString::fromStdString(decimalText(first))));
-        return;
-    }
-    const QString question =
-        QStringLiteral("%1 of the sheet's %2 glyphs differ from what the target holds, at positions %3 to %4. Write "
-                       "them to the target?")
-            .arg(differing.size())
-            .arg(count)
-            .arg(QString::fromStdString(decimalText(differing.front())),
-                 QString::fromStdString(decimalText(differing.back() + (width - 1))));
-    if (ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-        return;
-    pass_.writeGlyphs(first, glyphs.bytes);
+    pass_.importGlyphs(info.position.value_or(first), glyphs.bytes);
 }
 
 void Form1::Symtype_Click(int /*index*/)

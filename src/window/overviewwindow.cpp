@@ -223,7 +223,7 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
 {
     const GlyphLayout& layout = view_->layout();
     const int width = layout.width();
-    const std::int64_t left = std::max<std::int64_t>(1, (layout.length() - first.number()) / width + 1);
+    const std::int64_t left = glyphsLeft(layout.length(), first, width);
     QInputDialog howMany(this);
     howMany.setWindowTitle(QString::fromLatin1(kApplicationName));
     howMany.setInputMode(QInputDialog::IntInput);
@@ -238,6 +238,8 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
 
     const QStringList formats{QStringLiteral("PNG sheet (*.png)"), QStringLiteral("BDF font (*.bdf)"),
                               QStringLiteral("C source (*.c)"), QStringLiteral("Raw bytes (*.bin)")};
+    constexpr ExportFormat kFormats[] = {ExportFormat::PngSheet, ExportFormat::Bdf, ExportFormat::CSource,
+                                         ExportFormat::Raw};
     QFileDialog dialog(this, QStringLiteral("Export glyphs"));
     dialog.setObjectName(QStringLiteral("ExportDialog"));
     if (QGuiApplication::platformName() != QLatin1String("windows"))
@@ -247,7 +249,22 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString path = dialog.selectedFiles().constFirst();
-    const auto format = formats.indexOf(dialog.selectedNameFilter());
+    // The extension typed picks the format; without one, the filter does.
+    std::optional<ExportFormat> format = exportFormatOfPath(path.toStdString());
+    if (!format && !hasExtension(path.toStdString())) {
+        format = kFormats[std::max<qsizetype>(0, formats.indexOf(dialog.selectedNameFilter()))];
+    } else if (!format) {
+        QInputDialog which(this);
+        which.setWindowTitle(QString::fromLatin1(kApplicationName));
+        which.setLabelText(QStringLiteral("\"%1\" names no format of its own. Export it as:")
+                               .arg(QFileInfo(path).fileName()));
+        which.setComboBoxItems(formats);
+        which.setComboBoxEditable(false);
+        which.setTextValue(dialog.selectedNameFilter());
+        if (which.exec() != QDialog::Accepted)
+            return;
+        format = kFormats[std::max<qsizetype>(0, formats.indexOf(which.textValue()))];
+    }
 
     const PreviewReader::View read = view_->readGlyphs(first, count);
     if (!read.problem.empty()) {
@@ -262,34 +279,20 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
     run.bytes = read.bytes;
     const QString shown = QDir::toNativeSeparators(path);
     QString why;
-    if (format == 0) {
-        const SheetSize size = sheetSize(count, width);
-        QImage sheet(size.width, size.height, QImage::Format_RGB32);
-        sheet.fill(kSheetGap);
-        for (int glyph = 0; glyph < count; ++glyph) {
-            const SheetPixel corner = sheetPixel(glyph, 0, 0, width);
-            drawGlyph(sheet, corner.x, corner.y,
-                      std::span(run.bytes).subspan(static_cast<std::size_t>(glyph * width), static_cast<std::size_t>(width)),
-                      run.order, qRgb(0, 0, 0), [](int) { return qRgb(255, 255, 255); });
+    QSaveFile file(path);
+    if (*format == ExportFormat::PngSheet) {
+        const SheetImage drawn = drawSheet(run);
+        QImage sheet(drawn.width, drawn.height, QImage::Format_RGB32);
+        for (int y = 0; y < drawn.height; ++y) {
+            for (int x = 0; x < drawn.width; ++x)
+                sheet.setPixel(x, y, 0xFF000000u | drawn.pixels[static_cast<std::size_t>(y * drawn.width + x)]);
         }
-        sheet.setText(QString::fromLatin1(kSheetPosition), QString::number(first.number()));
-        sheet.setText(QString::fromLatin1(kSheetWidth), QString::number(width));
-        sheet.setText(QString::fromLatin1(kSheetOrder),
-                      QStringLiteral("%1%2").arg(int(run.order.bit0OnTop)).arg(int(run.order.firstByteLeft)));
-        QSaveFile file(path);
+        for (const auto& [key, value] : sheetTexts(run))
+            sheet.setText(QString::fromStdString(key), QString::fromStdString(value));
         if (!file.open(QIODevice::WriteOnly) || !sheet.save(&file, "PNG") || !file.commit())
             why = file.errorString();
     } else {
-        const std::string name = QFileInfo(path).completeBaseName().toStdString();
-        std::string cName;
-        for (const char c : name)
-            cName += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-        if (cName.empty() || std::isdigit(static_cast<unsigned char>(cName.front())) != 0)
-            cName = "font_" + cName;
-        const std::string text = format == 1   ? bdfText(run, cName)
-                                 : format == 2 ? cSourceText(run, cName)
-                                               : std::string(run.bytes.begin(), run.bytes.end());
-        QSaveFile file(path);
+        const std::string text = exportText(run, *format, cIdentifier(QFileInfo(path).completeBaseName().toStdString()));
         if (!file.open(QIODevice::WriteOnly)
             || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())
             || !file.commit())

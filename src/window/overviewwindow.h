@@ -43,12 +43,6 @@ public:
     void showFont(const FontCandidate& candidate);
     [[nodiscard]] class FontsFoundWindow* fontsFound() const { return fontsFound_; }
 
-    // Keys that PNG sheets carry, so that an import lands where the export came from.
-    static constexpr const char* kSheetPosition = "dotmatrix-position";
-    static constexpr const char* kSheetWidth = "dotmatrix-width";
-    static constexpr const char* kSheetOrder = "dotmatrix-order";
-    // The colour of the gap between glyphs on a sheet.
-    static constexpr unsigned kSheetGap = 0xFF8080C0;
 
 signals:
     // The user asked to go to the glyph at `position`.

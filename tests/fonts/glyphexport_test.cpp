@@ -131,8 +131,77 @@ TEST(GlyphSheets, BdfAndCSourceNameEachGlyph)
     }
     EXPECT_EQ(drawn, ".###.\n#...#\n#...#\n#...#\n#####\n#...#\n#...#\n.....\n");
     FT_Done_Face(face);
+
+    // Glyphs in front of the marked code 0 are unencoded, and none is lost.
+    GlyphRun before = run;
+    before.mark = CharacterMark{Position(1006), 0};
+    const std::string early = bdfText(before, "font");
+    EXPECT_EQ(early.find("ENCODING -2"), std::string::npos);
+    EXPECT_NE(early.find("ENCODING -1\n"), std::string::npos);
+    EXPECT_NE(early.find("DEFAULT_CHAR 0\n"), std::string::npos);
+    ASSERT_EQ(FT_New_Memory_Face(library, reinterpret_cast<const FT_Byte*>(early.data()),
+                                 static_cast<FT_Long>(early.size()), 0, &face),
+              0)
+        << early;
+    EXPECT_GE(face->num_glyphs, 2);
+    FT_Done_Face(face);
     FT_Done_FreeType(library);
 #endif
+}
+
+TEST(GlyphSheets, ExtensionsMetadataAndNamesGoWithTheFormats)
+{
+    using F = ExportFormat;
+    const std::pair<const char*, std::optional<F>> names[] = {
+        {"font.png", F::PngSheet}, {"dir.v2/font.BDF", F::Bdf}, {"font.c", F::CSource}, {"a/font.bin", F::Raw},
+        {"font", std::nullopt},    {"font.txt", std::nullopt},  {".png", std::nullopt},  {"x.png/font", std::nullopt},
+    };
+    for (const auto& [name, format] : names)
+        EXPECT_EQ(exportFormatOfPath(name), format) << name;
+    EXPECT_FALSE(hasExtension("dir.v2/font"));
+    EXPECT_TRUE(hasExtension("font.txt"));
+    EXPECT_EQ(cIdentifier("my font-1"), "my_font_1");
+    EXPECT_EQ(cIdentifier("8x8"), "font_8x8");
+    EXPECT_EQ(glyphsLeft(100, Position(91), 5), 2);
+    EXPECT_EQ(glyphsLeft(100, Position(200), 5), 1);
+
+    // A sheet says where it came from, how wide and in which order.
+    GlyphRun run;
+    run.first = Position(1234);
+    run.width = 6;
+    run.order = {true, false};
+    std::map<std::string, std::string> texts;
+    for (const auto& [key, value] : sheetTexts(run))
+        texts[key] = value;
+    const SheetInfo info = readSheetInfo([&](const std::string& key) { return texts[key]; });
+    EXPECT_EQ(info.position, Position(1234));
+    EXPECT_EQ(info.width, 6);
+    EXPECT_EQ(info.order, (DotOrder{true, false}));
+    const SheetInfo none = readSheetInfo([](const std::string&) { return std::string("-5x"); });
+    EXPECT_FALSE(none.position || none.width || none.order);
+
+    // Transparent dots read as the white under them, opaque ones as they are.
+    EXPECT_EQ(overWhite(0x00000000), 0xFFFFFFu);
+    EXPECT_EQ(overWhite(0xFF123456), 0x123456u);
+
+    // A dot of the gap's colour in a cell is an error wherever it stands, also first.
+    run.width = 2;
+    run.order = {};
+    run.bytes = {0x81, 0x42};
+    const SheetImage sheet = drawSheet(run);
+    for (const int at : {0, 5}) {
+        std::vector<std::uint32_t> pixels = sheet.pixels;
+        const SheetPixel dot = sheetPixel(0, at % 2, at / 2, 2);
+        pixels[static_cast<std::size_t>(dot.y * sheet.width + dot.x)] = kSheetGap;
+        const SheetGlyphs read = readSheet(
+            sheet.width, sheet.height, [&](int x, int y) { return pixels[static_cast<std::size_t>(y * sheet.width + x)]; },
+            2, {});
+        EXPECT_NE(read.problem.find("dots of the gap's colour"), std::string::npos) << at << ": " << read.problem;
+    }
+    const SheetGlyphs back = readSheet(
+        sheet.width, sheet.height, [&](int x, int y) { return sheet.pixels[static_cast<std::size_t>(y * sheet.width + x)]; },
+        2, {});
+    EXPECT_EQ(back.bytes, run.bytes);
 }
 
 } // namespace

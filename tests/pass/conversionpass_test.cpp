@@ -1,8 +1,11 @@
 #include "conversionpass.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -59,7 +62,7 @@ TEST_F(PassTest, NothingActsOnThePassWhileACopyRuns)
     start(s, "100", 1);
     EXPECT_EQ(pass.state().CharWidth, 5);
     pass.skipRest();
-    EXPECT_EQ(tried, 5);  // the prefix copy, the tail copy, the sync and the verify
+    EXPECT_EQ(tried, 4);  // the prefix copy, the tail copy, the sync and the verify
     EXPECT_EQ(window.completed, 1);
     EXPECT_TRUE(window.problems.empty());
     EXPECT_EQ(readFile(target), s);
@@ -694,6 +697,9 @@ TEST_F(PassTest, AChecksumOfTheSourceIsBroughtUpToDateWhereTheUserAgrees)
         window.yesByDefaults.clear();
         window.answer = yes;
         start(image, "1001", 0);
+        // The look runs alongside the pass: a user may go on meanwhile.
+        while (pass.lookingForChecksum())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_EQ(pass.checksumLine(),
                   "The source ends with a CRC-32 (little-endian) of its bytes 1 to 4092 at 4093 to 4096.");
         edit(0, 0xFF);
@@ -734,13 +740,85 @@ TEST_F(PassTest, AChecksumOfTheSourceIsBroughtUpToDateWhereTheUserAgrees)
     EXPECT_NE(window.questions[0].find("This pass changed those bytes itself"), std::string::npos);
     EXPECT_FALSE(window.yesByDefaults[0]);
 
-    // An unchanged image asks nothing.
+    // An unchanged image asks nothing, and never waits for the look.
+    for (const char* at : {"1", "2000"}) {
+        std::filesystem::remove(target);
+        window.questions.clear();
+        window.waits.clear();
+        start(image, at, 0);
+        pass.nextCharacter();
+        pass.skipRest();
+        EXPECT_TRUE(window.questions.empty());
+        EXPECT_EQ(std::count(window.waits.begin(), window.waits.end(), BackgroundTask::Kind::SourceCheck), 0);
+        EXPECT_EQ(readFile(target), image);
+    }
+    // An edit waits for it where it still runs, and asks.
     std::filesystem::remove(target);
     window.questions.clear();
+    window.answer = true;
+    const int completed = window.completed;
     start(image, "1", 0);
+    edit(0, 0x55);
     pass.skipRest();
-    EXPECT_TRUE(window.questions.empty());
-    EXPECT_EQ(readFile(target), image);
+    EXPECT_EQ(window.questions.size(), 1U);
+    EXPECT_EQ(window.completed, completed + 1);
+}
+
+TEST_F(PassTest, AnImportWritesWhatDiffersOnceAskedAndFinishingKeepsIt)
+{
+    const Bytes s = countingBytes(60);
+    start(s, "11", 0);  // width 4: glyphs at 11, 15, 19, ...
+    // Three glyphs from 15 on, the last two changed.
+    Bytes sheet = slice(s, 15, 26);
+    sheet[4] = 0xA5;
+    sheet[11] = 0x5A;
+
+    // Nothing to do, and no room: said, nothing written.
+    pass.importGlyphs(Position(15), slice(s, 15, 26));
+    ASSERT_EQ(window.problems.size(), 1U);
+    EXPECT_NE(window.problems[0].find("are what the target holds already"), std::string::npos);
+    pass.importGlyphs(Position(2147483645), sheet);
+    ASSERT_EQ(window.problems.size(), 2U);
+    EXPECT_NE(window.problems[1].find("would run past position"), std::string::npos);
+
+    // No, the default, writes nothing; Yes writes the differing glyphs, gap copied.
+    window.answer = false;
+    pass.importGlyphs(Position(15), sheet);
+    ASSERT_EQ(window.questions.size(), 1U);
+    EXPECT_EQ(window.questions[0], "2 of the sheet's 3 glyphs differ from what the target holds, at positions 19 to "
+                                   "26. Write them to the target?");
+    EXPECT_FALSE(window.yesByDefaults[0]);
+    EXPECT_EQ(readFile(target), slice(s, 1, 10));
+    window.answer = true;
+    pass.importGlyphs(Position(15), sheet);
+    Bytes expected = slice(s, 1, 26);
+    expected[18] = 0xA5;
+    expected[25] = 0x5A;
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(pass.state().CurOffset, Position(11));
+    EXPECT_EQ(pass.record().writtenBackCount(), 12);  // the character on display and the two glyphs
+
+    // One glyph says so; dots on display it would replace are named.
+    edit(0, 0xFF);
+    Bytes one = slice(s, 11, 14);
+    one[1] = 0x00;
+    window.answer = false;
+    pass.importGlyphs(Position(11), one);
+    ASSERT_EQ(window.questions.size(), 3U);
+    EXPECT_EQ(window.questions[2].rfind("1 of the sheet's 1 glyphs differs", 0), 0U) << window.questions[2];
+    EXPECT_NE(window.questions[2].find("replaces the changed dots on display"), std::string::npos);
+    EXPECT_EQ(grid()[0], 0xFF);  // kept
+
+    // "Skip the rest" keeps what the import brought and asks only of the dots.
+    window.answer = true;
+    pass.skipRest();
+    ASSERT_EQ(window.questions.size(), 4U);
+    EXPECT_EQ(window.questions[3].find("changes this pass wrote"), std::string::npos) << window.questions[3];
+    expected = s;
+    expected[18] = 0xA5;
+    expected[25] = 0x5A;
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(window.completed, 1);
 }
 
 TEST_F(PassTest, CloseQuestionSaysWhatIsLeftUndone)

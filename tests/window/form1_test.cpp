@@ -1008,8 +1008,9 @@ void Form1Test::nothingActsOnThePassWhileACopyRuns()
     click(button("SkipButt"));
     presser.stop();
     QCOMPARE(answerer_->messages, QStringList{QStringLiteral("Completed")});
-    QCOMPARE(seen, (QSet<QString>{QStringLiteral("Copying positions"), QStringLiteral("Reading positions"),
-                                  QStringLiteral("Writing the"), QStringLiteral("Checking positions")}));
+    // Nothing was changed: the look for a checksum went on alongside and was not waited for.
+    QCOMPARE(seen, (QSet<QString>{QStringLiteral("Copying positions"), QStringLiteral("Writing the"),
+                                  QStringLiteral("Checking positions")}));
     QCOMPARE(textBox("Offset")->text(), QStringLiteral("3000000"));
     QVERIFY(allUnavailable);
     QVERIFY(readFile(targetPath) == slowBytes(1, 6 << 20));
@@ -1729,8 +1730,12 @@ void Form1Test::glyphsGoOutToASheetAndComeBackIn()
     const int said = answerer_->messages.size();
     overview->findChild<QPushButton*>(QStringLiteral("ImportSheet"))->click();
     QCOMPARE(answerer_->messages.size(), said + 1);
-    QCOMPARE(answerer_->messages.last(), QStringLiteral("2 of the sheet's 3 glyphs differ from what the target holds, "
-                                                        "at positions 5 to 12. Write them to the target?"));
+    // The click on display is not written yet: the question says the sheet replaces it.
+    QCOMPARE(answerer_->messages.last(),
+             QStringLiteral("2 of the sheet's 3 glyphs differ from what the target holds, at positions 5 to 12. That "
+                            "replaces the changed dots on display, which are not written yet. To keep them, answer No "
+                            "and move on first: every move writes the character on display to the target.\n\nWrite "
+                            "them to the target anyway?"));
     QCOMPARE(readFile(targetPath), countingBytes(11) + QByteArray::fromHex("8C"));
     QCOMPARE(gridHex(), QByteArray("05 06 07 08"));  // the sheet's, as the target now holds it
     QCOMPARE(window_->pass().state().CurOffset, dotmatrix::Position(5));
@@ -1751,6 +1756,15 @@ void Form1Test::glyphsGoOutToASheetAndComeBackIn()
     QVERIFY2(answerer_->messages.last().contains(QStringLiteral("is no sheet of glyphs: The image is 40 x 19 pixels")),
              qPrintable(answerer_->messages.last()));
     QCOMPARE(readFile(targetPath), countingBytes(11) + QByteArray::fromHex("8C"));
+
+    // Finishing keeps what the import wrote, and asks nothing of it.
+    const int before = answerer_->messages.size();
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.size(), before + 1);
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+    QByteArray expected = countingBytes(40);
+    expected[11] = char(0x8C);
+    QCOMPARE(readFile(targetPath), expected);
 }
 
 void Form1Test::findFontsListsTheFontAndGoesThere()
