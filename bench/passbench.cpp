@@ -67,7 +67,7 @@ public:
     }
     bool answer = true;
     int questions = 0;
-    bool confirm(const std::string&, bool) override
+    bool confirm(dotmatrix::Asking, const std::string&, bool) override
     {
         ++questions;
         return answer;

@@ -123,8 +123,11 @@ std::optional<std::vector<std::uint8_t>> parseHexBytes(std::string_view text)
             at += 2;
         int value = 0;
         int digits = 0;
-        for (; at < text.size() && hexDigit(text[at]) >= 0; ++at, ++digits)
-            value = value * 16 + hexDigit(text[at]);
+        // Past two digits it is no byte: the value stops growing, so a long run can't overflow.
+        for (; at < text.size() && hexDigit(text[at]) >= 0; ++at, ++digits) {
+            if (digits < 2)
+                value = value * 16 + hexDigit(text[at]);
+        }
         if (digits < 1 || digits > 2 || (at < text.size() && !isSeparator(text[at])))
             return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(value));

@@ -127,7 +127,7 @@ void ConversionPass::start()
         length = files_->length(PassFile::SourceFile);
         const std::int64_t zeros = first.number() - 1 - length;
         if (zeros > 0
-            && !window_.confirm("The source file \"" + state_.SourcePath + "\" has " + std::to_string(length)
+            && !window_.confirm(Asking::StartPastTheEnd, "The source file \"" + state_.SourcePath + "\" has " + std::to_string(length)
                                 + " bytes: a start at position " + decimalText(first) + " writes "
                                 + std::to_string(zeros) + " zero bytes to the target in front of the character."
                                 + "\n\nStart there anyway?")) {
@@ -254,7 +254,7 @@ void ConversionPass::skipRest()
         // What other programs changed since the last click counts.
         files_->forgetReads();
         if (const auto question = tailCopyQuestion(files_->length(PassFile::SourceFile))) {
-            if (!window_.confirm(*question))
+            if (!window_.confirm(Asking::TailCopy, *question))
                 return;
         }
         // The source may have grown or shrunk while the question was open.
@@ -490,7 +490,7 @@ std::string ConversionPass::settleChecksum()
     if (!checksum.confirmed())
         question += "\n\nThe source may carry no checksum at all: " + chanceText(checksum.odds)
                     + " match it by chance.";
-    if (!window_.confirm(question, !touched && checksum.confirmed()))
+    if (!window_.confirm(Asking::Checksum, question, !touched && checksum.confirmed()))
         return "The target's " + what + " was left as the pass wrote it: it does not match the target's bytes.";
     const std::vector<std::uint8_t> bytes = checksumBytes(checksum, check->wanted);
     for (int i = 0; i < checksum.size; ++i)
@@ -719,32 +719,33 @@ std::optional<std::string> ConversionPass::fillGapBefore(Position position)
     return std::nullopt;
 }
 
-void ConversionPass::importGlyphs(Position first, std::span<const std::uint8_t> bytes)
+std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::uint8_t> bytes)
 {
     const std::int64_t width = state_.CharWidth;
     if (isBusy() || !isOpen() || bytes.empty() || bytes.size() % static_cast<std::size_t>(width) != 0)
-        return;
+        return 0;
     const auto count = static_cast<std::int64_t>(bytes.size()) / width;
     if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * width)) {
         window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
                             + " would run past position " + decimalText(kLastCharacterPosition)
                             + ", the highest this tool can write.");
-        return;
+        return 0;
     }
     std::vector<Position> differing;
     try {
         differing = differingGlyphs(first, bytes);
     } catch (const FileError& error) {
         endAfter(error);
-        return;
+        return 0;
     }
     if (differing.empty()) {
         window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
                             + " are what the target holds already: nothing is written.");
-        return;
+        return 0;
     }
-    if (!window_.confirm(importQuestion(count, differing)))
-        return;
+    if (!window_.confirm(Asking::Import, importQuestion(count, differing)))
+        return 0;
+    std::int64_t written = 0;
     run([&]() -> std::optional<std::string> {
         checkTargetHolds(record_.extent().number());
         veskoutput();
@@ -756,10 +757,12 @@ void ConversionPass::importGlyphs(Position first, std::span<const std::uint8_t> 
             for (std::int64_t column = 0; column < width; ++column)
                 files_->writeByte(glyph + column, glyphBytes[static_cast<std::size_t>(column)]);
             record_.imported(glyph, glyphBytes);
+            ++written;
         }
         captureAsWritten();
         return std::nullopt;
     });
+    return written;
 }
 
 std::string ConversionPass::importQuestion(std::int64_t count, const std::vector<Position>& differing) const

@@ -95,8 +95,8 @@ public:
     // display written back first and the source copied up to a glyph where
     // the pass has not written yet; then the character on display is
     // captured as the target holds it. What it brought, "Skip the rest"
-    // keeps. Says why where nothing is written.
-    void importGlyphs(Position first, std::span<const std::uint8_t> bytes);
+    // keeps. Says why where nothing is written. The glyphs written.
+    std::int64_t importGlyphs(Position first, std::span<const std::uint8_t> bytes);
 
     // Switches one dot; false, and nothing changed, where the grid has no such cell.
     bool toggleDot(int column, int bit);

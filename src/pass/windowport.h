@@ -6,6 +6,14 @@
 
 namespace dotmatrix {
 
+// What the pass asks about, for a window that answers without a person.
+enum class Asking {
+    StartPastTheEnd,  // a start behind the source's end writes zeros in front
+    TailCopy,         // "Skip the rest" would replace changes
+    Import,           // a sheet's glyphs are to be written
+    Checksum,         // the target's checksum is to be brought up to date
+};
+
 // The window as the conversion pass sees it: the controls it reads and writes,
 // and the messages it shows. The main window implements it; tests record it.
 class WindowPort {
@@ -30,9 +38,9 @@ public:
     virtual void showCompleted(const std::string& note = {}) = 0;
     // Shows a refusal or a file error and returns once the user has closed it.
     virtual void showProblem(const std::string& message) = 0;
-    // Asks a question with Yes and No, No being the default unless
-    // `yesByDefault`; true for Yes.
-    virtual bool confirm(const std::string& question, bool yesByDefault = false) = 0;
+    // Asks a question about `asking` with Yes and No, No being the default
+    // unless `yesByDefault`; true for Yes.
+    virtual bool confirm(Asking asking, const std::string& question, bool yesByDefault = false) = 0;
     // Starts `task`, a copy or a sync, on its own thread and returns once it
     // has finished. Meanwhile the window stays alive but takes no input for
     // the pass, shows the progress of a long task and lets the user stop it.

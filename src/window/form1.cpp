@@ -6,6 +6,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -118,6 +123,8 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     createControls();
     arrangeControls();
     waiter_ = new TaskWaiter(*this, [this](Position done) { setCuroffText(decimalText(done)); });
+    // A file dropped on the window is chosen as a dialog would choose it.
+    setAcceptDrops(true);
     // Hears the desktop's font changes.
     qApp->installEventFilter(this);
 }
@@ -384,15 +391,7 @@ void Form1::Loadfile_Click()
     CommonDialog1.Filter = QStringLiteral("All Files (*.*)|*.*");
     if (!CommonDialog1.ShowOpen(this))
         return;
-    // Shown, and named in every message, as the system writes paths.
-    const QString shown = QDir::toNativeSeparators(CommonDialog1.FileName);
-    const std::string chosen = passPath(shown);
-    if (!oneFileMayServeBoth(chosen, pass_.state().TargetPath, PassFile::SourceFile))
-        return;
-    if (!pass_.setSourcePath(chosen))
-        return;
-    sfile->setText(shown);
-    refreshOverview();
+    chooseSource(CommonDialog1.FileName);
 }
 
 void Form1::Savefile_Click()
@@ -404,26 +403,81 @@ void Form1::Savefile_Click()
     CommonDialog1.FilterIndex = 2;
     if (!CommonDialog1.ShowSave(this))
         return;
-    const QString shown = QDir::toNativeSeparators(CommonDialog1.FileName);
-    const std::string chosen = passPath(shown);
-    if (!oneFileMayServeBoth(chosen, pass_.state().SourcePath, PassFile::TargetFile))
-        return;
-    if (!pass_.setTargetPath(chosen))
-        return;
-    ttext->setText(shown);
+    chooseTarget(CommonDialog1.FileName);
 }
 
-bool Form1::oneFileMayServeBoth(const std::string& chosen, const std::string& other, PassFile chosenAs)
+bool Form1::chooseSource(const QString& path)
+{
+    // Shown, and named in every message, as the system writes paths.
+    const QString shown = QDir::toNativeSeparators(path);
+    if (!QFileInfo::exists(path)) {
+        showWarning(QStringLiteral("The source file \"%1\" does not exist.").arg(shown));
+        return false;
+    }
+    const std::string chosen = passPath(shown);
+    if (!oneFileMayServeBoth(shown, pass_.state().TargetPath, PassFile::SourceFile))
+        return false;
+    if (!pass_.setSourcePath(chosen))
+        return false;
+    sfile->setText(shown);
+    refreshOverview();
+    return true;
+}
+
+bool Form1::chooseTarget(const QString& path)
+{
+    const QString shown = QDir::toNativeSeparators(path);
+    const std::string chosen = passPath(shown);
+    if (!oneFileMayServeBoth(shown, pass_.state().SourcePath, PassFile::TargetFile))
+        return false;
+    if (!pass_.setTargetPath(chosen))
+        return false;
+    ttext->setText(shown);
+    return true;
+}
+
+void Form1::openFiles(const QString& source, const QString& target)
+{
+    if (!source.isEmpty())
+        chooseSource(QFileInfo(source).absoluteFilePath());
+    if (!target.isEmpty())
+        chooseTarget(QFileInfo(target).absoluteFilePath());
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void Form1::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    if (pass_.isBusy() || !filesMayChange())
+        return;
+    // On the target's path it is the target; anywhere else, the source.
+    const QWidget* at = childAt(event->position().toPoint());
+    if (at == ttext || at == Savefile)
+        chooseTarget(urls.front().toLocalFile());
+    else
+        chooseSource(urls.front().toLocalFile());
+}
+
+bool Form1::oneFileMayServeBoth(const QString& shown, const std::string& other, PassFile chosenAs)
 {
     // The dialogs propose the last name chosen in either: one Return would
     // make a pass edit the original in place.
-    if (!isSameFile(chosen, other))
+    if (!isSameFile(passPath(shown), other))
         return true;
     const bool asSource = chosenAs == PassFile::SourceFile;
     const QString question =
         QStringLiteral("\"%1\" is the %2 file. A pass %3 it changes the source itself, in place, with no way "
                        "back.\n\nUse the %2 file as the %4?")
-            .arg(QDir::toNativeSeparators(CommonDialog1.FileName), asSource ? QStringLiteral("target") : QStringLiteral("source"),
+            .arg(shown, asSource ? QStringLiteral("target") : QStringLiteral("source"),
                  asSource ? QStringLiteral("from") : QStringLiteral("into"),
                  asSource ? QStringLiteral("source") : QStringLiteral("target"));
     return ask(question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
@@ -657,7 +711,7 @@ void Form1::showProblem(const std::string& message)
     showWarning(QString::fromStdString(message));
 }
 
-bool Form1::confirm(const std::string& question, bool yesByDefault)
+bool Form1::confirm(Asking /*asking*/, const std::string& question, bool yesByDefault)
 {
     if (waiter_->closing())
         return false;

@@ -30,6 +30,9 @@ class Form1 : public QWidget, private WindowPort {
     Q_OBJECT
 
 public:
+    // Chooses the files given on the command line, as the dialogs would;
+    // an empty path chooses nothing.
+    void openFiles(const QString& source, const QString& target);
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
 
@@ -71,6 +74,12 @@ private:
     void giveTabStopToSelectedSymtype();
     void Loadfile_Click();
     void Savefile_Click();
+    // Makes `path` the source or the target, with the checks and questions
+    // of the file dialogs; false where it is refused or declined.
+    bool chooseSource(const QString& path);
+    bool chooseTarget(const QString& path);
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void Symtype_Click(int index);
     void OverviewButt_Click();
     // Goes to a glyph the overview offers: the starting offset before a
@@ -93,9 +102,9 @@ private:
                                                   const std::function<QString()>& follow = {});
     // During a pass the files stay as they are: says so and returns false.
     [[nodiscard]] bool filesMayChange();
-    // Where the file `chosen` as `chosenAs` is the `other` one already, asks
+    // Where the file `shown` as `chosenAs` is the `other` one already, asks
     // whether one file may be both, No being the default. True where it may.
-    [[nodiscard]] bool oneFileMayServeBoth(const std::string& chosen, const std::string& other, PassFile chosenAs);
+    [[nodiscard]] bool oneFileMayServeBoth(const QString& shown, const std::string& other, PassFile chosenAs);
 
     // WindowPort
     [[nodiscard]] std::string offsetText() const override;
@@ -106,7 +115,7 @@ private:
     void veskdisplay() override;
     void showCompleted(const std::string& note) override;
     void showProblem(const std::string& message) override;
-    bool confirm(const std::string& question, bool yesByDefault) override;
+    bool confirm(Asking asking, const std::string& question, bool yesByDefault) override;
     void runTask(BackgroundTask& task) override;
     void showStopped(const std::string& message) override;
 

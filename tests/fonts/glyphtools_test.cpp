@@ -44,7 +44,8 @@ TEST(GlyphTools, ChangeTheCharacterAsSeenOnScreenAndReadHexInBothForms)
         ASSERT_TRUE(bytes) << text;
         EXPECT_EQ(*bytes, expected) << text;
     }
-    for (const char* text : {"", " , ", "{}", "7E11", "0x", "0x100", "7G", "hello", "{7E 11", "7E 11}", "-1", "7E/11"})
+    for (const char* text : {"", " , ", "{}", "7E11", "0x", "0x100", "7G", "hello", "{7E 11", "7E 11}", "-1", "7E/11",
+                             "0xFFFFFFFFFFFFFFFF", "123456789ABCDEF0123"})
         EXPECT_FALSE(parseHexBytes(text)) << text;
 }
 

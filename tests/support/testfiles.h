@@ -128,11 +128,12 @@ public:
     int completed = 0;
     std::string completedNote;
     std::vector<bool> yesByDefaults;
+    std::vector<Asking> askings;
     std::vector<std::string> problems;
     std::vector<std::string> questions;
     bool answer = true;  // to every question
     // Where set, answers in place of `answer`.
-    std::function<bool(const std::string&)> answerFor;
+    std::function<bool(Asking)> answerFor;
     // Where set, the user stops a copy before it has done more than a piece.
     bool stopCopies = false;
     std::vector<BackgroundTask::Kind> waits;
@@ -153,11 +154,12 @@ public:
         completedNote = note;
     }
     void showProblem(const std::string& message) override { problems.push_back(message); }
-    bool confirm(const std::string& question, bool yesByDefault) override
+    bool confirm(Asking asking, const std::string& question, bool yesByDefault) override
     {
         questions.push_back(question);
         yesByDefaults.push_back(yesByDefault);
-        return answerFor ? answerFor(question) : answer;
+        askings.push_back(asking);
+        return answerFor ? answerFor(asking) : answer;
     }
     void runTask(BackgroundTask& task) override
     {
