@@ -156,6 +156,9 @@ TEST(FileService, ZerosBehindTheSourceEndLeaveTheTargetSparse)
 
 TEST(FileService, ASourceCutShortDuringACopyIsAnErrorNeverZeros)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows lets no other program write a source the pass holds open";
+#endif
     constexpr std::int64_t kMiB = 1024 * 1024;
     testing::TempFolder folder;
     writeFile(folder.path("source"), testing::countingBytes(static_cast<std::size_t>(6 * kMiB)));
