@@ -70,6 +70,8 @@ bool CommonDialog::show(QWidget* parent, bool save)
         dialog.selectNameFilter(filters.value(std::clamp<qsizetype>(FilterIndex - 1, 0, filters.size() - 1)));
     if (!FileName.isEmpty())
         dialog.selectFile(FileName);
+    else if (!InitDir.isEmpty())
+        dialog.setDirectory(InitDir);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     FileName = dialog.selectedFiles().constFirst();

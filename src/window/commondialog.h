@@ -23,6 +23,8 @@ public:
     int FilterIndex = 1;
     // The full path of the file chosen last; empty before the first choice.
     QString FileName;
+    // The folder the dialog opens in while no file has been chosen.
+    QString InitDir;
 
     // Shows an open-file dialog; false, with nothing changed, when cancelled.
     [[nodiscard]] bool ShowOpen(QWidget* parent);

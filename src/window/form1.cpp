@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QTimer>
@@ -37,6 +38,7 @@
 #include "overviewwindow.h"
 #include "offsettext.h"
 #include "taskwaiter.h"
+#include "usersettings.h"
 
 namespace dotmatrix {
 
@@ -125,6 +127,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     waiter_ = new TaskWaiter(*this, [this](Position done) { setCuroffText(decimalText(done)); });
     // A file dropped on the window is chosen as a dialog would choose it.
     setAcceptDrops(true);
+    restoreSettings();
     // Hears the desktop's font changes.
     qApp->installEventFilter(this);
 }
@@ -206,14 +209,14 @@ void Form1::createControls()
         control->setBuddy(buddy);  // names the box for screen readers
         return control;
     };
-    Loadfile = button("Loadfile", "Source file...", twipRect(360, 240, 1212, 252));
+    Loadfile = button("Loadfile", "&Source file...", twipRect(360, 240, 1212, 252));
     sfile = textBox("sfile", twipRect(1800, 240, 5052, 288), true);
     sfile->setAccessibleName(QStringLiteral("Source file"));
     ttext = textBox("ttext", twipRect(1800, 600, 5052, 288), true);
     ttext->setAccessibleName(QStringLiteral("Target file"));
-    Savefile = button("Savefile", "Target file...", twipRect(360, 600, 1212, 252));
+    Savefile = button("Savefile", "&Target file...", twipRect(360, 600, 1212, 252));
     Offset = textBox("Offset", twipRect(2040, 1080, 852, 288), false);
-    Label1 = label("Label1", "Starting offset (dec.):", twipRect(360, 1080, 1680, 252), Offset);
+    Label1 = label("Label1", "Starting &offset (dec.):", twipRect(360, 1080, 1680, 252), Offset);
     Offset->setText(QStringLiteral("0000"));
     Offset->setValidator(new NotWhileBusy([this] { return pass_.isBusy(); }, Offset));
     Offset->setAlignment(Qt::AlignRight);
@@ -222,7 +225,7 @@ void Form1::createControls()
     const int optionLeft[] = {120, 1200, 2280, 3120};
     for (int i = 0; i < 4; ++i) {
         auto* option = place<QRadioButton>(Csize, QStringLiteral("Symtype(%1)").arg(i), twipRect(optionLeft[i], 360, 612, 252));
-        option->setText(QStringLiteral("%1x7").arg(4 + i));
+        option->setText(QStringLiteral("&%1x7").arg(4 + i));
         connect(option, &QRadioButton::toggled, this, [this, i](bool checked) {
             if (checked && !selectingSymtype_)
                 Symtype_Click(i);
@@ -230,17 +233,17 @@ void Form1::createControls()
         Symtype[static_cast<std::size_t>(i)] = option;
     }
     Symtype[1]->setChecked(true);
-    StartButt = button("StartButt", "Start processing", twipRect(480, 2880, 1572, 372));
-    BackButt = button("BackButt", "< Previous", twipRect(4440, 4080, 1092, 372));
-    FwButt = button("FwButt", "Next >", twipRect(5760, 4080, 1092, 372));
-    SkipButt = button("SkipButt", "Skip the rest", twipRect(2400, 2880, 1572, 372));
+    StartButt = button("StartButt", "St&art processing", twipRect(480, 2880, 1572, 372));
+    BackButt = button("BackButt", "< &Previous", twipRect(4440, 4080, 1092, 372));
+    FwButt = button("FwButt", "&Next >", twipRect(5760, 4080, 1092, 372));
+    SkipButt = button("SkipButt", "S&kip the rest", twipRect(2400, 2880, 1572, 372));
     Stepback = button("Stepback", "-1", twipRect(2400, 3480, 612, 372));
     Stepfwd = button("Stepfwd", "+1", twipRect(3360, 3480, 612, 372));
-    OverviewButt = button("OverviewButt", "Overview...", twipRect(480, 3480, 1572, 372));
+    OverviewButt = button("OverviewButt", "O&verview...", twipRect(480, 3480, 1572, 372));
     curoff = textBox("curoff", twipRect(2040, 1440, 852, 288), true);
     curoff->setText(QStringLiteral("0000"));
     curoff->setAlignment(Qt::AlignRight);
-    Label2 = label("Label2", "Current offset (dec.):", twipRect(360, 1440, 1680, 252), curoff);
+    Label2 = label("Label2", "&Current offset (dec.):", twipRect(360, 1440, 1680, 252), curoff);
 
     // Before any pass the mark may visit the columns of the selected size.
     dotOrder_ = new DotOrderSetting(this);
@@ -341,6 +344,37 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
+void Form1::restoreSettings()
+{
+    const auto settings = userSettings();
+    const int width = settings->value(QStringLiteral("format/width"), 5).toInt();
+    if (width >= 4 && width <= 7) {
+        selectingSymtype_ = true;
+        Symtype[static_cast<std::size_t>(width - 4)]->setChecked(true);
+        selectingSymtype_ = false;
+    }
+    dotOrder_->set({settings->value(QStringLiteral("format/bit0OnTop"), false).toBool(),
+                    settings->value(QStringLiteral("format/firstByteLeft"), false).toBool()});
+    const QVariant place = settings->value(QStringLiteral("window/position"));
+    if (place.isValid()) {
+        move(place.toPoint());
+        // An arrangement of screens that has changed since: back onto one.
+        fitOnScreen(*this);
+    }
+    // From here on every change is remembered.
+    connect(dotOrder_, &DotOrderSetting::changed, this, [](DotOrder order) {
+        const auto changed = userSettings();
+        changed->setValue(QStringLiteral("format/bit0OnTop"), order.bit0OnTop);
+        changed->setValue(QStringLiteral("format/firstByteLeft"), order.firstByteLeft);
+    });
+    for (std::size_t i = 0; i < Symtype.size(); ++i) {
+        connect(Symtype[i], &QRadioButton::toggled, this, [i](bool checked) {
+            if (checked)
+                userSettings()->setValue(QStringLiteral("format/width"), static_cast<int>(4 + i));
+        });
+    }
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
     // Once the user has agreed, the window closes when the task is over.
@@ -349,7 +383,12 @@ void Form1::closeEvent(QCloseEvent* event)
         return;
     }
     // During a copy the question follows it: what it says stays true.
-    const auto question = [this] { return QString::fromStdString(pass_.closeQuestion()); };
+    // A path is one word: the box breaks lines at its spaces only.
+    const auto question = [this] {
+        QString text = QString::fromStdString(pass_.closeQuestion());
+        const QString path = QString::fromStdString(pass_.state().TargetPath);
+        return path.isEmpty() ? text : text.replace(path, QString(path).replace(u' ', QChar(0x00A0)));
+    };
     if ((waiter_->waiting() || (pass_.isOpen() && !waiter_->closing()))
         && ask(question(), QMessageBox::Close | QMessageBox::Cancel, QMessageBox::Cancel,
                waiter_->waiting() ? question : std::function<QString()>())
@@ -371,6 +410,7 @@ void Form1::closeEvent(QCloseEvent* event)
     // The overview goes with the window, without a question of its own.
     if (overview_ != nullptr)
         overview_->close();
+    userSettings()->setValue(QStringLiteral("window/position"), pos());
     event->accept();
 }
 
@@ -389,9 +429,11 @@ void Form1::Loadfile_Click()
         return;
     CommonDialog1.Flags = CommonDialog::kFileMustExist | CommonDialog::kHideReadOnly;
     CommonDialog1.Filter = QStringLiteral("All Files (*.*)|*.*");
+    CommonDialog1.InitDir = userSettings()->value(QStringLiteral("folders/source")).toString();
     if (!CommonDialog1.ShowOpen(this))
         return;
-    chooseSource(CommonDialog1.FileName);
+    if (chooseSource(CommonDialog1.FileName))
+        userSettings()->setValue(QStringLiteral("folders/source"), QFileInfo(CommonDialog1.FileName).absolutePath());
 }
 
 void Form1::Savefile_Click()
@@ -401,9 +443,11 @@ void Form1::Savefile_Click()
     CommonDialog1.Flags = CommonDialog::kHideReadOnly;
     CommonDialog1.Filter = QStringLiteral("Firmware Files (*.rom)|*.rom|Firmware Files (*.bin)|*.bin");
     CommonDialog1.FilterIndex = 2;
+    CommonDialog1.InitDir = userSettings()->value(QStringLiteral("folders/target")).toString();
     if (!CommonDialog1.ShowSave(this))
         return;
-    chooseTarget(CommonDialog1.FileName);
+    if (chooseTarget(CommonDialog1.FileName))
+        userSettings()->setValue(QStringLiteral("folders/target"), QFileInfo(CommonDialog1.FileName).absolutePath());
 }
 
 bool Form1::chooseSource(const QString& path)
@@ -515,6 +559,8 @@ void Form1::OverviewButt_Click()
         });
         // Beside the main window, where the screen has room.
         overview_->move(frameGeometry().topRight() + QPoint(8, 0));
+        overview_->restorePlace();
+        fitOnScreen(*overview_, this);
     }
     overview_->show();
     overview_->raise();
@@ -701,9 +747,14 @@ void Form1::veskdisplay()
 void Form1::showCompleted(const std::string& note)
 {
     // Where the user closed the window meanwhile, it goes without a word.
-    if (!waiter_->closing())
-        showWarning(note.empty() ? QStringLiteral("Completed")
-                                 : QStringLiteral("Completed\n\n") + QString::fromStdString(note));
+    if (waiter_->closing())
+        return;
+    // Done and checked: news, not a warning.
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kApplicationName),
+                    note.empty() ? QStringLiteral("Completed")
+                                 : QStringLiteral("Completed\n\n") + QString::fromStdString(note),
+                    QMessageBox::Ok, this);
+    runBox(box);
 }
 
 void Form1::showProblem(const std::string& message)

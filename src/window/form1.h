@@ -72,6 +72,8 @@ private:
     // Gives the window its layout's size again and keeps it on its screen.
     void keepOnScreen();
     void giveTabStopToSelectedSymtype();
+    // Takes up what the user chose at the last start: the format and the window's place.
+    void restoreSettings();
     void Loadfile_Click();
     void Savefile_Click();
     // Makes `path` the source or the target, with the checks and questions

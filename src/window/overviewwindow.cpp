@@ -1,5 +1,7 @@
 #include "overviewwindow.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -13,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <QFileInfo>
@@ -24,6 +27,7 @@
 #include "glyphdrawing.h"
 #include "glyphexport.h"
 #include "offsettext.h"
+#include "usersettings.h"
 
 namespace dotmatrix {
 
@@ -64,14 +68,14 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
                                      "mark one glyph with \"This is character...\" first."));
     goTo_->setMaxLength(8);
     goTo_->setFixedWidth(goTo_->fontMetrics().horizontalAdvance(QStringLiteral("0x000000")) + 16);
-    auto* exportButton = new QPushButton(QStringLiteral("Export..."), this);
+    auto* exportButton = new QPushButton(QStringLiteral("&Export..."), this);
     exportButton->setObjectName(QStringLiteral("ExportGlyphs"));
     exportButton->setToolTip(QStringLiteral("Write glyphs from the selected one on to a PNG sheet, a BDF font, "
                                             "C source or raw bytes"));
-    auto* importButton = new QPushButton(QStringLiteral("Import PNG..."), this);
+    auto* importButton = new QPushButton(QStringLiteral("&Import PNG..."), this);
     importButton->setObjectName(QStringLiteral("ImportSheet"));
     importButton->setToolTip(QStringLiteral("Write the glyphs of a PNG sheet, edited elsewhere, to the target of the pass"));
-    auto* findButton = new QPushButton(QStringLiteral("Find fonts..."), this);
+    auto* findButton = new QPushButton(QStringLiteral("&Find fonts..."), this);
     findButton->setObjectName(QStringLiteral("FindFonts"));
     findButton->setToolTip(QStringLiteral("Scan the whole file for places that look like fonts, best first"));
     auto* goToLabel = new QLabel(QStringLiteral("&Go to character:"), this);
@@ -111,13 +115,13 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     layout->addWidget(status_);
 
     glyphMenu_ = new QMenu(this);
-    glyphMenu_->addAction(QStringLiteral("This is character..."), this, [this] { askCharacter(menuGlyph_); });
+    glyphMenu_->addAction(QStringLiteral("&This is character..."), this, [this] { askCharacter(menuGlyph_); });
     const auto exportSelection = [this] {
         const auto [first, count] = view_->selection();
         exportGlyphs(first, count > 1 ? count : 256);
     };
-    glyphMenu_->addAction(QStringLiteral("Export..."), this, exportSelection);
-    glyphMenu_->addAction(QStringLiteral("Import PNG..."), this, [this] { emit importRequested(view_->selection().first); });
+    glyphMenu_->addAction(QStringLiteral("&Export..."), this, exportSelection);
+    glyphMenu_->addAction(QStringLiteral("&Import PNG..."), this, [this] { emit importRequested(view_->selection().first); });
     connect(exportButton, &QPushButton::clicked, this, exportSelection);
     connect(findButton, &QPushButton::clicked, this, &OverviewWindow::findFonts);
     connect(importButton, &QPushButton::clicked, this, [this] { emit importRequested(view_->selection().first); });
@@ -125,6 +129,8 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     connect(earlier, &QPushButton::clicked, view_, [this] { view_->shiftAlignment(-1); });
     connect(later, &QPushButton::clicked, view_, [this] { view_->shiftAlignment(1); });
     connect(dotSize_, &QSpinBox::valueChanged, view_, &GlyphView::setDotSize);
+    connect(dotSize_, &QSpinBox::valueChanged, this,
+            [](int size) { userSettings()->setValue(QStringLiteral("overview/dotSize"), size); });
     connect(view_, &GlyphView::dotSizeChanged, dotSize_, &QSpinBox::setValue);
     connect(view_, &GlyphView::activated, this, &OverviewWindow::jumpRequested);
     connect(view_, &GlyphView::problemChanged, this, &OverviewWindow::say);
@@ -160,6 +166,10 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
     setTabOrder(exportButton, importButton);
     setTabOrder(importButton, view_);
     resize(760, 480);
+    // The dot size the user left it at.
+    const int dot = userSettings()->value(QStringLiteral("overview/dotSize"), view_->dotSize()).toInt();
+    if (dot != view_->dotSize())
+        dotSize_->setValue(std::clamp(dot, GlyphView::kSmallestDot, GlyphView::kLargestDot));
 }
 
 void OverviewWindow::say(const QString& text)
@@ -320,6 +330,7 @@ void OverviewWindow::findFonts()
         fontsFound_ = new FontsFoundWindow(this);
         connect(fontsFound_, &FontsFoundWindow::chosen, this, &OverviewWindow::showFont);
         fontsFound_->move(frameGeometry().bottomLeft() + QPoint(0, 8));
+        fitOnScreen(*fontsFound_, this);
     }
     fontsFound_->show();
     fontsFound_->raise();
@@ -343,6 +354,20 @@ void OverviewWindow::showFont(const FontCandidate& candidate)
     raise();
     activateWindow();
     view_->setFocus(Qt::OtherFocusReason);
+}
+
+void OverviewWindow::restorePlace()
+{
+    const auto settings = userSettings();
+    const QByteArray geometry = settings->value(QStringLiteral("overview/geometry")).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+void OverviewWindow::hideEvent(QHideEvent* event)
+{
+    userSettings()->setValue(QStringLiteral("overview/geometry"), saveGeometry());
+    QWidget::hideEvent(event);
 }
 
 void OverviewWindow::changeEvent(QEvent* event)

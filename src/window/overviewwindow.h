@@ -42,7 +42,12 @@ public:
     // Shows a place that looks like a font: its order, alignment and first glyph.
     void showFont(const FontCandidate& candidate);
     [[nodiscard]] class FontsFoundWindow* fontsFound() const { return fontsFound_; }
+    // Takes the place and size the user left it in at the last start, where there is one.
+    void restorePlace();
 
+
+protected:
+    void hideEvent(QHideEvent* event) override;
 
 signals:
     // The user asked to go to the glyph at `position`.

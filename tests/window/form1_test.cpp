@@ -28,6 +28,12 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStyleOptionFrame>
+#include <QSettings>
+#include <QFileInfo>
+#include <QDropEvent>
+#include <QUrl>
+#include <QSpinBox>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
@@ -227,6 +233,8 @@ private slots:
     void waitingForATaskHoldsTheWindowAndGivesItBack();
     void glyphsGoOutToASheetAndComeBackIn();
     void findFontsListsTheFontAndGoesThere();
+    void filesComeFromTheCommandLineAndByDrops();
+    void settingsAreKeptFromOneStartToTheNext();
     void windowFollowsScreenScale();
 
 private:
@@ -379,6 +387,8 @@ void Form1Test::init()
 {
     folder_ = std::make_unique<QTemporaryDir>();
     QVERIFY(folder_->isValid());
+    // Every test starts as a first start: what earlier windows remembered is elsewhere.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder_->filePath(QStringLiteral("settings")));
     window_ = std::make_unique<Form1>();
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
@@ -406,15 +416,16 @@ void Form1Test::opensWithTheInitialState()
                                  {"StartButt", "Start processing"}, {"BackButt", "< Previous"},
                                  {"FwButt", "Next >"}, {"SkipButt", "Skip the rest"},
                                  {"Stepback", "-1"}, {"Stepfwd", "+1"}, {"OverviewButt", "Overview..."}};
+    // Each with an access key that leaves its words as they are.
     for (const auto& [name, caption] : captions) {
-        QCOMPARE(button(name)->text(), QString::fromLatin1(caption));
+        QCOMPARE(button(name)->text().remove(u'&'), QString::fromLatin1(caption));
         QVERIFY(button(name)->isEnabled());
     }
-    QCOMPARE(control<QLabel>(QStringLiteral("Label1"))->text(), QStringLiteral("Starting offset (dec.):"));
-    QCOMPARE(control<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("Current offset (dec.):"));
+    QCOMPARE(control<QLabel>(QStringLiteral("Label1"))->text(), QStringLiteral("Starting &offset (dec.):"));
+    QCOMPARE(control<QLabel>(QStringLiteral("Label2"))->text(), QStringLiteral("&Current offset (dec.):"));
     QCOMPARE(control<QGroupBox>(QStringLiteral("Csize"))->title(), QStringLiteral("Character size: "));
     for (int i = 0; i < 4; ++i) {
-        QCOMPARE(symtype(i)->text(), QStringLiteral("%1x7").arg(i + 4));
+        QCOMPARE(symtype(i)->text().remove(u'&'), QStringLiteral("%1x7").arg(i + 4));
         QCOMPARE(symtype(i)->isChecked(), i == 1);
     }
     for (int n = 1; n <= 7; ++n) {
@@ -1472,6 +1483,7 @@ void Form1Test::fitAtEveryScale()
             } else {
                 continue;
             }
+            text.remove(u'&');  // an access key's mark is drawn as an underline, taking no room
             QFont font = control->font();
             font.setPointSizeF(font.pointSizeF() * scale);
             // Wine has none of Windows' fonts: wider stand-ins get a little room.
@@ -1802,6 +1814,94 @@ void Form1Test::findFontsListsTheFontAndGoesThere()
 #else
     QSKIP("the console font the test hides is made on Linux builds only");
 #endif
+}
+
+void Form1Test::filesComeFromTheCommandLineAndByDrops()
+{
+    const QString source = folder_->filePath(QStringLiteral("font.rom"));
+    const QString target = folder_->filePath(QStringLiteral("out.bin"));
+    writeFile(source, countingBytes(40));
+    // As the dialogs would: a missing source is said, and the window goes on.
+    window_->openFiles(folder_->filePath(QStringLiteral("missing.rom")), target);
+    QCOMPARE(answerer_->messages.size(), 1);
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("does not exist")));
+    QCOMPARE(textBox("sfile")->text(), QString());
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(target));
+    // The same file as both asks first.
+    writeFile(target, QByteArray("t"));
+    answerer_->answers.push_back(QMessageBox::No);
+    window_->openFiles(target, QString());
+    QVERIFY(answerer_->messages.last().contains(QStringLiteral("is the target file")));
+    QCOMPARE(textBox("sfile")->text(), QString());
+
+    // A drop on the window is the source, on the target's path the target.
+    const auto drop = [&](const QString& path, QWidget* on) {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        const QPoint at = on->mapTo(window_.get(), on->rect().center());
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &enter);
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window_.get(), &dropped);
+        return enter.isAccepted();
+    };
+    QVERIFY(drop(source, button("StartButt")));
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(source));
+    const QString other = folder_->filePath(QStringLiteral("other.bin"));
+    writeFile(other, QByteArray("x"));
+    QVERIFY(drop(other, textBox("ttext")));
+    QCOMPARE(textBox("ttext")->text(), QDir::toNativeSeparators(other));
+    // During a pass a drop is refused as a dialog would be.
+    typeOffset(QStringLiteral("5"));
+    click(button("StartButt"));
+    QVERIFY(window_->pass().isOpen());
+    const int said = answerer_->messages.size();
+    drop(target, textBox("sfile"));
+    QCOMPARE(answerer_->messages.size(), said + 1);
+    QVERIFY(answerer_->messages.last().startsWith(QStringLiteral("A pass is open")));
+    QCOMPARE(textBox("sfile")->text(), QDir::toNativeSeparators(source));
+}
+
+void Form1Test::settingsAreKeptFromOneStartToTheNext()
+{
+    // The first start: the original defaults.
+    QVERIFY(symtype(1)->isChecked());
+    click(symtype(3));
+    click(button("OverviewButt"));
+    dotmatrix::OverviewWindow* overview = window_->overview();
+    overview->findChild<QCheckBox*>(QStringLiteral("Bit0OnTop"))->click();
+    overview->findChild<QSpinBox*>(QStringLiteral("DotSize"))->setValue(7);
+    overview->resize(700, 400);
+    window_->move(40, 30);
+    const QPoint place = window_->pos();
+    const QString source = folder_->filePath(QStringLiteral("font.rom"));
+    writeFile(source, countingBytes(40));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(source));
+    click(button("Loadfile"));
+    window_->close();
+    window_.reset();
+
+    // The next start takes them up, and nothing of the files.
+    window_ = std::make_unique<Form1>();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(symtype(3)->isChecked());
+    QCOMPARE(window_->pos(), place);
+    QCOMPARE(textBox("sfile")->text(), QString());
+    click(button("OverviewButt"));
+    overview = window_->overview();
+    QVERIFY(overview->findChild<QCheckBox*>(QStringLiteral("Bit0OnTop"))->isChecked());
+    QVERIFY(!overview->findChild<QCheckBox*>(QStringLiteral("FirstByteLeft"))->isChecked());
+    QCOMPARE(overview->findChild<QSpinBox*>(QStringLiteral("DotSize"))->value(), 7);
+    QCOMPARE(overview->size(), QSize(700, 400));
+    // The source dialog opens in the folder chosen from last time.
+    QString opened;
+    answerer_->fileChoices.push_back([&](QFileDialog* dialog) {
+        opened = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    click(button("Loadfile"));
+    QCOMPARE(opened, QFileInfo(source).absolutePath());
 }
 
 #include "form1_test.moc"
