@@ -79,6 +79,13 @@ public:
     // that long and times how soon it does.
     void runTask(dotmatrix::BackgroundTask& task) override
     {
+        const auto began = Clock::now();
+        runTimed(task);
+        spent[task.kind()] += Clock::now() - began;
+    }
+
+    void runTimed(dotmatrix::BackgroundTask& task)
+    {
         task.start();
         const auto started = Clock::now();
         auto lastChange = started;
@@ -103,6 +110,8 @@ public:
     }
 
     int stops = 0;
+    // The time the pass waited for each kind of task.
+    std::map<dotmatrix::BackgroundTask::Kind, Clock::duration> spent;
     std::optional<Clock::duration> stopAfter;
     Clock::duration longestGap{};
     Clock::duration stopLatency{};
@@ -168,7 +177,9 @@ bool sameContent(const std::string& a, const std::string& b, const std::vector<s
 
 // A whole pass: start in the middle at width 5, 100 moves of all four kinds
 // with a dot toggled before each, then "Skip the rest".
-double timePass(const std::string& source, const std::string& target, std::int64_t first, QuietWindow& window)
+// A whole pass from `first`: 100 moves with an edit each, or none at all.
+double timePass(const std::string& source, const std::string& target, std::int64_t first, QuietWindow& window,
+                bool edits = true)
 {
     ConversionPass pass(window);
     pass.setSourcePath(source);
@@ -178,7 +189,7 @@ double timePass(const std::string& source, const std::string& target, std::int64
     settle();
     const auto start = Clock::now();
     pass.start();
-    for (int move = 0; move < 100; ++move) {
+    for (int move = 0; move < (edits ? 100 : 0); ++move) {
         pass.toggleDot(move % 5, move % 8);
         switch (move % 4) {
         case 0: pass.nextCharacter(); break;
@@ -395,13 +406,21 @@ int main(int argc, char* argv[])
     std::vector<double> passTimes;
     std::vector<double> baselineTimes;
     std::vector<double> systemTimes;
+    std::vector<double> unchangedTimes;
+    std::vector<double> verifyTimes;
+    std::vector<double> unchangedVerifyTimes;
     Clock::duration longestGap{};
     bool targetRight = true;
     for (int run = 0; run < runs; ++run) {
         std::filesystem::remove(target);
+        QuietWindow still;
+        unchangedTimes.push_back(timePass(source, target, first, still, false));
+        unchangedVerifyTimes.push_back(std::chrono::duration<double>(still.spent[dotmatrix::BackgroundTask::Kind::Verify]).count());
+        std::filesystem::remove(target);
         std::ofstream(target, std::ios::trunc).close();
         QuietWindow window;
         passTimes.push_back(timePass(source, target, first, window));
+        verifyTimes.push_back(std::chrono::duration<double>(window.spent[dotmatrix::BackgroundTask::Kind::Verify]).count());
         longestGap = std::max(longestGap, window.longestGap);
         baselineTimes.push_back(plainCopy(source, baseline));
         systemTimes.push_back(systemCopy(source, baseline));
@@ -531,6 +550,10 @@ int main(int argc, char* argv[])
     std::printf("pass / baseline: %.2f\n", passSeconds / baselineSeconds);
     std::printf("system copy (cp --reflink=auto or CopyFile) + flush: %.4f s (median of %d)\n", systemSeconds, runs);
     std::printf("pass / system copy: %.2f\n", passSeconds / systemSeconds);
+    std::printf("pass that changes nothing: %.3f s; / system copy: %.2f\n", median(unchangedTimes),
+                median(unchangedTimes) / systemSeconds);
+    std::printf("verify before Completed: %.4f s with edits, %.4f s with none (medians)\n", median(verifyTimes),
+                median(unchangedVerifyTimes));
     std::printf("one move: %.2f us\n", moveSeconds * 1e6);
     std::printf("longest gap between progress reports: %.1f ms\n",
                 std::chrono::duration<double, std::milli>(longestGap).count());
