@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <thread>
+
 #include "glyphdrawing.h"
 #include "glyphlayout.h"
 #include "previewreader.h"
@@ -22,8 +24,8 @@ constexpr int kStripGlyphs = 16;
 constexpr int kStripDot = 2;
 constexpr int kPollMilliseconds = 100;
 
-// The first glyphs of a candidate as the overview draws them, in its order.
-QPixmap strip(const ScanFiles& files, const FontCandidate& candidate)
+// The bytes of a candidate's first glyphs, as the overview reads them.
+std::vector<std::uint8_t> stripBytes(const ScanFiles& files, const FontCandidate& candidate)
 {
     PreviewReader::Request request;
     request.sourcePath = files.sourcePath;
@@ -31,13 +33,20 @@ QPixmap strip(const ScanFiles& files, const FontCandidate& candidate)
     request.writtenThrough = files.writtenThrough;
     request.first = candidate.first;
     request.count = std::int64_t{kStripGlyphs} * candidate.width;
-    const PreviewReader::View view = PreviewReader::read(request);
+    std::vector<std::uint8_t> bytes = PreviewReader::read(request).bytes;
+    bytes.resize(static_cast<std::size_t>(request.count), 0);
+    return bytes;
+}
+
+// The first glyphs of a candidate as the overview draws them, in its order.
+QPixmap strip(const std::vector<std::uint8_t>& bytes, const FontCandidate& candidate)
+{
     const int width = candidate.width;
     QImage image(kStripGlyphs * (width + 1), GlyphLayout::kDotRows, QImage::Format_RGB32);
     image.fill(qRgb(255, 255, 255));
     for (int glyph = 0; glyph < kStripGlyphs; ++glyph) {
         drawGlyph(image, glyph * (width + 1), 0,
-                  std::span(view.bytes).subspan(static_cast<std::size_t>(glyph * width), static_cast<std::size_t>(width)),
+                  std::span(bytes).subspan(static_cast<std::size_t>(glyph * width), static_cast<std::size_t>(width)),
                   candidate.order, qRgb(0, 0, 0), [](int) { return qRgb(255, 255, 255); });
     }
     return QPixmap::fromImage(image.scaled(image.size() * kStripDot));
@@ -70,7 +79,8 @@ FontsFoundWindow::FontsFoundWindow(QWidget* parent) : QWidget(parent, Qt::Window
     layout->addWidget(list_, 1);
     layout->addWidget(status_);
     connect(cancel_, &QPushButton::clicked, this, [this] {
-        stopRequested_ = true;
+        if (run_ != nullptr)
+            run_->stopRequested = true;
         status_->setText(QStringLiteral("Stopping the scan..."));
     });
     connect(list_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
@@ -80,10 +90,12 @@ FontsFoundWindow::FontsFoundWindow(QWidget* parent) : QWidget(parent, Qt::Window
     });
     poll_.setInterval(kPollMilliseconds);
     connect(&poll_, &QTimer::timeout, this, [this] {
-        const std::int64_t length = length_.load();
+        if (run_ == nullptr)
+            return;
+        const std::int64_t length = run_->length.load();
         if (length > 0)
-            bar_->setValue(static_cast<int>(progress_.load() * 1000 / length));
-        if (done_.load())
+            bar_->setValue(static_cast<int>(run_->progress.load() * 1000 / length));
+        if (run_->done.load())
             finished();
     });
     resize(640, 420);
@@ -96,52 +108,54 @@ FontsFoundWindow::~FontsFoundWindow()
 
 void FontsFoundWindow::stop()
 {
-    stopRequested_ = true;
-    if (worker_.joinable())
-        worker_.join();
+    if (run_ != nullptr)
+        run_->stopRequested = true;
+    run_.reset();
     poll_.stop();
 }
 
 void FontsFoundWindow::scan(const ScanFiles& files)
 {
     stop();
-    files_ = files;
     found_.clear();
     list_->clear();
-    stopRequested_ = false;
-    done_ = false;
-    progress_ = 0;
-    length_ = 0;
     bar_->setValue(0);
     bar_->show();
     cancel_->show();
     cancel_->setEnabled(true);
     status_->setText(QStringLiteral("Scanning \"%1\"...").arg(QString::fromStdString(files.sourcePath)));
-    worker_ = std::thread([this, files] {
+    run_ = std::make_shared<ScanRun>();
+    // The thread owns its share of the run: it may outlive this window.
+    std::thread([run = run_, files] {
         ScanOutcome outcome;
+        std::vector<std::vector<std::uint8_t>> strips;
         try {
-            outcome = scanForFonts(files, [this](std::int64_t done, std::int64_t length) {
-                progress_ = done;
-                length_ = length;
-                return !stopRequested_.load();
+            outcome = scanForFonts(files, [&run](std::int64_t done, std::int64_t length) {
+                run->progress = done;
+                run->length = length;
+                return !run->stopRequested.load();
             });
+            for (const FontCandidate& candidate : outcome.found)
+                strips.push_back(stripBytes(files, candidate));
         } catch (const std::exception& error) {
             outcome.problem = error.what();
         }
-        outcome_ = std::move(outcome);
-        done_ = true;
-    });
+        run->outcome = std::move(outcome);
+        run->strips = std::move(strips);
+        run->done = true;
+    }).detach();
     poll_.start();
 }
 
 void FontsFoundWindow::finished()
 {
     poll_.stop();
-    worker_.join();
+    const std::shared_ptr<ScanRun> run = std::move(run_);
     bar_->setValue(1000);
     cancel_->setEnabled(false);
+    outcome_ = std::move(run->outcome);
     found_ = outcome_.found;
-    fill();
+    fill(run->strips);
     QStringList lines;
     if (!outcome_.problem.empty())
         lines << QString::fromStdString(outcome_.problem);
@@ -161,11 +175,14 @@ void FontsFoundWindow::finished()
     status_->setText(lines.join(u'\n'));
 }
 
-void FontsFoundWindow::fill()
+void FontsFoundWindow::fill(const std::vector<std::vector<std::uint8_t>>& strips)
 {
-    for (const FontCandidate& candidate : found_) {
+    for (std::size_t row = 0; row < found_.size(); ++row) {
+        const FontCandidate& candidate = found_[row];
         const QString name = QString::fromStdString(describeCandidate(candidate));
-        auto* item = new QListWidgetItem(strip(files_, candidate),
+        auto* item = new QListWidgetItem(strip(row < strips.size() ? strips[row] : std::vector<std::uint8_t>(
+                                                   static_cast<std::size_t>(kStripGlyphs * candidate.width), 0),
+                                               candidate),
                                          QStringLiteral("%1\n%2 glyphs in a row").arg(name).arg(candidate.glyphs), list_);
         item->setData(Qt::AccessibleTextRole, name);
         item->setToolTip(name);
@@ -177,7 +194,8 @@ void FontsFoundWindow::fill()
 void FontsFoundWindow::closeEvent(QCloseEvent* event)
 {
     // A scan under way stops within a block; the window goes at once.
-    stopRequested_ = true;
+    if (run_ != nullptr)
+        run_->stopRequested = true;
     QWidget::closeEvent(event);
 }
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
+#include <vector>
 
 #include <QTimer>
 #include <QWidget>
@@ -29,7 +29,7 @@ public:
 
     // Scans `files` anew; a scan under way is stopped first.
     void scan(const ScanFiles& files);
-    [[nodiscard]] bool scanning() const { return worker_.joinable(); }
+    [[nodiscard]] bool scanning() const { return run_ != nullptr; }
     [[nodiscard]] const std::vector<FontCandidate>& found() const { return found_; }
 
 signals:
@@ -39,16 +39,23 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // One scan and the strips of what it found, read on its own thread;
+    // shared with that thread, so that a scan given up is never waited for.
+    struct ScanRun {
+        std::atomic<bool> stopRequested{false};
+        std::atomic<bool> done{false};
+        std::atomic<std::int64_t> progress{0};
+        std::atomic<std::int64_t> length{0};
+        ScanOutcome outcome;
+        std::vector<std::vector<std::uint8_t>> strips;
+    };
+
+    // Leaves the scan under way to end by itself.
     void stop();
     void finished();
-    void fill();
+    void fill(const std::vector<std::vector<std::uint8_t>>& strips);
 
-    ScanFiles files_;
-    std::thread worker_;
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> done_{false};
-    std::atomic<std::int64_t> progress_{0};
-    std::atomic<std::int64_t> length_{0};
+    std::shared_ptr<ScanRun> run_;
     ScanOutcome outcome_;
     std::vector<FontCandidate> found_;
     QTimer poll_;

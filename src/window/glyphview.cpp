@@ -106,7 +106,7 @@ std::pair<Position, std::int64_t> GlyphView::selection() const
     return {Position(std::min(other, selected_)), std::abs(other - selected_) / glyphWidth() + 1};
 }
 
-PreviewReader::View GlyphView::readGlyphs(Position first, std::int64_t count) const
+PreviewReader::Request GlyphView::glyphsRequest(Position first, std::int64_t count) const
 {
     PreviewReader::Request request;
     request.sourcePath = shownFiles_.sourcePath;
@@ -114,7 +114,7 @@ PreviewReader::View GlyphView::readGlyphs(Position first, std::int64_t count) co
     request.writtenThrough = shownFiles_.writtenThrough;
     request.first = first;
     request.count = count * glyphWidth();
-    return PreviewReader::read(request);
+    return request;
 }
 
 std::optional<ScanFiles> GlyphView::scanFiles()
@@ -527,10 +527,15 @@ void GlyphView::paintEvent(QPaintEvent* /*event*/)
     }
     if (anchor_) {
         // A range selected with Shift: each of its glyphs underlined.
+        // Only the glyphs in view are looked at, however long the range.
         const auto [first, count] = selection();
+        const std::int64_t last = first.number() + (count - 1) * glyphWidth();
         painter.setPen(QPen(palette().color(QPalette::Highlight), std::max(1, dot / 2)));
-        for (std::int64_t glyph = 0; glyph < count; ++glyph) {
-            const QRect rect = glyphRect(first + glyph * glyphWidth());
+        for (const Position glyph : layout_.glyphsInView()) {
+            if (glyph.number() < first.number() || glyph.number() > last
+                || (glyph.number() - first.number()) % glyphWidth() != 0)
+                continue;
+            const QRect rect = glyphRect(glyph);
             if (!rect.isEmpty())
                 painter.drawLine(rect.bottomLeft() + QPoint(0, dot / 2 + 1), rect.bottomRight() + QPoint(0, dot / 2 + 1));
         }

@@ -69,9 +69,9 @@ public:
     // The first glyph of the selection and how many it spans: one, or a
     // range made with Shift and a click or the arrow keys.
     [[nodiscard]] std::pair<Position, std::int64_t> selection() const;
-    // The glyphs from `first` on, `count` of them at the width in force, as
-    // the view shows them: the bytes in file order, or why they can't be read.
-    [[nodiscard]] PreviewReader::View readGlyphs(Position first, std::int64_t count) const;
+    // What to read for the glyphs from `first` on, `count` of them at the
+    // width in force, as the view shows them.
+    [[nodiscard]] PreviewReader::Request glyphsRequest(Position first, std::int64_t count) const;
     // Selects the glyph that holds `position` and brings it into view.
     void selectGlyph(Position position);
     // The first positions of the glyphs in view.

@@ -1,6 +1,9 @@
 #include "overviewwindow.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -16,6 +19,9 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
+#include <QTimer>
+#include <QProgressDialog>
+#include <QEventLoop>
 #include <QSpinBox>
 #include <QVBoxLayout>
 #include <QFileInfo>
@@ -276,7 +282,10 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
         format = kFormats[std::max<qsizetype>(0, formats.indexOf(which.textValue()))];
     }
 
-    const PreviewReader::View read = view_->readGlyphs(first, count);
+    const std::optional<PreviewReader::View> aside = readAside(view_->glyphsRequest(first, count));
+    if (!aside)
+        return;  // the user gave up waiting
+    const PreviewReader::View& read = *aside;
     if (!read.problem.empty()) {
         tell(QString::fromStdString(read.problem));
         return;
@@ -354,6 +363,44 @@ void OverviewWindow::showFont(const FontCandidate& candidate)
     raise();
     activateWindow();
     view_->setFocus(Qt::OtherFocusReason);
+}
+
+std::optional<PreviewReader::View> OverviewWindow::readAside(const PreviewReader::Request& request)
+{
+    // The read is the thread's: a share that hangs keeps it, not the window.
+    struct Shared {
+        std::mutex mutex;
+        std::optional<PreviewReader::View> view;
+    };
+    auto shared = std::make_shared<Shared>();
+    std::thread([shared, request] {
+        PreviewReader::View view = PreviewReader::read(request);
+        const std::lock_guard lock(shared->mutex);
+        shared->view = std::move(view);
+    }).detach();
+    QProgressDialog waiting(QStringLiteral("Reading the glyphs to export..."), QStringLiteral("Cancel"), 0, 0, this);
+    waiting.setWindowTitle(QString::fromLatin1(kApplicationName));
+    waiting.setWindowModality(Qt::WindowModal);
+    waiting.setMinimumDuration(500);
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        const std::lock_guard lock(shared->mutex);
+        if (shared->view || waiting.wasCanceled())
+            loop.quit();
+    });
+    poll.start();
+    {
+        const std::lock_guard lock(shared->mutex);
+        if (shared->view)
+            return std::move(shared->view);
+    }
+    loop.exec();
+    const std::lock_guard lock(shared->mutex);
+    if (!shared->view)
+        return std::nullopt;
+    return std::move(shared->view);
 }
 
 void OverviewWindow::restorePlace()

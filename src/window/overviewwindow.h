@@ -44,6 +44,9 @@ public:
     [[nodiscard]] class FontsFoundWindow* fontsFound() const { return fontsFound_; }
     // Takes the place and size the user left it in at the last start, where there is one.
     void restorePlace();
+    // Reads on a thread of its own while the window stays alive, with
+    // Cancel where it takes long; nothing where the user gave up waiting.
+    [[nodiscard]] std::optional<PreviewReader::View> readAside(const PreviewReader::Request& request);
 
 
 protected:
