@@ -17,6 +17,7 @@
 #include "glyphexport.h"
 #include "offsettext.h"
 #include "platformfile.h"
+#include "sheetimage.h"
 
 namespace dotmatrix {
 
@@ -84,15 +85,7 @@ void writeWhole(const std::string& path, const std::function<bool(const std::str
 
 bool savePng(const GlyphRun& run, const std::string& path)
 {
-    const SheetImage drawn = drawSheet(run);
-    QImage sheet(drawn.width, drawn.height, QImage::Format_RGB32);
-    for (int y = 0; y < drawn.height; ++y) {
-        for (int x = 0; x < drawn.width; ++x)
-            sheet.setPixel(x, y, 0xFF000000u | drawn.pixels[static_cast<std::size_t>(y * drawn.width + x)]);
-    }
-    for (const auto& [key, value] : sheetTexts(run))
-        sheet.setText(QString::fromStdString(key), QString::fromStdString(value));
-    return sheet.save(qPath(path), "PNG");
+    return sheetImage(run).save(qPath(path), "PNG");
 }
 
 int exportGlyphs(const Invocation& invocation, std::ostream& out)
@@ -276,8 +269,7 @@ int apply(const Invocation& invocation, std::ostream& out, std::ostream& err, bo
     const QImage image = reader.read();
     if (image.isNull())
         throw Failure{"cannot read \"" + invocation.sheet + "\" as a PNG sheet: " + reader.errorString().toStdString()};
-    const SheetInfo info =
-        readSheetInfo([&image](const std::string& key) { return image.text(QString::fromStdString(key)).toStdString(); });
+    const SheetInfo info = sheetInfoOf(image);
     if (!invocation.format && !info.width)
         throw Failure{"the sheet \"" + invocation.sheet + "\" does not say how wide its glyphs are: give --format"};
     if (invocation.format && info.width && *info.width != invocation.format->width)
@@ -291,9 +283,7 @@ int apply(const Invocation& invocation, std::ostream& out, std::ostream& err, bo
     const std::optional<Position> at = invocation.at ? invocation.at : info.position;
     if (!at)
         throw Failure{"the sheet \"" + invocation.sheet + "\" does not say where it belongs: give --at POSITION"};
-    const QImage pixels = image.convertToFormat(QImage::Format_ARGB32);
-    const SheetGlyphs glyphs = readSheet(
-        pixels.width(), pixels.height(), [&pixels](int x, int y) { return overWhite(pixels.pixel(x, y)); }, width, order);
+    const SheetGlyphs glyphs = readSheetImage(image, width, order);
     if (!glyphs.problem.empty())
         throw Failure{"\"" + invocation.sheet + "\" is no sheet of glyphs: " + oneLine(glyphs.problem)};
 

@@ -30,6 +30,11 @@ enum class UnusableFile {
 };
 
 [[nodiscard]] const std::error_category& unusableFileCategory();
+// Why a file refused for `reason` can't be used, in the words of the system
+// at hand (one per platform file); empty where all systems say it alike.
+inline constexpr const char* kUnaddressable =
+    ", which has no definite length and can't be read or written by position";
+[[nodiscard]] std::string unusableFileReason(UnusableFile reason);
 [[nodiscard]] std::error_code make_error_code(UnusableFile reason);
 
 // A stretch of a file, zero-based: `begin` up to `end`.

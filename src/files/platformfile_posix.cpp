@@ -31,36 +31,6 @@ std::error_code lastError()
     return {errno, std::system_category()};
 }
 
-class UnusableFileCategory : public std::error_category {
-public:
-    [[nodiscard]] const char* name() const noexcept override { return "unusable file"; }
-    [[nodiscard]] std::string message(int reason) const override
-    {
-        const std::string unaddressable = ", which has no definite length and can't be read or written by position";
-        switch (static_cast<UnusableFile>(reason)) {
-        case UnusableFile::CharacterDevice:
-            return "it is a character device" + unaddressable;
-        case UnusableFile::NamedPipe:
-            return "it is a named pipe" + unaddressable;
-        case UnusableFile::Socket:
-            return "it is a socket" + unaddressable;
-        case UnusableFile::RawDisk:
-            return "it is a whole disk; use an image file of it instead";
-        case UnusableFile::MountedDisk:
-            return "it holds a file system that is mounted, and writing to it would destroy both";
-        case UnusableFile::DiskInUse:
-            return "another program is using it: it has the disk open for itself, or made it part of a volume";
-        case UnusableFile::Locked:
-            return "another program is using it: it holds a lock on the file";
-        case UnusableFile::DanglingLink:
-            return "it is a symbolic link to a file that does not exist";
-        case UnusableFile::KernelFile:
-            return "its reported length does not tell what it holds, as with the files the kernel makes up "
-                   "under /proc and /sys";
-        }
-        return "it is not a file";
-    }
-};
 
 // Where the disk `status` describes, or any of its partitions, is mounted:
 // "mounted on /media/card, /mnt"; empty where nowhere.
@@ -160,10 +130,29 @@ bool kernelDeclinesCopy(int error)
 
 } // namespace
 
-const std::error_category& unusableFileCategory()
+std::string unusableFileReason(UnusableFile reason)
 {
-    static const UnusableFileCategory category;
-    return category;
+    switch (reason) {
+    case UnusableFile::CharacterDevice:
+        return "it is a character device" + std::string(kUnaddressable);
+    case UnusableFile::RawDisk:
+        return "it is a whole disk; use an image file of it instead";
+    case UnusableFile::MountedDisk:
+        return "it holds a file system that is mounted, and writing to it would destroy both";
+    case UnusableFile::DiskInUse:
+        return "another program is using it: it has the disk open for itself, or made it part of a volume";
+    case UnusableFile::Locked:
+        return "another program is using it: it holds a lock on the file";
+    case UnusableFile::DanglingLink:
+        return "it is a symbolic link to a file that does not exist";
+    case UnusableFile::KernelFile:
+        return "its reported length does not tell what it holds, as with the files the kernel makes up "
+               "under /proc and /sys";
+    case UnusableFile::NamedPipe:
+    case UnusableFile::Socket:
+        break;  // said alike everywhere
+    }
+    return {};
 }
 
 PlatformFile PlatformFile::open(const std::string& path, Access access, std::error_code& error)

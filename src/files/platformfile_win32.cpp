@@ -92,35 +92,6 @@ std::error_code lastError()
     return {static_cast<int>(::GetLastError()), windowsCategory()};
 }
 
-class UnusableFileCategory : public std::error_category {
-public:
-    [[nodiscard]] const char* name() const noexcept override { return "unusable file"; }
-    [[nodiscard]] std::string message(int reason) const override
-    {
-        const std::string unaddressable = ", which has no definite length and can't be read or written by position";
-        switch (static_cast<UnusableFile>(reason)) {
-        case UnusableFile::CharacterDevice:
-            return "it is a device" + unaddressable;
-        case UnusableFile::NamedPipe:
-            return "it is a named pipe" + unaddressable;
-        case UnusableFile::Socket:
-            return "it is a socket" + unaddressable;
-        case UnusableFile::KernelFile:
-            return "its reported length does not tell what it holds";
-        case UnusableFile::MountedDisk:
-            return "it holds a file system that is in use";
-        case UnusableFile::DiskInUse:
-        case UnusableFile::Locked:
-            return "another program is using it";
-        case UnusableFile::DanglingLink:
-            return "it is a link to a file that does not exist";
-        case UnusableFile::RawDisk:
-            return "it is a whole disk or volume, which this tool does not write to; make an image file of it "
-                   "and choose that instead";
-        }
-        return "it is not a file";
-    }
-};
 
 HANDLE nativeHandle(std::intptr_t handle)
 {
@@ -262,10 +233,28 @@ bool allocatedRangeFrom(HANDLE handle, std::int64_t offset, std::int64_t size, s
 
 } // namespace
 
-const std::error_category& unusableFileCategory()
+std::string unusableFileReason(UnusableFile reason)
 {
-    static const UnusableFileCategory category;
-    return category;
+    switch (reason) {
+    case UnusableFile::CharacterDevice:
+        return "it is a device" + std::string(kUnaddressable);
+    case UnusableFile::KernelFile:
+        return "its reported length does not tell what it holds";
+    case UnusableFile::MountedDisk:
+        return "it holds a file system that is in use";
+    case UnusableFile::DiskInUse:
+    case UnusableFile::Locked:
+        return "another program is using it";
+    case UnusableFile::DanglingLink:
+        return "it is a link to a file that does not exist";
+    case UnusableFile::RawDisk:
+        return "it is a whole disk or volume, which this tool does not write to; make an image file of it "
+               "and choose that instead";
+    case UnusableFile::NamedPipe:
+    case UnusableFile::Socket:
+        break;  // said alike everywhere
+    }
+    return {};
 }
 
 PlatformFile PlatformFile::open(const std::string& path, Access access, std::error_code& error)

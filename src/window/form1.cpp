@@ -36,6 +36,7 @@
 #include "dotgridview.h"
 #include "glyphexport.h"
 #include "overviewwindow.h"
+#include "sheetimage.h"
 #include "offsettext.h"
 #include "taskwaiter.h"
 #include "usersettings.h"
@@ -633,9 +634,7 @@ void Form1::importSheet(Position first)
         showWarning(QStringLiteral("Cannot read \"%1\" as a PNG sheet: %2.").arg(shown, reader.errorString()));
         return;
     }
-    const SheetInfo info = readSheetInfo([&sheet](const std::string& key) {
-        return sheet.text(QString::fromStdString(key)).toStdString();
-    });
+    const SheetInfo info = sheetInfoOf(sheet);
     if (info.width && *info.width != width) {
         showWarning(QStringLiteral("The sheet \"%1\" holds glyphs of %2 bytes, and the pass is at %3. Select "
                                    "%2x7 and import again.")
@@ -646,10 +645,7 @@ void Form1::importSheet(Position first)
     }
     // Where the sheet was taken from, and in which order it was drawn.
     const DotOrder order = info.order.value_or(dotOrder_->order());
-    const QImage pixels = sheet.convertToFormat(QImage::Format_ARGB32);
-    const SheetGlyphs glyphs = readSheet(
-        pixels.width(), pixels.height(), [&pixels](int x, int y) { return overWhite(pixels.pixel(x, y)); }, width,
-        order);
+    const SheetGlyphs glyphs = readSheetImage(sheet, width, order);
     if (!glyphs.problem.empty()) {
         showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: %2").arg(shown, QString::fromStdString(glyphs.problem)));
         return;

@@ -33,6 +33,7 @@
 #include "glyphdrawing.h"
 #include "glyphexport.h"
 #include "offsettext.h"
+#include "sheetimage.h"
 #include "usersettings.h"
 
 namespace dotmatrix {
@@ -300,15 +301,7 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
     QString why;
     QSaveFile file(path);
     if (*format == ExportFormat::PngSheet) {
-        const SheetImage drawn = drawSheet(run);
-        QImage sheet(drawn.width, drawn.height, QImage::Format_RGB32);
-        for (int y = 0; y < drawn.height; ++y) {
-            for (int x = 0; x < drawn.width; ++x)
-                sheet.setPixel(x, y, 0xFF000000u | drawn.pixels[static_cast<std::size_t>(y * drawn.width + x)]);
-        }
-        for (const auto& [key, value] : sheetTexts(run))
-            sheet.setText(QString::fromStdString(key), QString::fromStdString(value));
-        if (!file.open(QIODevice::WriteOnly) || !sheet.save(&file, "PNG") || !file.commit())
+        if (!file.open(QIODevice::WriteOnly) || !sheetImage(run).save(&file, "PNG") || !file.commit())
             why = file.errorString();
     } else {
         const std::string text = exportText(run, *format, cIdentifier(QFileInfo(path).completeBaseName().toStdString()));
