@@ -256,6 +256,10 @@ bool GlyphView::markCharacter(Position position, int code)
     }
     mark_ = mark;
     fitLabels();
+    // Wider labels leave fewer glyphs a row: the named one stays in view.
+    const std::int64_t row = layout_.rowOf(mark.position.number());
+    if (row < layout_.topRow() || row >= layout_.topRow() + layout_.rowsInView())
+        setTopRow(std::max<std::int64_t>(0, row - layout_.rowsInView() / 2));
     glyphsChanged();
     viewport()->update();
     return true;

@@ -1632,6 +1632,21 @@ void Form1Test::overviewNamesCharactersAndSleepsWhenIdle()
     QTest::qWait(1000);
     QVERIFY2(view->readCount() - before <= 3, qPrintable(QString::number(view->readCount() - before)));
 
+    // The last glyph in view stays in view as the labels widen with the codes.
+    writeFile(sourcePath, countingBytes(400000));
+    view->refresh(Position(300001));
+    QTRY_VERIFY(view->upToDate());
+    const Position lastShown = view->glyphsInView().back();
+    answerer_->texts.push_back(QStringLiteral("A"));
+    overview->askCharacter(lastShown);
+    QVERIFY(!view->glyphRect(lastShown).isEmpty());
+    click(symtype(2));  // a new width forgets the name
+    click(symtype(1));
+    QVERIFY(!view->characterMark().has_value());
+    writeFile(sourcePath, countingBytes(2000));
+    view->refresh(Position(331));
+    QTRY_VERIFY(view->upToDate());
+
     // Glyph 331 is "A": its neighbours are counted from it.
     const auto* status = overview->findChild<QLabel*>(QStringLiteral("OverviewStatus"));
     answerer_->texts.push_back(QStringLiteral("A"));
@@ -1640,6 +1655,7 @@ void Form1Test::overviewNamesCharactersAndSleepsWhenIdle()
     QVERIFY2(status->text().contains(QStringLiteral("is character 65 A")), qPrintable(status->text()));
     QCOMPARE(view->codeOf(Position(341)), std::optional<int>('C'));
     QCOMPARE(view->glyphDescription(Position(336)), QStringLiteral("50 51 52 53 54, character 66 B"));
+
     auto* goTo = overview->findChild<QLineEdit*>(QStringLiteral("GoToCharacter"));
     const auto go = [&](const QString& text) {
         goTo->setText(text);
