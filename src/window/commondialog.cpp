@@ -1,9 +1,13 @@
 #include "commondialog.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QSettings>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QStringList>
+
+#include "usersettings.h"
 
 namespace dotmatrix {
 
@@ -23,6 +27,27 @@ QStringList nameFilters(const QString& filter)
 }
 
 } // namespace
+
+std::optional<ChosenFile> chooseFile(QWidget* parent, const QString& title, const QString& objectName,
+                                     const QStringList& filters, bool save, const QString& folderKey)
+{
+    QFileDialog dialog(parent, title);
+    dialog.setObjectName(objectName);
+    dialog.setWindowTitle(title);
+    if (QGuiApplication::platformName() != QLatin1String("windows"))
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    const QString folder = userSettings()->value(folderKey).toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        dialog.setDirectory(folder);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    ChosenFile chosen{dialog.selectedFiles().constFirst(), dialog.selectedNameFilter()};
+    userSettings()->setValue(folderKey, QFileInfo(chosen.path).absolutePath());
+    return chosen;
+}
 
 bool CommonDialog::ShowOpen(QWidget* parent)
 {

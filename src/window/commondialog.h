@@ -35,6 +35,18 @@ private:
     bool show(QWidget* parent, bool save);
 };
 
+// A file chosen in a dialog of the tool's kind, and the filter it showed.
+struct ChosenFile {
+    QString path;
+    QString filter;
+};
+// Runs a file dialog titled `title` (Qt's own, but Windows' on Windows) for
+// an existing file or, where `save`, any name; it opens in the folder the
+// user chose from last time for `folderKey` and remembers the new one.
+// Nothing where the user cancelled.
+[[nodiscard]] std::optional<ChosenFile> chooseFile(QWidget* parent, const QString& title, const QString& objectName,
+                                                   const QStringList& filters, bool save, const QString& folderKey);
+
 // Windows' own save dialog with a name taken as typed: the chosen path, an
 // empty one where the user cancelled, nothing where the dialog can't be had.
 // Only on Windows.

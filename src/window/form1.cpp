@@ -561,8 +561,9 @@ void Form1::OverviewButt_Click()
         // Beside the main window, where the screen has room.
         overview_->move(frameGeometry().topRight() + QPoint(8, 0));
         overview_->restorePlace();
-        fitOnScreen(*overview_, this);
     }
+    // On the main window's screen, wherever it stood before.
+    fitOnScreen(*overview_, this);
     overview_->show();
     overview_->raise();
     overview_->activateWindow();
@@ -602,15 +603,13 @@ void Form1::importSheet(Position first)
         showWarning(QStringLiteral("A sheet is written into the target of a pass: start one, then import."));
         return;
     }
-    QFileDialog dialog(overview_ != nullptr ? static_cast<QWidget*>(overview_) : this, QStringLiteral("Import PNG"));
-    dialog.setObjectName(QStringLiteral("ImportDialog"));
-    if (QGuiApplication::platformName() != QLatin1String("windows"))
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({QStringLiteral("PNG sheet (*.png)"), QStringLiteral("All files (*)")});
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const auto chosen = chooseFile(overview_ != nullptr ? static_cast<QWidget*>(overview_) : this,
+                                   QStringLiteral("Import PNG"), QStringLiteral("ImportDialog"),
+                                   {QStringLiteral("PNG sheet (*.png)"), QStringLiteral("All files (*)")}, false,
+                                   QStringLiteral("folders/import"));
+    if (!chosen)
         return;
-    const QString path = dialog.selectedFiles().constFirst();
+    const QString path = chosen->path;
     const QString shown = QDir::toNativeSeparators(path);
     QImageReader reader(path, "png");
     reader.setDecideFormatFromContent(true);

@@ -29,6 +29,7 @@
 #include <cctype>
 
 #include "applicationname.h"
+#include "commondialog.h"
 #include "fontsfoundwindow.h"
 #include "glyphdrawing.h"
 #include "glyphexport.h"
@@ -257,19 +258,15 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
                               QStringLiteral("C source (*.c)"), QStringLiteral("Raw bytes (*.bin)")};
     constexpr ExportFormat kFormats[] = {ExportFormat::PngSheet, ExportFormat::Bdf, ExportFormat::CSource,
                                          ExportFormat::Raw};
-    QFileDialog dialog(this, QStringLiteral("Export glyphs"));
-    dialog.setObjectName(QStringLiteral("ExportDialog"));
-    if (QGuiApplication::platformName() != QLatin1String("windows"))
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilters(formats);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const auto chosen = chooseFile(this, QStringLiteral("Export glyphs"), QStringLiteral("ExportDialog"), formats, true,
+                                   QStringLiteral("folders/export"));
+    if (!chosen)
         return;
-    const QString path = dialog.selectedFiles().constFirst();
+    const QString path = chosen->path;
     // The extension typed picks the format; without one, the filter does.
     std::optional<ExportFormat> format = exportFormatOfPath(path.toStdString());
     if (!format && !hasExtension(path.toStdString())) {
-        format = kFormats[std::max<qsizetype>(0, formats.indexOf(dialog.selectedNameFilter()))];
+        format = kFormats[std::max<qsizetype>(0, formats.indexOf(chosen->filter))];
     } else if (!format) {
         QInputDialog which(this);
         which.setWindowTitle(QString::fromLatin1(kApplicationName));
@@ -277,7 +274,7 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
                                .arg(QFileInfo(path).fileName()));
         which.setComboBoxItems(formats);
         which.setComboBoxEditable(false);
-        which.setTextValue(dialog.selectedNameFilter());
+        which.setTextValue(chosen->filter);
         if (which.exec() != QDialog::Accepted)
             return;
         format = kFormats[std::max<qsizetype>(0, formats.indexOf(which.textValue()))];

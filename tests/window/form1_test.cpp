@@ -1747,6 +1747,12 @@ void Form1Test::glyphsGoOutToASheetAndComeBackIn()
     QCOMPARE(sheet.pixel(1 + 3, 1 + 7), qRgb(0, 0, 0));  // byte 5, bit 0: bottom right of the first glyph
     QCOMPARE(sheet.pixel(1 + 3, 1 + 6), qRgb(255, 255, 255));
     QCOMPARE(sheet.text(QStringLiteral("dotmatrix-position")), QStringLiteral("5"));
+    // The extension typed picks the format, whatever the filter shows.
+    const QString bdfPath = folder_->filePath(QStringLiteral("font.bdf"));
+    answerer_->texts.push_back(QStringLiteral("3"));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(bdfPath));
+    overview->findChild<QPushButton*>(QStringLiteral("ExportGlyphs"))->click();
+    QVERIFY(readFile(bdfPath).startsWith("STARTFONT 2.1\n"));
 
     // A paint program lights the top left dot of the second glyph: bit 7 of byte 12.
     sheet.setPixel(1 + 5, 1, qRgb(0, 0, 0));
@@ -1782,6 +1788,25 @@ void Form1Test::glyphsGoOutToASheetAndComeBackIn()
     overview->findChild<QPushButton*>(QStringLiteral("ImportSheet"))->click();
     QVERIFY2(answerer_->messages.last().contains(QStringLiteral("is no sheet of glyphs: The image is 40 x 19 pixels")),
              qPrintable(answerer_->messages.last()));
+    // A valid image far larger than any sheet is said by its size.
+    QImage huge(8000, 8000, QImage::Format_Mono);
+    huge.fill(1);
+    QVERIFY(huge.save(sheetPath, "PNG"));
+    answerer_->fileChoices.push_back(ModalAnswerer::choose(sheetPath));
+    overview->findChild<QPushButton*>(QStringLiteral("ImportSheet"))->click();
+    QVERIFY2(answerer_->messages.last().contains(QStringLiteral("the image is 8000 x 8000 pixels")),
+             qPrintable(answerer_->messages.last()));
+    // The overview comes back onto the main window's screen, wherever it was left.
+    const QRect area = window_->screen()->availableGeometry();
+    overview->close();
+    overview->move(area.right() - 100, area.bottom() - 100);
+    click(button("OverviewButt"));
+    QVERIFY2(area.contains(window_->overview()->frameGeometry()),
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(window_->overview()->frameGeometry().x())
+                            .arg(window_->overview()->frameGeometry().y())
+                            .arg(window_->overview()->frameGeometry().width())
+                            .arg(window_->overview()->frameGeometry().height())));
     QCOMPARE(readFile(targetPath), countingBytes(11) + QByteArray::fromHex("8C"));
 
     // Finishing keeps what the import wrote, and asks nothing of it.
