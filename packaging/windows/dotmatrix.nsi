@@ -7,7 +7,11 @@
 ; the installed program runs. Folders the installer made above the
 ; installation folder go with the uninstall, where they are left empty.
 ;
-; makensis -DVERSION=1.0 -DSOURCE=<folder> -DFILES=<uninstall list> -DSIZE_KIB=<n> -DICON=<ico> -DOUTFILE=<exe> dotmatrix.nsi
+; The uninstaller proper is remove.exe; uninstall.exe (uninstall.nsi) runs it
+; and waits, so that scripts get its exit code.
+;
+; makensis -DVERSION=1.0 -DSOURCE=<folder> -DFILES=<uninstall list> -DSIZE_KIB=<n> -DICON=<ico>
+;          -DUNINSTALL=<uninstall.exe> -DOUTFILE=<exe> dotmatrix.nsi
 
 Unicode true
 !include "FileFunc.nsh"
@@ -136,7 +140,8 @@ Section
   made:
   SetOutPath "$INSTDIR"
   File /r "${SOURCE}\*.*"
-  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteUninstaller "$INSTDIR\remove.exe"
+  File "/oname=uninstall.exe" "${UNINSTALL}"
   CreateShortCut "$SMPROGRAMS\${NAME}.lnk" "$INSTDIR\dotmatrix.exe" "" "$INSTDIR\dotmatrix.exe" 0
   WriteRegStr HKLM "${KEY}" "DisplayName" "${NAME}"
   WriteRegStr HKLM "${KEY}" "DisplayVersion" "${VERSION}"
@@ -154,7 +159,9 @@ SectionEnd
 
 Section "Uninstall"
   ; The files and folders this installer wrote, deepest first; nothing else.
+  ; uninstall.exe, which waits for this, removes itself and the folder after.
   !include "${FILES}"
+  Delete "$INSTDIR\remove.exe"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   ReadRegStr $0 HKLM "${KEY}" "MadeFolder"

@@ -1,0 +1,96 @@
+// An imported sheet's glyphs, written as jumps and write-backs would.
+
+#include "conversionpass.h"
+
+#include <algorithm>
+
+#include "offsettext.h"
+
+namespace dotmatrix {
+
+std::vector<Position> ConversionPass::differingGlyphs(Position first, std::span<const std::uint8_t> bytes)
+{
+    std::vector<Position> differing;
+    const auto width = static_cast<std::size_t>(state_.CharWidth);
+    std::vector<std::uint8_t> now(bytes.size());
+    readAsWritten(first, now);
+    // The dots on display reach the target before anything else is written.
+    for (int column = 0; column < state_.CharWidth; ++column) {
+        const std::int64_t at = (state_.CurOffset + column).number() - first.number();
+        if (at >= 0 && at < static_cast<std::int64_t>(now.size()))
+            now[static_cast<std::size_t>(at)] = state_.DotGrid.columnByte(column);
+    }
+    for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
+        if (!std::equal(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at + width),
+                        now.begin() + static_cast<std::ptrdiff_t>(at)))
+            differing.push_back(first + static_cast<std::int64_t>(at));
+    }
+    return differing;
+}
+
+std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::uint8_t> bytes)
+{
+    const std::int64_t width = state_.CharWidth;
+    if (isBusy() || !isOpen() || bytes.empty() || bytes.size() % static_cast<std::size_t>(width) != 0)
+        return 0;
+    const auto count = static_cast<std::int64_t>(bytes.size()) / width;
+    if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * width)) {
+        window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
+                            + " would run past position " + decimalText(kLastCharacterPosition)
+                            + ", the highest this tool can write.");
+        return 0;
+    }
+    std::vector<Position> differing;
+    try {
+        differing = differingGlyphs(first, bytes);
+    } catch (const FileError& error) {
+        endAfter(error);
+        return 0;
+    }
+    if (differing.empty()) {
+        window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
+                            + " are what the target holds already: nothing is written.");
+        return 0;
+    }
+    if (!window_.confirm(Asking::Import, importQuestion(count, differing)))
+        return 0;
+    std::int64_t written = 0;
+    run([&]() -> std::optional<std::string> {
+        checkTargetHolds(record_.extent().number());
+        veskoutput();
+        for (const Position glyph : differing) {
+            if (auto refusal = fillGapBefore(glyph))
+                return refusal->empty() ? std::nullopt : refusal;
+            const auto glyphBytes = bytes.subspan(static_cast<std::size_t>(glyph.number() - first.number()),
+                                                  static_cast<std::size_t>(width));
+            for (std::int64_t column = 0; column < width; ++column)
+                files_->writeByte(glyph + column, glyphBytes[static_cast<std::size_t>(column)]);
+            record_.imported(glyph, glyphBytes);
+            ++written;
+        }
+        captureAsWritten();
+        return std::nullopt;
+    });
+    return written;
+}
+
+std::string ConversionPass::importQuestion(std::int64_t count, const std::vector<Position>& differing) const
+{
+    const std::int64_t width = state_.CharWidth;
+    std::string question = std::to_string(differing.size()) + " of the sheet's " + std::to_string(count)
+                           + (differing.size() == 1 ? " glyphs differs" : " glyphs differ")
+                           + " from what the target holds, at positions " + decimalText(differing.front()) + " to "
+                           + decimalText(differing.back() + (width - 1)) + ".";
+    // Glyphs that meet the character on display replace its unwritten dots.
+    const Position shownLast = state_.CurOffset + (width - 1);
+    const bool replacesDots = hasUnwrittenEdits() && std::any_of(differing.begin(), differing.end(), [&](Position at) {
+                                  return at <= shownLast && at + (width - 1) >= state_.CurOffset;
+                              });
+    if (replacesDots)
+        question += " That replaces the changed dots on display, which are not written yet. To keep them, answer No "
+                    "and move on first: every move writes the character on display to the target.";
+    return question + (replacesDots ? "\n\nWrite them to the target anyway?" : " Write them to the target?");
+}
+
+} // namespace dotmatrix
