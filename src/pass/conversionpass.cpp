@@ -59,6 +59,22 @@ int ConversionPass::widthOfOption(int index)
     return index >= 0 && index < kSymtypeCount ? kNarrowestWidth + index : 0;
 }
 
+ImageView ConversionPass::imageView(int selected) const
+{
+    ImageView view;
+    view.sourcePath = state_.SourcePath;
+    view.busy = isBusy();
+    view.width = widthSelected(selected);
+    if (isOpen()) {
+        view.targetPath = state_.TargetPath;
+        view.writtenThrough = writtenThrough();
+        view.width = state_.CharWidth;
+        view.marked = state_.CurOffset;
+        view.checksumLine = checksumLine();
+    }
+    return view;
+}
+
 bool ConversionPass::mayJumpTo(Position position) const
 {
     return isOpen() && characterFits(position, state_.CharWidth);

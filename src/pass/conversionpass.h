@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,20 @@ struct WorkingState {
     std::int16_t CharWidth = 0;     // columns of a character, 4 to 7 once a pass has started
     Position CurOffset{0};          // position of the first byte of the character on display
     CharacterGrid DotGrid;
+};
+
+// What a view of the image as a pass makes it shows: before a pass the
+// source at the width selected; during one the target where the pass has
+// written and the source elsewhere, at the pass's width, with the
+// character on display marked.
+struct ImageView {
+    std::string sourcePath;
+    std::string targetPath;  // empty outside a pass
+    Position writtenThrough{0};
+    int width = 5;
+    Position marked{0};  // 0 where no character is on display
+    bool busy = false;   // a task owns the files: nothing is read meanwhile
+    std::string checksumLine;
 };
 
 // A conversion pass: the source copied to the target byte by byte, one
@@ -88,6 +103,10 @@ public:
     [[nodiscard]] bool mayJumpTo(Position position) const;
     // The width that option `index` of `Symtype` stands for; 0 for none.
     [[nodiscard]] static int widthOfOption(int index);
+    // The width of the option selected now, the narrowest where none is.
+    [[nodiscard]] static int widthSelected(int index) { return widthOfOption(std::max(0, index)); }
+    // What a view of the image shows now, with option `selected` of `Symtype` selected.
+    [[nodiscard]] ImageView imageView(int selected) const;
     // Brings the glyphs of a sheet into the target, as jumps and write-backs
     // would: of `bytes`, glyphs at the width in force from `first` on, those
     // that differ from what the target would hold after the next write-back

@@ -248,7 +248,7 @@ void Form1::createControls()
 
     // Before any pass the mark may visit the columns of the selected size.
     dotOrder_ = new DotOrderSetting(this);
-    grid_ = new DotGridView(pass_, *dotOrder_, [this] { return ConversionPass::widthOfOption(std::max(0, selectedSymtype())); },
+    grid_ = new DotGridView(pass_, *dotOrder_, [this] { return ConversionPass::widthSelected(selectedSymtype()); },
                             this);
     connect(dotOrder_, &DotOrderSetting::changed, this, [this] { refreshOverview(); });
     grid_->setObjectName(QStringLiteral("DotGridView"));
@@ -533,19 +533,16 @@ void Form1::OverviewButt_Click()
     if (overview_ == nullptr) {
         overview_ = new OverviewWindow(
             [this] {
+                const ImageView view = pass_.imageView(selectedSymtype());
                 GlyphView::Files files;
-                const WorkingState& state = pass_.state();
-                files.sourcePath = state.SourcePath;
-                files.busy = pass_.isBusy();
-                files.width = ConversionPass::widthOfOption(std::max(0, selectedSymtype()));
+                files.sourcePath = view.sourcePath;
+                files.targetPath = view.targetPath;
+                files.writtenThrough = view.writtenThrough;
+                files.width = view.width;
+                files.marked = view.marked;
+                files.busy = view.busy;
+                files.checksumLine = view.checksumLine;
                 files.order = dotOrder_->order();
-                if (pass_.isOpen()) {
-                    files.targetPath = state.TargetPath;
-                    files.writtenThrough = pass_.writtenThrough();
-                    files.width = state.CharWidth;
-                    files.marked = state.CurOffset;
-                    files.checksumLine = pass_.checksumLine();
-                }
                 return files;
             },
             *dotOrder_, this);
