@@ -43,21 +43,32 @@ Section
   ExecWait '"$PLUGINSDIR\remove.exe" $R2 _?=$EXEDIR' $0
   IfErrors failed
   StrCmp $0 0 0 done
-  ; All that is left is this program, which can be moved while it runs but
-  ; not deleted: out of the way it goes, and the folders after it.
+  ; All that is left is this program, which Windows lets move while it runs
+  ; but not go: out of the way it goes, and the folders after it. Where it
+  ; can't be moved (Wine), it and its folders go at the next start of the
+  ; system instead.
   GetTempFileName $R4
   Delete $R4
+  ClearErrors
   Rename "$EXEPATH" $R4
-  Delete /REBOOTOK $R4
-  RMDir "$EXEDIR"
-  StrCmp $R3 "" done
-  ${GetParent} "$EXEDIR" $R5
+  IfErrors 0 moved
+  Delete /REBOOTOK "$EXEPATH"
+  StrCpy $R4 "/REBOOTOK"
+  Goto folders
+  moved:
+    Delete /REBOOTOK $R4
+    StrCpy $R4 ""
+  folders:
+  StrCpy $R5 "$EXEDIR"
   up:
-    StrCmp $R5 "" done
+    StrCmp $R4 "" 0 +3
     RMDir "$R5"
+    Goto +2
+    RMDir /REBOOTOK "$R5"
+    StrCmp $R3 "" done
     StrCmp $R5 $R3 done
     ${GetParent} "$R5" $R5
-    Goto up
+    StrCmp $R5 "" done up
   failed:
     StrCpy $0 1
   done:
