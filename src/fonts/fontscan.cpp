@@ -499,7 +499,8 @@ std::vector<FontCandidate> FontScanner::finish()
 std::string describeCandidate(const FontCandidate& candidate)
 {
     return "Position " + decimalText(candidate.first) + ", width " + std::to_string(candidate.width) + ", "
-           + dotOrderText(candidate.order);
+           + dotOrderText(candidate.order) + ", " + std::to_string(candidate.glyphs)
+           + (candidate.glyphs == 1 ? " glyph" : " glyphs");
 }
 
 ScanOutcome scanForFonts(const ScanFiles& files, const std::function<bool(std::int64_t, std::int64_t)>& progress)

@@ -79,7 +79,7 @@ struct ScanOutcome {
 [[nodiscard]] ScanOutcome scanForFonts(const ScanFiles& files,
                                        const std::function<bool(std::int64_t done, std::int64_t length)>& progress);
 
-// "Position 1001, width 6, bit 0 on top, first byte on the left".
+// "Position 1001, width 6, bit 0 on top, first byte on the left, 96 glyphs".
 [[nodiscard]] std::string describeCandidate(const FontCandidate& candidate);
 
 } // namespace dotmatrix

@@ -183,7 +183,7 @@ void FontsFoundWindow::fill(const std::vector<std::vector<std::uint8_t>>& strips
         auto* item = new QListWidgetItem(strip(row < strips.size() ? strips[row] : std::vector<std::uint8_t>(
                                                    static_cast<std::size_t>(kStripGlyphs * candidate.width), 0),
                                                candidate),
-                                         QStringLiteral("%1\n%2 glyphs in a row").arg(name).arg(candidate.glyphs), list_);
+                                         name, list_);
         item->setData(Qt::AccessibleTextRole, name);
         item->setToolTip(name);
     }
