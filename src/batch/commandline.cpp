@@ -1,72 +1,24 @@
 #include "commandline.h"
 
-#include <cctype>
-
+#include "glyphformat.h"
 #include "offsettext.h"
 
 namespace dotmatrix {
 
-namespace {
-
-std::string trimmed(const std::string& text)
-{
-    std::size_t from = 0;
-    std::size_t to = text.size();
-    while (from < to && std::isspace(static_cast<unsigned char>(text[from])) != 0)
-        ++from;
-    while (to > from && std::isspace(static_cast<unsigned char>(text[to - 1])) != 0)
-        --to;
-    std::string part = text.substr(from, to - from);
-    for (char& c : part)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return part;
-}
-
-} // namespace
-
 FormatReading readFormatWords(const std::string& words)
 {
     FormatReading reading;
-    GlyphFormatWords format;
-    std::size_t start = 0;
-    bool any = false;
-    while (start <= words.size()) {
-        const std::size_t comma = words.find(',', start);
-        const std::string part = trimmed(words.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        start = comma == std::string::npos ? words.size() + 1 : comma + 1;
-        if (part.empty())
-            continue;
-        any = true;
-        std::string number = part.rfind("width ", 0) == 0 ? part.substr(6) : part;
-        if (number.size() == 3 && number[1] == 'x' && number[2] == '7')  // "5x7", as the options read
-            number = number.substr(0, 1);
-        if (number.size() == 1 && number[0] >= '4' && number[0] <= '7')
-            format.width = number[0] - '0';
-        else if (part == "bit 0 on top")
-            format.order.bit0OnTop = true;
-        else if (part == "bit 7 on top")
-            format.order.bit0OnTop = false;
-        else if (part == "first byte on the left")
-            format.order.firstByteLeft = true;
-        else if (part == "first byte on the right")
-            format.order.firstByteLeft = false;
-        else if (part.find("as rows") != std::string::npos || part.find("tall") != std::string::npos
-                 || part.find('x') != std::string::npos) {
-            reading.problem = "the format \"" + words + "\" is not one this version edits: glyphs of 4 to 7 column "
-                              "bytes, eight dots tall";
-            return reading;
-        } else {
-            reading.problem = "\"" + part + "\" in the format \"" + words
-                              + "\" names no width (4 to 7) or dot order (\"bit 0 on top\", \"bit 7 on top\", "
-                                "\"first byte on the left\", \"first byte on the right\")";
-            return reading;
-        }
-    }
-    if (!any) {
-        reading.problem = "the format is empty";
+    const GlyphFormatReading read = readGlyphFormat(words);
+    if (!read.format) {
+        reading.problem = read.problem;
         return reading;
     }
-    reading.format = format;
+    if (!read.format->isOriginal()) {
+        reading.problem = "the format \"" + read.format->words()
+                          + "\" is not one this version edits: glyphs of 4 to 7 column bytes, eight dots tall";
+        return reading;
+    }
+    reading.format = GlyphFormatWords{read.format->width, read.format->order};
     return reading;
 }
 
