@@ -503,7 +503,7 @@ std::string describeCandidate(const FontCandidate& candidate)
            + (candidate.glyphs == 1 ? " glyph" : " glyphs");
 }
 
-ScanOutcome scanForFonts(const ScanFiles& files, const std::function<bool(std::int64_t, std::int64_t)>& progress)
+ScanOutcome scanForFonts(const ScanSource& files, const std::function<bool(std::int64_t, std::int64_t)>& progress)
 {
     ScanOutcome outcome;
     std::error_code error;

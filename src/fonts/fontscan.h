@@ -56,7 +56,7 @@ private:
 
 // What a scan reads: the source, or during a pass the target where the
 // pass has written and the source elsewhere, as the overview shows it.
-struct ScanFiles {
+struct ScanSource {
     std::string sourcePath;
     std::string targetPath;
     Position writtenThrough{0};
@@ -76,7 +76,7 @@ struct ScanOutcome {
 // Scans the files in large blocks from start to end, once, skipping holes
 // and stretches that can't be read. `progress` hears the bytes done of the
 // length; false stops the scan within a block.
-[[nodiscard]] ScanOutcome scanForFonts(const ScanFiles& files,
+[[nodiscard]] ScanOutcome scanForFonts(const ScanSource& files,
                                        const std::function<bool(std::int64_t done, std::int64_t length)>& progress);
 
 // "Position 1001, width 6, bit 0 on top, first byte on the left, 96 glyphs".

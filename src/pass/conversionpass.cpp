@@ -211,7 +211,7 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
     if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
-        checkTargetHolds(record_.extent().number());
+        checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
         const Position next = state_.CurOffset + distance;
         if (next < kFirstPosition)
@@ -221,7 +221,11 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
             return beyondLastMessage(next, state_.CharWidth)
                    + " The character on display has been written to the target and stays on display.";
         state_.CurOffset = next;
-        capture(captureFrom);
+        // "< Previous" shows the character as the target holds it, the other moves as the source does.
+        if (captureFrom == PassFile::TargetFile)
+            veskinput2();
+        else
+            veskinput();
         return std::nullopt;
     });
 }
@@ -231,7 +235,7 @@ void ConversionPass::changeWidth()
     if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
-        checkTargetHolds(record_.extent().number());
+        checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
         const std::int16_t width = selectedWidth(window_).value_or(state_.CharWidth);
         if (!endsInRange(state_.CurOffset, width))
@@ -249,7 +253,7 @@ bool ConversionPass::jumpTo(Position position)
     if (isBusy() || !mayJumpTo(position))
         return false;
     run([&]() -> std::optional<std::string> {
-        checkTargetHolds(record_.extent().number());
+        checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
         if (auto refusal = fillGapBefore(position))
             return refusal->empty() ? std::nullopt : refusal;
@@ -273,7 +277,7 @@ void ConversionPass::skipRest()
         }
         // The source may have grown or shrunk while the question was open.
         const std::int64_t length = files_->length(PassFile::SourceFile);
-        checkTargetHolds(record_.extent().number());
+        checkTargetHolds(record_.writtenThrough().number());
         // What an import brought stays: the tail copy goes around it.
         for (const WriteRecord::Range& stretch :
              record_.copiedByTheTail(state_.CurOffset, Position(std::max<std::int64_t>(length, 0)))) {
@@ -293,7 +297,7 @@ void ConversionPass::skipRest()
         runInBackground(sync);
         files_->checkPaths();
         // Other programs may have shortened the target or changed the source meanwhile.
-        checkTargetHolds(std::max(length, record_.extent().number()));
+        checkTargetHolds(std::max(length, record_.writtenThrough().number()));
         if (!files_->oneFile())
             checkSourceSteady(length, length, files_->length(PassFile::SourceFile), state_.CurOffset,
                               Position(length), true);
@@ -371,7 +375,7 @@ std::string ConversionPass::closeQuestion() const
                + "\", which is now being written to the disk. Closing waits until the disk holds every byte, "
                  "then closes the window.\n\nClose when that is done?";
     // During a copy the target is complete up to the position it has reached.
-    const Position complete = running_ != nullptr ? running_->done() + 1 : record_.extent() + 1;
+    const Position complete = running_ != nullptr ? running_->done() + 1 : record_.writtenThrough() + 1;
     std::string question = "A pass is open. Closing now copies nothing more: the target file \"" + state_.TargetPath
                            + "\" is complete only in front of position " + decimalText(complete) + ".";
     if (hasUnwrittenEdits())
@@ -446,10 +450,10 @@ void ConversionPass::readAsWritten(Position first, std::span<std::uint8_t> into)
 
 std::optional<std::string> ConversionPass::fillGapBefore(Position position)
 {
-    if (position <= record_.extent() + 1)
+    if (position <= record_.writtenThrough() + 1)
         return std::nullopt;
     // What "Next >" without edits would have written on the way.
-    const Position from = record_.extent() + 1;
+    const Position from = record_.writtenThrough() + 1;
     const std::int64_t length = files_->length(PassFile::SourceFile);
     if (position - 1 > Position(length))
         return "The source file \"" + state_.SourcePath + "\" is now " + std::to_string(length)
@@ -507,7 +511,7 @@ std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Posit
     // The copy's own reading of the source's length, when it begins.
     std::int64_t before = sourceLength;
     // The target must keep what the pass wrote, whatever its length when the copy begins.
-    const Position held = record_.extent();
+    const Position held = record_.writtenThrough();
     BackgroundTask task(kind, first, last, [this, first, last, held, &before](BackgroundTask& self) {
         CopyEngine engine = lent_->copier([&self](Position copied) { return self.report(copied); });
         const bool whole = engine.copy(first, last, held);

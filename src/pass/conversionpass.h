@@ -95,7 +95,7 @@ public:
 
     // The last position the pass has written: it holds positions 1 to this
     // one, and the source's bytes stand for the rest; 0 outside a pass.
-    [[nodiscard]] Position writtenThrough() const { return isOpen() ? record_.extent() : Position(0); }
+    [[nodiscard]] Position writtenThrough() const { return isOpen() ? record_.writtenThrough() : Position(0); }
     // What this pass has written, copied apart from written back.
     [[nodiscard]] const WriteRecord& record() const { return record_; }
     // True where a jump may go to `position` at the width in force: a whole

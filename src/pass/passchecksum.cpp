@@ -130,7 +130,7 @@ void ConversionPass::dropLook()
 
 bool ConversionPass::targetDiffersFromSource()
 {
-    for (const WriteRecord::Range& range : record_.writtenBackWithin(kFirstPosition, record_.extent())) {
+    for (const WriteRecord::Range& range : record_.writtenBackWithin(kFirstPosition, record_.writtenThrough())) {
         const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
         std::vector<std::uint8_t> written(count);
         std::vector<std::uint8_t> source(count);

@@ -19,7 +19,7 @@ constexpr std::int64_t kVerifyBlock = std::int64_t{1} << 20;
 
 bool ConversionPass::verifyTarget()
 {
-    const Position last = record_.extent();
+    const Position last = record_.writtenThrough();
     if (last < kFirstPosition)
         return true;
     checkTargetHolds(last.number());

@@ -71,7 +71,7 @@ std::vector<PositionRanges::Range> PositionRanges::outside(Position first, Posit
 
 void WriteRecord::clear()
 {
-    extent_ = Position(0);
+    writtenThrough_ = Position(0);
     writtenBack_.clear();
     imported_.clear();
     bytes_.clear();
@@ -81,7 +81,7 @@ void WriteRecord::copied(Position first, Position last)
 {
     if (first > last)
         return;
-    extent_ = std::max(extent_, last);
+    writtenThrough_ = std::max(writtenThrough_, last);
     // The source's bytes replace whatever was written back there.
     bytes_.erase(bytes_.lower_bound(first.number()), bytes_.upper_bound(last.number()));
     writtenBack_.remove(first, last);
@@ -95,7 +95,7 @@ void WriteRecord::wroteBack(Position first, std::span<const std::uint8_t> bytes)
     const Position last = first + (static_cast<std::int64_t>(bytes.size()) - 1);
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes_[first.number() + static_cast<std::int64_t>(i)] = bytes[i];
-    extent_ = std::max(extent_, last);
+    writtenThrough_ = std::max(writtenThrough_, last);
     writtenBack_.add(first, last);
 }
 

@@ -38,7 +38,7 @@ private:
 // from the bytes copied from the source, with the bytes written back, and
 // which of them an import brought, which the tail copy keeps. A pass writes
 // without a gap from position 1 on, so what it has written is positions 1 to
-// extent().
+// writtenThrough().
 class WriteRecord {
 public:
     using Range = PositionRanges::Range;
@@ -55,9 +55,9 @@ public:
     void imported(Position first, std::span<const std::uint8_t> bytes);
 
     // The last position written, by a copy or a write-back; 0 before either.
-    [[nodiscard]] Position extent() const { return extent_; }
+    [[nodiscard]] Position writtenThrough() const { return writtenThrough_; }
     // True where the target holds what the pass wrote at `position`.
-    [[nodiscard]] bool written(Position position) const { return position >= kFirstPosition && position <= extent_; }
+    [[nodiscard]] bool written(Position position) const { return position >= kFirstPosition && position <= writtenThrough_; }
     // The written-back ranges that meet `first` to `last`, cut to them, in order.
     [[nodiscard]] std::vector<Range> writtenBackWithin(Position first, Position last) const
     {
@@ -76,7 +76,7 @@ public:
     [[nodiscard]] std::optional<std::uint8_t> writtenBackByte(Position position) const;
 
 private:
-    Position extent_{0};
+    Position writtenThrough_{0};
     PositionRanges writtenBack_;
     PositionRanges imported_;
     // The byte last written back at each of those positions: what the

@@ -25,7 +25,7 @@ constexpr int kStripDot = 2;
 constexpr int kPollMilliseconds = 100;
 
 // The bytes of a candidate's first glyphs, as the overview reads them.
-std::vector<std::uint8_t> stripBytes(const ScanFiles& files, const FontCandidate& candidate)
+std::vector<std::uint8_t> stripBytes(const ScanSource& files, const FontCandidate& candidate)
 {
     PreviewReader::Request request;
     request.sourcePath = files.sourcePath;
@@ -114,7 +114,7 @@ void FontsFoundWindow::stop()
     poll_.stop();
 }
 
-void FontsFoundWindow::scan(const ScanFiles& files)
+void FontsFoundWindow::scan(const ScanSource& files)
 {
     stop();
     found_.clear();

@@ -28,7 +28,7 @@ public:
     ~FontsFoundWindow() override;
 
     // Scans `files` anew; a scan under way is stopped first.
-    void scan(const ScanFiles& files);
+    void scan(const ScanSource& files);
     [[nodiscard]] bool scanning() const { return run_ != nullptr; }
     [[nodiscard]] const std::vector<FontCandidate>& found() const { return found_; }
 

@@ -534,7 +534,7 @@ void Form1::OverviewButt_Click()
         overview_ = new OverviewWindow(
             [this] {
                 const ImageView view = pass_.imageView(selectedSymtype());
-                GlyphView::Files files;
+                GlyphView::Snapshot files;
                 files.sourcePath = view.sourcePath;
                 files.targetPath = view.targetPath;
                 files.writtenThrough = view.writtenThrough;

@@ -43,8 +43,8 @@ bool sameContent(const PreviewReader::View& a, const PreviewReader::View& b)
 
 } // namespace
 
-GlyphView::GlyphView(std::function<Files()> files, QWidget* parent)
-    : QAbstractScrollArea(parent), files_(std::move(files))
+GlyphView::GlyphView(std::function<Snapshot()> snapshot, QWidget* parent)
+    : QAbstractScrollArea(parent), snapshot_(std::move(snapshot))
 {
     installGlyphViewAccessibility();
     setObjectName(QStringLiteral("GlyphView"));
@@ -57,7 +57,7 @@ GlyphView::GlyphView(std::function<Files()> files, QWidget* parent)
         [this] { QMetaObject::invokeMethod(this, &GlyphView::viewArrived, Qt::QueuedConnection); });
     watch_.setInterval(kWatchMilliseconds);
     connect(&watch_, &QTimer::timeout, this, [this] {
-        takeFiles();
+        takeSnapshot();
         requestRead();
     });
     fitLabels();
@@ -109,20 +109,20 @@ std::pair<Position, std::int64_t> GlyphView::selection() const
 PreviewReader::Request GlyphView::glyphsRequest(Position first, std::int64_t count) const
 {
     PreviewReader::Request request;
-    request.sourcePath = shownFiles_.sourcePath;
-    request.targetPath = shownFiles_.targetPath;
-    request.writtenThrough = shownFiles_.writtenThrough;
+    request.sourcePath = shown_.sourcePath;
+    request.targetPath = shown_.targetPath;
+    request.writtenThrough = shown_.writtenThrough;
     request.first = first;
     request.count = count * glyphWidth();
     return request;
 }
 
-std::optional<ScanFiles> GlyphView::scanFiles()
+std::optional<ScanSource> GlyphView::scanFiles()
 {
-    takeFiles();
-    if (shownFiles_.busy)
+    takeSnapshot();
+    if (shown_.busy)
         return std::nullopt;
-    return ScanFiles{shownFiles_.sourcePath, shownFiles_.targetPath, shownFiles_.writtenThrough};
+    return ScanSource{shown_.sourcePath, shown_.targetPath, shown_.writtenThrough};
 }
 
 bool GlyphView::upToDate() const
@@ -130,18 +130,18 @@ bool GlyphView::upToDate() const
     return view_.has_value() && view_->serial == serial_;
 }
 
-void GlyphView::takeFiles()
+void GlyphView::takeSnapshot()
 {
-    Files files = files_();
+    Snapshot files = snapshot_();
     files.width = std::clamp(files.width, 1, CharacterGrid::kMaxColumns);
     const bool widthChanged = files.width != layout_.width();
-    const bool sourceChanged = files.sourcePath != shownFiles_.sourcePath;
-    const bool checksumChanged = files.checksumLine != shownFiles_.checksumLine;
-    shownFiles_ = std::move(files);
+    const bool sourceChanged = files.sourcePath != shown_.sourcePath;
+    const bool checksumChanged = files.checksumLine != shown_.checksumLine;
+    shown_ = std::move(files);
     if (checksumChanged)
-        emit checksumLineChanged(QString::fromStdString(shownFiles_.checksumLine));
+        emit checksumLineChanged(QString::fromStdString(shown_.checksumLine));
     if (widthChanged) {
-        layout_.setWidth(shownFiles_.width);
+        layout_.setWidth(shown_.width);
         // The selection stays on a glyph of the new width.
         selected_ = layout_.glyphHolding(selected_);
     }
@@ -185,7 +185,7 @@ QString GlyphView::rowLabel(std::int64_t row) const
 
 void GlyphView::refresh(std::optional<Position> show)
 {
-    takeFiles();
+    takeSnapshot();
     if (show && *show >= kFirstPosition) {
         selected_ = layout_.glyphHolding(show->number());
         ensureSelectedVisible();
@@ -208,7 +208,7 @@ void GlyphView::shiftAlignment(int bytes)
 
 void GlyphView::alignTo(Position position)
 {
-    takeFiles();
+    takeSnapshot();
     if (mark_ && layout_.glyphHolding(position.number()) != position.number()) {
         mark_.reset();
         fitLabels();
@@ -231,8 +231,8 @@ void GlyphView::setDotSize(int pixels)
 
 void GlyphView::activate(Position position)
 {
-    takeFiles();
-    if (shownFiles_.busy || position < kFirstPosition || position.number() > layout_.length())
+    takeSnapshot();
+    if (shown_.busy || position < kFirstPosition || position.number() > layout_.length())
         return;
     select(position.number());
     if (!characterFits(position, glyphWidth())) {
@@ -248,7 +248,7 @@ void GlyphView::activate(Position position)
 
 bool GlyphView::markCharacter(Position position, int code)
 {
-    takeFiles();
+    takeSnapshot();
     const CharacterMark mark{Position(layout_.glyphHolding(position.number())), code};
     if (const std::string problem = markProblem(mark, glyphWidth()); !problem.empty()) {
         emit refused(QString::fromStdString(problem));
@@ -267,7 +267,7 @@ bool GlyphView::markCharacter(Position position, int code)
 
 void GlyphView::selectGlyph(Position position)
 {
-    takeFiles();
+    takeSnapshot();
     select(layout_.glyphHolding(position.number()));
 }
 
@@ -280,7 +280,7 @@ void GlyphView::readNow()
 
 bool GlyphView::requestRead()
 {
-    const Files& files = shownFiles_;
+    const Snapshot& files = shown_;
     if (files.busy || !isVisible())
         return false;  // the files are the copy's; what was read stays on show
     PreviewReader::Request request;
@@ -578,7 +578,7 @@ void GlyphView::renderGlyphs()
     const QRgb marked = blend(face, palette().color(QPalette::Highlight));
     const QRgb unknown = blend(face, palette().color(QPalette::Base));
     glyphImage_.fill(gap);
-    const Files& files = shownFiles_;
+    const Snapshot& files = shown_;
     const std::int64_t markFirst = files.marked.number();
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < perRow; ++column) {

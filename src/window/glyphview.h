@@ -30,7 +30,7 @@ class GlyphView : public QAbstractScrollArea {
 
 public:
     // What the view shows and marks, asked for whenever it reads.
-    struct Files {
+    struct Snapshot {
         std::string sourcePath;
         std::string targetPath;       // empty outside a pass
         Position writtenThrough{0};
@@ -47,7 +47,7 @@ public:
     static constexpr int kSmallestDot = 2;
     static constexpr int kLargestDot = 12;
 
-    GlyphView(std::function<Files()> files, QWidget* parent);
+    GlyphView(std::function<Snapshot()> snapshot, QWidget* parent);
     ~GlyphView() override;
 
     // Reads the files again and repaints; shows `position` where given.
@@ -59,10 +59,10 @@ public:
     void setDotSize(int pixels);
     [[nodiscard]] int dotSize() const { return layout_.dotSize(); }
     [[nodiscard]] const GlyphLayout& layout() const { return layout_; }
-    [[nodiscard]] DotOrder order() const { return shownFiles_.order; }
+    [[nodiscard]] DotOrder order() const { return shown_.order; }
     // The files as the view reads them, for a scan of their own; nothing
     // while a copy owns them.
-    [[nodiscard]] std::optional<ScanFiles> scanFiles();
+    [[nodiscard]] std::optional<ScanSource> scanFiles();
 
     // The first position of the glyph that holds the keyboard's selection.
     [[nodiscard]] Position selected() const { return Position(selected_); }
@@ -122,7 +122,7 @@ protected:
 private:
     [[nodiscard]] int glyphWidth() const { return layout_.width(); }
     // Takes what the view is to show now from its owner.
-    void takeFiles();
+    void takeSnapshot();
     // Gives the labels the room of the longest position and code shown.
     void fitLabels();
     [[nodiscard]] QString rowLabel(std::int64_t row) const;
@@ -143,7 +143,7 @@ private:
     // Tells screen readers which glyphs are in view now.
     void glyphsChanged();
 
-    std::function<Files()> files_;
+    std::function<Snapshot()> snapshot_;
     std::unique_ptr<PreviewReader> reader_;
     // Other programs may change the files: read them twice a second while shown.
     QTimer watch_;
@@ -151,7 +151,7 @@ private:
     std::uint64_t serial_ = 0;
     int readCount_ = 0;
     std::optional<PreviewReader::View> view_;
-    Files shownFiles_;
+    Snapshot shown_;
     GlyphLayout layout_;
     QString problem_;
     std::int64_t selected_ = 1;

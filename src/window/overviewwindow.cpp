@@ -39,12 +39,12 @@
 
 namespace dotmatrix {
 
-OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrderSetting& order, QWidget* parent)
+OverviewWindow::OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, DotOrderSetting& order, QWidget* parent)
     : QWidget(parent, Qt::Window), order_(order)
 {
     setObjectName(QStringLiteral("Overview"));
     setWindowTitle(QStringLiteral("Overview"));
-    view_ = new GlyphView(std::move(files), this);
+    view_ = new GlyphView(std::move(snapshot), this);
     view_->setAccessibleName(QStringLiteral("Glyphs"));
     view_->setToolTip(QStringLiteral("Click a glyph, or select it with the arrow keys and press Enter, to go there. "
                                      "Ctrl+Left and Ctrl+Right shift every glyph by one byte."));
@@ -141,8 +141,8 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
             [](int size) { userSettings()->setValue(QStringLiteral("overview/dotSize"), size); });
     connect(view_, &GlyphView::dotSizeChanged, dotSize_, &QSpinBox::setValue);
     connect(view_, &GlyphView::activated, this, &OverviewWindow::jumpRequested);
-    connect(view_, &GlyphView::problemChanged, this, &OverviewWindow::say);
-    connect(view_, &GlyphView::refused, this, &OverviewWindow::say);
+    connect(view_, &GlyphView::problemChanged, this, &OverviewWindow::setStatus);
+    connect(view_, &GlyphView::refused, this, &OverviewWindow::setStatus);
     connect(view_, &GlyphView::glyphMenuRequested, this, [this](Position position, const QPoint& at) {
         menuGlyph_ = position;
         glyphMenu_->exec(at);
@@ -180,7 +180,7 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Files()> files, DotOrder
         dotSize_->setValue(std::clamp(dot, GlyphView::kSmallestDot, GlyphView::kLargestDot));
 }
 
-void OverviewWindow::say(const QString& text)
+void OverviewWindow::setStatus(const QString& text)
 {
     status_->setText(text);
 }
@@ -198,11 +198,11 @@ void OverviewWindow::askCharacter(Position position)
         return;
     const TypedCharacter typed = readTypedCharacter(dialog.textValue().toStdString());
     if (!typed.code) {
-        say(QString::fromStdString(typed.problem));
+        setStatus(QString::fromStdString(typed.problem));
         return;
     }
     if (view_->markCharacter(position, *typed.code))
-        say(QStringLiteral("The glyph at position %1 is character %2; the others are counted from it, one code a glyph.")
+        setStatus(QStringLiteral("The glyph at position %1 is character %2; the others are counted from it, one code a glyph.")
                 .arg(QString::fromStdString(decimalText(position)), QString::fromStdString(codeText(*typed.code))));
 }
 
@@ -210,28 +210,28 @@ void OverviewWindow::goToCharacter()
 {
     const TypedCharacter typed = readTypedCharacter(goTo_->text().toStdString());
     if (!typed.code) {
-        say(QString::fromStdString(typed.problem));
+        setStatus(QString::fromStdString(typed.problem));
         return;
     }
     const auto& mark = view_->characterMark();
     if (!mark) {
-        say(QStringLiteral("No glyph is named yet: right-click the glyph of a character you know and choose "
+        setStatus(QStringLiteral("No glyph is named yet: right-click the glyph of a character you know and choose "
                            "\"This is character...\"."));
         return;
     }
     const Position position = positionOfCode(*mark, *typed.code, view_->layout().width());
     if (position.number() > view_->layout().length()) {
-        say(QStringLiteral("Character %1 would start at position %2, behind the end of the file.")
+        setStatus(QStringLiteral("Character %1 would start at position %2, behind the end of the file.")
                 .arg(QString::fromStdString(codeText(*typed.code)), QString::fromStdString(decimalText(position))));
         return;
     }
     view_->selectGlyph(position);
     view_->setFocus(Qt::OtherFocusReason);
-    say(QStringLiteral("Character %1 is at position %2: Enter goes there.")
+    setStatus(QStringLiteral("Character %1 is at position %2: Enter goes there.")
             .arg(QString::fromStdString(codeText(*typed.code)), QString::fromStdString(decimalText(position))));
 }
 
-void OverviewWindow::tell(const QString& text)
+void OverviewWindow::showWarning(const QString& text)
 {
     QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), text, QMessageBox::Ok, this);
     box.exec();
@@ -285,7 +285,7 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
         return;  // the user gave up waiting
     const PreviewReader::View& read = *aside;
     if (!read.problem.empty()) {
-        tell(QString::fromStdString(read.problem));
+        showWarning(QString::fromStdString(read.problem));
         return;
     }
     GlyphRun run;
@@ -308,21 +308,21 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
             why = file.errorString();
     }
     if (!why.isEmpty()) {
-        tell(QStringLiteral("Cannot write the file \"%1\": %2.").arg(shown, why));
+        showWarning(QStringLiteral("Cannot write the file \"%1\": %2.").arg(shown, why));
         return;
     }
-    say(QStringLiteral("%1 glyphs from position %2 written to \"%3\".")
+    setStatus(QStringLiteral("%1 glyphs from position %2 written to \"%3\".")
             .arg(count)
             .arg(QString::fromStdString(decimalText(first)), shown));
 }
 
 void OverviewWindow::findFonts()
 {
-    const std::optional<ScanFiles> files = view_->scanFiles();
+    const std::optional<ScanSource> files = view_->scanFiles();
     if (!files)
         return;  // a copy owns the files: the button is pressed again once it has ended
     if (files->sourcePath.empty()) {
-        say(QStringLiteral("Choose a source file first: the scan reads it."));
+        setStatus(QStringLiteral("Choose a source file first: the scan reads it."));
         return;
     }
     if (fontsFound_ == nullptr) {
@@ -343,11 +343,11 @@ void OverviewWindow::showFont(const FontCandidate& candidate)
     emit fontChosen(candidate);
     view_->alignTo(candidate.first);
     if (view_->layout().width() != candidate.width) {
-        say(QStringLiteral("%1: the pass is at width %2, so the overview shows it at that width.")
+        setStatus(QStringLiteral("%1: the pass is at width %2, so the overview shows it at that width.")
                 .arg(QString::fromStdString(describeCandidate(candidate)))
                 .arg(view_->layout().width()));
     } else {
-        say(QString::fromStdString(describeCandidate(candidate)));
+        setStatus(QString::fromStdString(describeCandidate(candidate)));
     }
     view_->refresh(candidate.first);
     raise();

@@ -23,13 +23,13 @@ class OverviewWindow : public QWidget {
     Q_OBJECT
 
 public:
-    OverviewWindow(std::function<GlyphView::Files()> files, DotOrderSetting& order, QWidget* parent);
+    OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, DotOrderSetting& order, QWidget* parent);
 
     [[nodiscard]] GlyphView* view() const { return view_; }
     // The glyph's context menu, for entries of the window's owner to join.
     [[nodiscard]] QMenu* glyphMenu() const { return glyphMenu_; }
     // Shows `text` in the line under the glyphs.
-    void say(const QString& text);
+    void setStatus(const QString& text);
     // Asks which character the glyph at `position` is, and names it so.
     void askCharacter(Position position);
     // Selects the glyph of the character typed into "Go to character".
@@ -65,7 +65,7 @@ protected:
 
 private:
     // A modal box with OK, titled as the tool's boxes are.
-    void tell(const QString& text);
+    void showWarning(const QString& text);
 
     GlyphView* view_ = nullptr;
     QSpinBox* dotSize_ = nullptr;

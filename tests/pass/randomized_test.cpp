@@ -120,6 +120,8 @@ public:
         return false;
     }
 
+    // True where another program changed `p` and the pass has not written it since.
+    [[nodiscard]] bool foreign(std::int64_t p) const { return foreign_.count(p) != 0; }
     // Another program writes `value` at `p` of the target, behind the pass's back.
     void meddle(std::int64_t p, std::uint8_t value)
     {
@@ -284,11 +286,14 @@ void runSequence(std::uint32_t seed, const std::string& folder, Files files, int
             const std::int64_t through =
                 std::min<std::int64_t>(model.writtenThrough(), static_cast<std::int64_t>(sourceBytes.size()));
             if (through >= 1) {
+                // Once a byte: a second change could put back what the pass wrote.
                 const std::int64_t p = 1 + static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(through));
                 const auto value =
                     static_cast<std::uint8_t>(model.target()[static_cast<std::size_t>(p - 1)] ^ (1 + random() % 255));
-                testing::writeAt(target, p - 1, {value});
-                model.meddle(p, value);
+                if (!model.foreign(p)) {
+                    testing::writeAt(target, p - 1, {value});
+                    model.meddle(p, value);
+                }
             }
         }
 #endif

@@ -39,7 +39,7 @@ TEST(WriteRecord, KeepsTheBytesWrittenBackUntilACopyReplacesThem)
     const std::uint8_t sheet[] = {0xB1, 0xB2};
     record.wroteBack(Position(10), glyph);
     record.imported(Position(20), sheet);
-    EXPECT_EQ(record.extent(), Position(21));
+    EXPECT_EQ(record.writtenThrough(), Position(21));
     EXPECT_EQ(record.writtenBackCount(), 5);
     EXPECT_EQ(record.writtenBackByte(Position(11)), std::optional<std::uint8_t>(0xA2));
     EXPECT_EQ(record.writtenBackByte(Position(13)), std::nullopt);
@@ -54,10 +54,10 @@ TEST(WriteRecord, KeepsTheBytesWrittenBackUntilACopyReplacesThem)
     EXPECT_EQ(record.writtenBackByte(Position(11)), std::nullopt);
     EXPECT_EQ(record.writtenBackByte(Position(21)), std::optional<std::uint8_t>(0xB2));
     EXPECT_FALSE(record.wasImported(Position(20)));
-    EXPECT_EQ(record.extent(), Position(21));
+    EXPECT_EQ(record.writtenThrough(), Position(21));
 
     record.clear();
-    EXPECT_EQ(record.extent(), Position(0));
+    EXPECT_EQ(record.writtenThrough(), Position(0));
     EXPECT_EQ(record.writtenBackCount(), 0);
     EXPECT_FALSE(record.written(Position(1)));
 }
