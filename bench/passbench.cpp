@@ -4,9 +4,13 @@
 //
 // Then the tail copy's question after a jump far on and back. With
 // --scan-fonts it times the font scan of a 1 GiB image (or --size-mib)
-// against sha256sum instead.
+// against sha256sum instead; with --checksum-odds it counts the checksums
+// found by chance in random and mostly-zero images and in the files of a
+// folder (--folder, the system's libraries by default), and how many of them
+// would be offered with Yes as the default.
 //
 //   pass_bench [--size-mib N] [--moves N] [--runs N] [--folder PATH] [--jump-gib N] [--scan-fonts]
+//              [--checksum-odds]
 
 #include <chrono>
 #include <cstdio>
@@ -341,6 +345,76 @@ int scanBench(const std::filesystem::path& work, std::int64_t sizeMiB)
 }
 #endif
 
+// What the checksum look finds where no checksum is: how often, and how
+// often sure enough to be offered with Yes.
+struct Chance {
+    long images = 0;
+    long found = 0;
+    long confirmed = 0;
+};
+
+void lookAt(const std::vector<std::uint8_t>& image, Chance& chance, const std::string& name)
+{
+    ++chance.images;
+    const auto found = dotmatrix::findChecksum(static_cast<std::int64_t>(image.size()),
+                                               [&image](std::int64_t offset, std::span<std::uint8_t> into) {
+                                                   std::memcpy(into.data(), image.data() + offset, into.size());
+                                                   return true;
+                                               });
+    if (!found)
+        return;
+    ++chance.found;
+    if (found->confirmed()) {
+        ++chance.confirmed;
+        std::printf("confirmed: %s: %s\n", name.c_str(), dotmatrix::describeChecksum(*found).c_str());
+    }
+}
+
+int checksumOdds(const std::filesystem::path& folder)
+{
+    std::mt19937_64 random(20261208);
+    Chance randomImages;
+    Chance sparseImages;
+    for (int image = 0; image < 4000; ++image) {
+        std::vector<std::uint8_t> bytes(64 << 10);
+        for (auto& byte : bytes)
+            byte = static_cast<std::uint8_t>(random());
+        lookAt(bytes, randomImages, "random image " + std::to_string(image));
+        std::vector<std::uint8_t> sparse(64 << 10, 0);
+        for (unsigned segment = random() % 4; segment > 0; --segment) {
+            const std::size_t at = random() % sparse.size();
+            const std::size_t length = std::min<std::size_t>(sparse.size() - at, 1 + random() % 4000);
+            for (std::size_t i = at; i < at + length; ++i)
+                sparse[i] = static_cast<std::uint8_t>(random());
+        }
+        lookAt(sparse, sparseImages, "sparse image " + std::to_string(image));
+    }
+    Chance files;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             folder, std::filesystem::directory_options::skip_permission_denied, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (!it->is_regular_file(error) || it->is_symlink(error))
+            continue;
+        const auto size = static_cast<std::int64_t>(it->file_size(error));
+        if (error || size < dotmatrix::kSmallestCheckedImage || size > (std::int64_t{64} << 20))
+            continue;
+        std::ifstream in(it->path(), std::ios::binary);
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+        if (!in.read(reinterpret_cast<char*>(bytes.data()), size))
+            continue;
+        lookAt(bytes, files, it->path().string());
+    }
+    const auto line = [](const char* what, const Chance& chance) {
+        std::printf("%s: %ld looked at, %ld with a form matched by chance, %ld of them offered with Yes\n", what,
+                    chance.images, chance.found, chance.confirmed);
+    };
+    line("random 64 KiB images", randomImages);
+    line("mostly-zero 64 KiB images", sparseImages);
+    line(("files of " + folder.string()).c_str(), files);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -350,12 +424,18 @@ int main(int argc, char* argv[])
     int runs = 3;
     int jumpGiB = 2;
     bool scanFonts = false;
+    bool checksumChance = false;
     bool sized = false;
+    bool folderGiven = false;
     std::filesystem::path folder = std::filesystem::temp_directory_path();
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--scan-fonts") {
             scanFonts = true;
+            continue;
+        }
+        if (option == "--checksum-odds") {
+            checksumChance = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -373,8 +453,11 @@ int main(int argc, char* argv[])
         else
             fail("unknown option " + option);
         sized = sized || option == "--size-mib";
+        folderGiven = folderGiven || option == "--folder";
         ++i;
     }
+    if (checksumChance)
+        return checksumOdds(folderGiven ? folder : std::filesystem::path("/usr/lib"));
     if (sizeMiB < 1 || moves < 1 || runs < 1)
         fail("sizes must be positive");
 
