@@ -150,6 +150,27 @@ void glyphsOf(std::span<const std::uint8_t> bytes, const std::vector<ByteFacts>&
     }
 }
 
+// Of the glyphs of a stretch: how many leave the top or the bottom row
+// free, and how many of the inked ones leave an edge column blank.
+struct EdgeCounts {
+    int inked = 0;
+    int firstBlank = 0;
+    int lastBlank = 0;
+    int topFree = 0;
+    int bottomFree = 0;
+
+    void add(const Glyph& glyph)
+    {
+        topFree += (glyph.rows & 0x80) == 0 ? 1 : 0;
+        bottomFree += (glyph.rows & 0x01) == 0 ? 1 : 0;
+        if (!glyph.inked)
+            return;
+        ++inked;
+        firstBlank += glyph.firstBlank ? 1 : 0;
+        lastBlank += glyph.lastBlank ? 1 : 0;
+    }
+};
+
 // How much the glyphs from `first` on, `count` of them, look like a font.
 double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::size_t count, int width)
 {
@@ -157,10 +178,7 @@ double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::siz
     int inked = 0;
     int solid = 0;
     int texty = 0;
-    int firstBlank = 0;
-    int lastBlank = 0;
-    int topFree = 0;
-    int bottomFree = 0;
+    EdgeCounts edges;
     int ink = 0;
     int zeros = 0;
     int vertical = 0;
@@ -173,10 +191,7 @@ double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::siz
         inked += glyph.inked && !glyph.solid ? 1 : 0;
         solid += glyph.solid ? 1 : 0;
         texty += glyph.texty ? 1 : 0;
-        firstBlank += glyph.firstBlank && glyph.inked ? 1 : 0;
-        lastBlank += glyph.lastBlank && glyph.inked ? 1 : 0;
-        topFree += (glyph.rows & 0x80) == 0 ? 1 : 0;
-        bottomFree += (glyph.rows & 0x01) == 0 ? 1 : 0;
+        edges.add(glyph);
         ink += glyph.ink;
         zeros += glyph.zeros;
         vertical += glyph.vertical;
@@ -197,7 +212,8 @@ double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::siz
     const double density = columns / (std::max(1, inked) * width * 8.0);
     const double fullness = 1.5 - 6 * std::max(0.0, 0.15 - density) - 6 * std::max(0.0, density - 0.55);
     const double blankShare = zeros / (n * width);
-    return 1.5 * good / n + std::max(firstBlank, lastBlank) / n + std::max(topFree, bottomFree) / n
+    return 1.5 * good / n + std::max(edges.firstBlank, edges.lastBlank) / n
+           + std::max(edges.topFree, edges.bottomFree) / n
            + 2.0 * std::clamp(strokes, -1.0, 1.0) + static_cast<double>(distinct) / n + 0.5 * inked / n
            + fullness + 2.0 * vertical / columns - 4.0 * std::max(0.0, blankShare - 0.4) - 3.0 * solid / n
            - 2.0 * texty / n;
@@ -388,24 +404,17 @@ void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes
                 }
                 // What the glyphs of the best window share goes on in the
                 // run: the blank edge column, the free row.
-                int firstBlank = 0;
-                int lastBlank = 0;
-                int topFree = 0;
-                int bottomFree = 0;
-                int inked = 0;
+                EdgeCounts edges;
                 for (std::size_t i = at; i < at + kWindow; ++i) {
-                    if (!glyphs[i].inked)
-                        continue;
-                    ++inked;
-                    firstBlank += glyphs[i].firstBlank ? 1 : 0;
-                    lastBlank += glyphs[i].lastBlank ? 1 : 0;
-                    topFree += (glyphs[i].rows & 0x80) == 0 ? 1 : 0;
-                    bottomFree += (glyphs[i].rows & 0x01) == 0 ? 1 : 0;
+                    if (glyphs[i].inked)
+                        edges.add(glyphs[i]);
                 }
-                const auto most = [inked](int count) { return count * 10 >= inked * 7; };
-                const bool gapFirst = most(firstBlank) && firstBlank >= lastBlank;
-                const bool gapLast = most(lastBlank) && !gapFirst;
-                const std::uint8_t freeRow = most(topFree) && topFree >= bottomFree ? 0x80 : most(bottomFree) ? 0x01 : 0;
+                const auto most = [&edges](int count) { return count * 10 >= edges.inked * 7; };
+                const bool gapFirst = most(edges.firstBlank) && edges.firstBlank >= edges.lastBlank;
+                const bool gapLast = most(edges.lastBlank) && !gapFirst;
+                const std::uint8_t freeRow = most(edges.topFree) && edges.topFree >= edges.bottomFree ? 0x80
+                                             : most(edges.bottomFree)                                ? 0x01
+                                                                                                      : 0;
                 const auto fontLike = [&](std::size_t i) {
                     const Glyph& glyph = glyphs[i];
                     if (!glyph.inked)
