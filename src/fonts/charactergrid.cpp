@@ -6,7 +6,7 @@ namespace dotmatrix {
 
 void CharacterGrid::resize(int columns)
 {
-    columns_ = std::clamp(columns, 0, kMaxColumns);
+    columns_ = std::clamp(columns, 0, kMaxBytes);
     cells_ = {};
 }
 

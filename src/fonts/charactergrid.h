@@ -5,14 +5,19 @@
 
 namespace dotmatrix {
 
-// The dots of one character: one column per byte, eight bits per column,
-// bit 7 at the top. Cells hold 1 (dot set) or 0 (dot clear).
+// The dots of one character as its bytes hold them: a cell for each bit of
+// each byte, addressed by byte ("column", as the original sizes keep one
+// column a byte) and bit. Cells hold 1 (dot set) or 0 (dot clear). Which
+// cell stands where on screen is the glyph format's to say.
 class CharacterGrid {
 public:
+    // The widest of the original sizes, one byte a column.
     static constexpr int kMaxColumns = 7;
+    // The bytes of the largest glyph of any format: 32 x 32 dots.
+    static constexpr int kMaxBytes = 128;
     static constexpr int kBits = 8;
 
-    // Discards every cell and sizes the grid to `columns` columns; 0 leaves no cells.
+    // Discards every cell and sizes the grid to `columns` bytes; 0 leaves no cells.
     void resize(int columns);
 
     [[nodiscard]] int columns() const { return columns_; }
@@ -33,7 +38,7 @@ public:
 
 private:
     int columns_ = 0;
-    std::array<std::array<std::uint8_t, kBits>, kMaxColumns> cells_{};
+    std::array<std::array<std::uint8_t, kBits>, kMaxBytes> cells_{};
 };
 
 } // namespace dotmatrix

@@ -13,20 +13,23 @@ namespace {
 constexpr int kSymtypeCount = 4;
 constexpr std::int16_t kNarrowestWidth = 4;
 
-std::optional<std::int16_t> selectedWidth(const WindowPort& window)
+// The format the window has chosen: one of the four sizes, or another.
+std::optional<GlyphFormat> formatInForce(const WindowPort& window)
 {
+    if (const std::optional<GlyphFormat> other = window.chosenFormat(); other && other->valid())
+        return other;
     const int width = ConversionPass::widthOfOption(window.selectedSymtype());
     if (width == 0)
         return std::nullopt;
-    return static_cast<std::int16_t>(width);
+    return GlyphFormat::original(width);
 }
 
-bool endsInRange(Position first, std::int16_t width)
+bool endsInRange(Position first, int width)
 {
     return characterFits(std::max(first, kFirstPosition), width);
 }
 
-std::string beyondLastMessage(Position first, std::int16_t width)
+std::string beyondLastMessage(Position first, int width)
 {
     return "A character of " + std::to_string(width) + " bytes at position " + decimalText(first)
            + " would end beyond position " + decimalText(kLastCharacterPosition)
@@ -68,7 +71,7 @@ ImageView ConversionPass::imageView(int selected) const
     if (isOpen()) {
         view.targetPath = state_.TargetPath;
         view.writtenThrough = writtenThrough();
-        view.width = state_.CharWidth;
+        view.width = format_.isOriginal() ? state_.CharWidth : std::min(format_.step(), CharacterGrid::kMaxColumns);
         view.marked = state_.CurOffset;
         view.checksumLine = checksumLine();
     }
@@ -77,7 +80,7 @@ ImageView ConversionPass::imageView(int selected) const
 
 bool ConversionPass::mayJumpTo(Position position) const
 {
-    return isOpen() && characterFits(position, state_.CharWidth);
+    return isOpen() && characterFits(position, characterBytes());
 }
 
 bool ConversionPass::setSourcePath(std::string path)
@@ -107,13 +110,13 @@ void ConversionPass::start()
         return;
     }
     const Position first = *offset.position;
-    const std::optional<std::int16_t> width = selectedWidth(window_);
-    if (!width) {
+    const std::optional<GlyphFormat> format = formatInForce(window_);
+    if (!format) {
         window_.showProblem("No character size is selected. Select one of 4x7 to 7x7 and start again.");
         return;
     }
-    if (!endsInRange(first, *width)) {
-        window_.showProblem(beyondLastMessage(first, *width) + " Type a smaller starting offset.");
+    if (!endsInRange(first, format->glyphBytes())) {
+        window_.showProblem(beyondLastMessage(first, format->glyphBytes()) + " Type a smaller starting offset.");
         return;
     }
     if (state_.SourcePath.empty()) {
@@ -178,8 +181,9 @@ void ConversionPass::start()
         return;
     }
     run([&]() -> std::optional<std::string> {
-        state_.CharWidth = *width;
-        state_.DotGrid.resize(state_.CharWidth);
+        format_ = *format;
+        state_.CharWidth = static_cast<std::int16_t>(format_.width);
+        state_.DotGrid.resize(format_.glyphBytes());
         state_.CurOffset = first;
         veskinput();
         return std::nullopt;
@@ -188,12 +192,12 @@ void ConversionPass::start()
 
 void ConversionPass::nextCharacter()
 {
-    move(state_.CharWidth, PassFile::SourceFile);
+    move(format_.step(), PassFile::SourceFile);
 }
 
 void ConversionPass::previousCharacter()
 {
-    move(-state_.CharWidth, PassFile::TargetFile);
+    move(-format_.step(), PassFile::TargetFile);
 }
 
 void ConversionPass::stepForward()
@@ -217,9 +221,17 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
         if (next < kFirstPosition)
             return "There is no character before position 1, the first byte of the file. The character on display "
                    "has been written to the target and stays on display.";
-        if (!endsInRange(next, state_.CharWidth))
-            return beyondLastMessage(next, state_.CharWidth)
+        if (!endsInRange(next, characterBytes()))
+            return beyondLastMessage(next, characterBytes())
                    + " The character on display has been written to the target and stays on display.";
+        // Glyphs further apart than their bytes leave bytes between them:
+        // they are copied as they stand, so that what the pass has written
+        // still runs without a gap.
+        const std::int64_t sourceLength = files_->length(PassFile::SourceFile);
+        if (next > record_.writtenThrough() + 1 && record_.writtenThrough().number() < sourceLength) {
+            if (auto refusal = fillGapBefore(std::min(next, Position(sourceLength + 1))))
+                return refusal->empty() ? std::nullopt : refusal;
+        }
         state_.CurOffset = next;
         // "< Previous" shows the character as the target holds it, the other moves as the source does.
         if (captureFrom == PassFile::TargetFile)
@@ -237,12 +249,13 @@ void ConversionPass::changeWidth()
     run([&]() -> std::optional<std::string> {
         checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
-        const std::int16_t width = selectedWidth(window_).value_or(state_.CharWidth);
-        if (!endsInRange(state_.CurOffset, width))
-            return beyondLastMessage(state_.CurOffset, width) + " The size stays at "
-                   + std::to_string(state_.CharWidth) + " bytes.";
-        state_.CharWidth = width;
-        state_.DotGrid.resize(state_.CharWidth);
+        const GlyphFormat format = formatInForce(window_).value_or(format_);
+        if (!endsInRange(state_.CurOffset, format.glyphBytes()))
+            return beyondLastMessage(state_.CurOffset, format.glyphBytes()) + " The size stays at "
+                   + std::to_string(characterBytes()) + " bytes.";
+        format_ = format;
+        state_.CharWidth = static_cast<std::int16_t>(format_.width);
+        state_.DotGrid.resize(format_.glyphBytes());
         veskinput();
         return std::nullopt;
     });
@@ -425,15 +438,15 @@ void ConversionPass::veskinput2()
 void ConversionPass::capture(PassFile from)
 {
     // As the file holds the character now: another program may have written it.
-    std::array<std::uint8_t, CharacterGrid::kMaxColumns> bytes{};
-    files_->readFresh(from, state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(state_.CharWidth)));
+    std::array<std::uint8_t, CharacterGrid::kMaxBytes> bytes{};
+    files_->readFresh(from, state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(characterBytes())));
     captureBytes(bytes);
 }
 
 void ConversionPass::captureAsWritten()
 {
-    std::array<std::uint8_t, CharacterGrid::kMaxColumns> bytes{};
-    readAsWritten(state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(state_.CharWidth)));
+    std::array<std::uint8_t, CharacterGrid::kMaxBytes> bytes{};
+    readAsWritten(state_.CurOffset, std::span(bytes).first(static_cast<std::size_t>(characterBytes())));
     captureBytes(bytes);
 }
 
@@ -469,10 +482,10 @@ std::optional<std::string> ConversionPass::fillGapBefore(Position position)
     return std::nullopt;
 }
 
-void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxColumns>& bytes)
+void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxBytes>& bytes)
 {
     window_.setCuroffText(decimalText(state_.CurOffset));
-    for (int column = 0; column < state_.CharWidth; ++column) {
+    for (int column = 0; column < characterBytes(); ++column) {
         state_.XferByte = bytes[static_cast<std::size_t>(column)];
         savedColumns_[static_cast<std::size_t>(column)] = state_.XferByte;
         state_.DotGrid.setColumnByte(column, state_.XferByte);
@@ -485,7 +498,7 @@ void ConversionPass::captureBytes(const std::array<std::uint8_t, CharacterGrid::
 void ConversionPass::veskoutput()
 {
     const Position first = state_.CurOffset;
-    int width = state_.CharWidth;
+    int width = characterBytes();
     // Columns past the ends of both files that are left as captured are not
     // written: the target grows only by dots the user switched.
     if (first.number() + width - 1 > files_->length(PassFile::SourceFile)) {
@@ -494,7 +507,7 @@ void ConversionPass::veskoutput()
                && state_.DotGrid.columnByte(width - 1) == savedColumns_[static_cast<std::size_t>(width - 1)])
             --width;
     }
-    std::array<std::uint8_t, CharacterGrid::kMaxColumns> written{};
+    std::array<std::uint8_t, CharacterGrid::kMaxBytes> written{};
     for (int column = 0; column < width; ++column) {
         state_.ComposedByte = state_.DotGrid.columnByte(column);
         files_->writeByte(first + column, state_.ComposedByte);

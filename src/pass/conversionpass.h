@@ -25,7 +25,9 @@ struct WorkingState {
     std::string TargetPath;
     std::uint8_t XferByte = 0;      // the byte of the last single-byte read
     std::uint8_t ComposedByte = 0;  // the byte built from a grid column before it is written
-    std::int16_t CharWidth = 0;     // columns of a character, 4 to 7 once a pass has started
+    // Columns of a character, 4 to 7 once a pass has started in one of the
+    // four sizes; the dots across in any other format.
+    std::int16_t CharWidth = 0;
     Position CurOffset{0};          // position of the first byte of the character on display
     CharacterGrid DotGrid;
 };
@@ -55,6 +57,9 @@ public:
     ~ConversionPass();
 
     [[nodiscard]] const WorkingState& state() const { return state_; }
+    // The glyph format of the pass: how the bytes of a character hold its
+    // dots, and how far apart characters are.
+    [[nodiscard]] const GlyphFormat& format() const { return format_; }
 
     // True from a successful start until the pass is finished or fails.
     [[nodiscard]] bool isOpen() const { return files_ != nullptr ? files_->isOpen() : lent_ != nullptr; }
@@ -131,6 +136,11 @@ public:
     {
         return std::span(savedColumns_).first(static_cast<std::size_t>(state_.DotGrid.columns()));
     }
+    // The bytes of one character in the format in force.
+    [[nodiscard]] int characterBytes() const
+    {
+        return state_.DotGrid.columns();
+    }
     // True while dots on display differ from the bytes last read or written for them.
     [[nodiscard]] bool hasUnwrittenEdits() const;
     // The checksum the source of this pass carries of its own bytes, where
@@ -151,7 +161,7 @@ private:
     void capture(PassFile from);
     // Captures each byte from the target where the pass has written it, from the source elsewhere.
     void captureAsWritten();
-    void captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxColumns>& bytes);
+    void captureBytes(const std::array<std::uint8_t, CharacterGrid::kMaxBytes>& bytes);
     // The bytes from `first` on as the pass makes them: the target's where
     // it has written, the source's elsewhere.
     void readAsWritten(Position first, std::span<std::uint8_t> into);
@@ -222,7 +232,8 @@ private:
     std::unique_ptr<FileService> files_;
     std::unique_ptr<FileService> lent_;
     // The bytes of the columns on display as last captured or written back.
-    std::array<std::uint8_t, CharacterGrid::kMaxColumns> savedColumns_{};
+    std::array<std::uint8_t, CharacterGrid::kMaxBytes> savedColumns_{};
+    GlyphFormat format_;
     WriteRecord record_;
     // The look for the source's checksum while it runs, and what it found.
     mutable std::optional<Checksum> lookFound_;

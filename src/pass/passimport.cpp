@@ -10,32 +10,34 @@ namespace dotmatrix {
 
 std::vector<Position> ConversionPass::differingGlyphs(Position first, std::span<const std::uint8_t> bytes)
 {
+    // Glyph k of `bytes` stands at first + k * step; bytes between glyphs are no part of them.
     std::vector<Position> differing;
-    const auto width = static_cast<std::size_t>(state_.CharWidth);
-    std::vector<std::uint8_t> now(bytes.size());
+    const auto size = static_cast<std::size_t>(characterBytes());
+    const auto step = static_cast<std::size_t>(format_.step());
+    const std::size_t count = bytes.size() / size;
+    std::vector<std::uint8_t> now((count - 1) * step + size);
     readAsWritten(first, now);
     // The dots on display reach the target before anything else is written.
-    for (int column = 0; column < state_.CharWidth; ++column) {
+    for (int column = 0; column < characterBytes(); ++column) {
         const std::int64_t at = (state_.CurOffset + column).number() - first.number();
         if (at >= 0 && at < static_cast<std::int64_t>(now.size()))
             now[static_cast<std::size_t>(at)] = state_.DotGrid.columnByte(column);
     }
-    for (std::size_t at = 0; at + width <= bytes.size(); at += width) {
-        if (!std::equal(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + width),
-                        now.begin() + static_cast<std::ptrdiff_t>(at)))
-            differing.push_back(first + static_cast<std::int64_t>(at));
+    for (std::size_t glyph = 0; glyph < count; ++glyph) {
+        const auto sheet = bytes.subspan(glyph * size, size);
+        if (!std::equal(sheet.begin(), sheet.end(), now.begin() + static_cast<std::ptrdiff_t>(glyph * step)))
+            differing.push_back(first + static_cast<std::int64_t>(glyph * step));
     }
     return differing;
 }
 
 std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::uint8_t> bytes)
 {
-    const std::int64_t width = state_.CharWidth;
+    const std::int64_t width = characterBytes();
     if (isBusy() || !isOpen() || bytes.empty() || bytes.size() % static_cast<std::size_t>(width) != 0)
         return 0;
     const auto count = static_cast<std::int64_t>(bytes.size()) / width;
-    if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * width)) {
+    if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * format_.step())) {
         window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
                             + " would run past position " + decimalText(kLastCharacterPosition)
                             + ", the highest this tool can write.");
@@ -62,8 +64,9 @@ std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::u
         for (const Position glyph : differing) {
             if (auto refusal = fillGapBefore(glyph))
                 return refusal->empty() ? std::nullopt : refusal;
-            const auto glyphBytes = bytes.subspan(static_cast<std::size_t>(glyph.number() - first.number()),
-                                                  static_cast<std::size_t>(width));
+            const auto index = static_cast<std::size_t>((glyph.number() - first.number()) / format_.step());
+            const auto glyphBytes =
+                bytes.subspan(index * static_cast<std::size_t>(width), static_cast<std::size_t>(width));
             for (std::int64_t column = 0; column < width; ++column)
                 files_->writeByte(glyph + column, glyphBytes[static_cast<std::size_t>(column)]);
             record_.imported(glyph, glyphBytes);
@@ -77,7 +80,7 @@ std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::u
 
 std::string ConversionPass::importQuestion(std::int64_t count, const std::vector<Position>& differing) const
 {
-    const std::int64_t width = state_.CharWidth;
+    const std::int64_t width = characterBytes();
     std::string question = std::to_string(differing.size()) + " of the sheet's " + std::to_string(count)
                            + (differing.size() == 1 ? " glyphs differs" : " glyphs differ")
                            + " from what the target holds, at positions " + decimalText(differing.front()) + " to "

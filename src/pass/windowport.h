@@ -2,7 +2,10 @@
 
 #include <string>
 
+#include <optional>
+
 #include "backgroundtask.h"
+#include "glyphformat.h"
 
 namespace dotmatrix {
 
@@ -24,6 +27,9 @@ public:
     [[nodiscard]] virtual std::string offsetText() const = 0;
     // The index of the selected `Symtype` option (0 to 3), or -1 if none is selected.
     [[nodiscard]] virtual int selectedSymtype() const = 0;
+    // A glyph format other than the four sizes, where one is chosen: it then
+    // stands in for `Symtype`.
+    [[nodiscard]] virtual std::optional<GlyphFormat> chosenFormat() const { return std::nullopt; }
     // Sets the text of `curoff`.
     virtual void setCuroffText(const std::string& text) = 0;
     // Enables or disables `StartButt`.

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -535,6 +536,64 @@ TEST_P(FullDiskOn, SharedExtentsNeverEndInAFalseCompleted)
 INSTANTIATE_TEST_SUITE_P(FileSystems, FullDiskOn, ::testing::Values("xfs", "btrfs"),
                          [](const auto& param) { return std::string(param.param); });
 
+
+// Real files that hold fonts, each edited in its own format at its 'A': one
+// dot changed, and the target byte-exact to the source but for it (and the
+// video BIOS's checksum byte, brought up to date on Yes).
+TEST_F(PassTest, RealFontsAreEditedInTheirOwnFormats)
+{
+    std::string whyNot;
+    const std::string root = testing::realFonts(whyNot);
+    if (root.empty())
+        GTEST_SKIP() << whyNot;
+    GlyphFormat bios;
+    bios.lines = GlyphFormat::Lines::Rows;
+    bios.width = 8;
+    bios.height = 16;
+    struct Real {
+        std::string path;
+        GlyphFormat format;
+        std::int64_t letterA;
+        Bytes glyphA;  // its first bytes
+        bool zeroSum;
+    };
+    const Real files[] = {
+        {"/ktechlab/usr/bin/ktechlab", GlyphFormat::original(5, {false, true}), 2675238, {0x3F, 0x44, 0x44, 0x44, 0x3F}, false},
+        {"/hackrf-firmware/usr/share/hackrf/hackrf_rad1o_usb.bin", GlyphFormat::original(7, {true, true}), 63780,
+         {0x7C, 0x7E, 0x13, 0x13, 0x7E, 0x7C, 0x00}, false},
+        {"/vgabios/usr/share/vgabios/vgabios.bin", bios, 9593 + 65 * 16, {0x00, 0x00, 0x10, 0x38, 0x6C, 0xC6, 0xC6, 0xFE},
+         true},
+    };
+    for (const Real& real : files) {
+        SCOPED_TRACE(real.path);
+        const Bytes image = readFile(root + real.path);
+        std::filesystem::remove(target);
+        window.format = real.format.isOriginal() ? std::nullopt : std::optional<GlyphFormat>(real.format);
+        start(image, std::to_string(real.letterA), real.format.width - 4);
+        const Bytes shown = grid();
+        EXPECT_EQ(Bytes(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(real.glyphA.size())), real.glyphA);
+        // The dot at the middle of the top row as the format shows it upright.
+        const GlyphFormat::Bit dot = real.format.bitAt(real.format.width / 2, 0);
+        ASSERT_TRUE(pass.toggleDot(dot.byte, dot.bit));
+        pass.nextCharacter();
+        window.answer = true;
+        pass.skipRest();
+        ASSERT_FALSE(pass.isOpen());
+        ASSERT_TRUE(window.problems.empty()) << window.problems.back();
+        Bytes expected = image;
+        expected[static_cast<std::size_t>(real.letterA - 1 + dot.byte)] ^= static_cast<std::uint8_t>(1 << dot.bit);
+        Bytes written = readFile(target);
+        if (real.zeroSum) {
+            unsigned sum = 0;
+            for (const std::uint8_t byte : written)
+                sum += byte;
+            EXPECT_EQ(sum % 256, 0U);
+            expected.back() = written.back();
+        }
+        EXPECT_TRUE(written == expected);
+        window.problems.clear();
+    }
+}
 
 TEST_F(PassTest, SourceIsCopiedAsItIsWhenTheRestIsSkipped)
 {

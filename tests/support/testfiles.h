@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -104,6 +105,11 @@ private:
 
 #endif
 
+// The folder of the real files that hold fonts (../shared/realfonts beside
+// the checkout), fetched once into a temporary folder by its script; empty,
+// with why in `whyNot`, where they can't be had (no network, no apt-get).
+[[nodiscard]] std::string realFonts(std::string& whyNot);
+
 // True where Windows is Wine, which differs from it in a few ways tests need to know.
 [[nodiscard]] bool underWine();
 
@@ -122,6 +128,8 @@ class RecordingWindow : public WindowPort {
 public:
     std::string offset = "0000";
     int symtype = 1;
+    // Where set, a format other than the four sizes, in place of `symtype`.
+    std::optional<GlyphFormat> format;
     std::vector<std::string> curoffTexts;
     bool startEnabled = true;
     int displays = 0;
@@ -145,6 +153,7 @@ public:
 
     [[nodiscard]] std::string offsetText() const override { return offset; }
     [[nodiscard]] int selectedSymtype() const override { return symtype; }
+    [[nodiscard]] std::optional<GlyphFormat> chosenFormat() const override { return format; }
     void setCuroffText(const std::string& text) override { curoffTexts.push_back(text); }
     void setStartButtEnabled(bool enabled) override { startEnabled = enabled; }
     void veskdisplay() override { ++displays; }

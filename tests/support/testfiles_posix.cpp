@@ -150,4 +150,24 @@ FileSizeLimit::~FileSizeLimit()
     ::setrlimit(RLIMIT_FSIZE, &limit);
 }
 
+std::string realFonts(std::string& whyNot)
+{
+    static std::string folder;
+    static std::string why;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        const std::string script = std::string(DOTMATRIX_SHARED) + "/realfonts/fetch.sh";
+        const std::string into = std::filesystem::temp_directory_path().string() + "/dotmatrix-realfonts";
+        if (!std::filesystem::exists(script))
+            why = "no " + script + " beside the checkout";
+        else if (!run("sh " + script + " " + into + " >/dev/null 2>&1"))
+            why = "the real files could not be fetched (" + script + " needs apt-get and Debian's archive)";
+        else
+            folder = into + "/root";
+    }
+    whyNot = why;
+    return folder;
+}
+
 } // namespace dotmatrix::testing
