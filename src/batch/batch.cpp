@@ -90,7 +90,7 @@ bool savePng(const GlyphRun& run, const std::string& path)
 
 int exportGlyphs(const Invocation& invocation, std::ostream& out)
 {
-    const GlyphFormatWords format = invocation.format.value_or(GlyphFormatWords{});
+    const GlyphFormat format = invocation.format.value_or(GlyphFormat::original(5));
     const std::optional<ExportFormat> kind = exportFormatOfPath(invocation.output);
     if (!kind)
         throw Failure{"\"" + invocation.output + "\" names no export format: end it in .png, .bdf, .c or .bin"};
@@ -98,7 +98,14 @@ int exportGlyphs(const Invocation& invocation, std::ostream& out)
     run.first = *invocation.at;
     run.width = format.width;
     run.order = format.order;
-    run.bytes = readBytes(invocation.file, run.first, *invocation.count * format.width);
+    if (!format.isOriginal())
+        run.format = format;
+    // The glyphs' own bytes, one a pitch apart.
+    const std::int64_t size = format.glyphBytes();
+    const std::vector<std::uint8_t> span =
+        readBytes(invocation.file, run.first, (*invocation.count - 1) * format.step() + size);
+    for (std::int64_t glyph = 0; glyph < *invocation.count; ++glyph)
+        run.bytes.insert(run.bytes.end(), span.begin() + glyph * format.step(), span.begin() + glyph * format.step() + size);
     const std::u8string stem = fsPath(invocation.output).stem().u8string();
     const std::string name(stem.begin(), stem.end());
     writeWhole(invocation.output, [&](const std::string& partial) {
@@ -109,7 +116,7 @@ int exportGlyphs(const Invocation& invocation, std::ostream& out)
         file.write(text.data(), static_cast<std::streamsize>(text.size()));
         return static_cast<bool>(file.flush());
     });
-    out << *invocation.count << " glyphs of " << format.width << " bytes from position " << decimalText(run.first)
+    out << *invocation.count << " glyphs (" << format.words() << ") from position " << decimalText(run.first)
         << " written to \"" << invocation.output << "\".\n";
     return 0;
 }
@@ -172,8 +179,8 @@ int checksum(const Invocation& invocation, std::ostream& out)
 // progress on stderr, and every message kept.
 class BatchWindow : public WindowPort {
 public:
-    BatchWindow(std::string offset, int symtype, bool fixChecksum, std::ostream& err, bool progress)
-        : offset_(std::move(offset)), symtype_(symtype), fixChecksum_(fixChecksum), err_(err), progress_(progress)
+    BatchWindow(std::string offset, GlyphFormat format, bool fixChecksum, std::ostream& err, bool progress)
+        : offset_(std::move(offset)), format_(format), fixChecksum_(fixChecksum), err_(err), progress_(progress)
     {
     }
 
@@ -184,7 +191,11 @@ public:
     bool checksumAsked = false;
 
     [[nodiscard]] std::string offsetText() const override { return offset_; }
-    [[nodiscard]] int selectedSymtype() const override { return symtype_; }
+    [[nodiscard]] int selectedSymtype() const override { return format_.isOriginal() ? format_.width - 4 : -1; }
+    [[nodiscard]] std::optional<GlyphFormat> chosenFormat() const override
+    {
+        return format_.isOriginal() ? std::nullopt : std::optional<GlyphFormat>(format_);
+    }
     void setCuroffText(const std::string&) override {}
     void setStartButtEnabled(bool) override {}
     void veskdisplay() override {}
@@ -243,7 +254,7 @@ private:
     }
 
     std::string offset_;
-    int symtype_;
+    GlyphFormat format_;
     bool fixChecksum_;
     std::ostream& err_;
     bool progress_;
@@ -270,20 +281,22 @@ int apply(const Invocation& invocation, std::ostream& out, std::ostream& err, bo
     if (image.isNull())
         throw Failure{"cannot read \"" + invocation.sheet + "\" as a PNG sheet: " + reader.errorString().toStdString()};
     const SheetInfo info = sheetInfoOf(image);
-    if (!invocation.format && !info.width)
+    // The sheet's own format unless --format says one; where both do, they agree in size.
+    std::optional<GlyphFormat> sheetFormat = info.format;
+    if (!sheetFormat && info.width)
+        sheetFormat = GlyphFormat::original(*info.width, info.order.value_or(DotOrder{}));
+    if (!invocation.format && !sheetFormat)
         throw Failure{"the sheet \"" + invocation.sheet + "\" does not say how wide its glyphs are: give --format"};
-    if (invocation.format && info.width && *info.width != invocation.format->width)
-        throw Failure{"the sheet \"" + invocation.sheet + "\" holds glyphs of " + std::to_string(*info.width)
-                      + " bytes, and --format says " + std::to_string(invocation.format->width)};
-    const int width = invocation.format ? invocation.format->width : *info.width;
-    if (width < 4 || width > 7)
-        throw Failure{"the sheet \"" + invocation.sheet + "\" holds glyphs of " + std::to_string(width)
-                      + " bytes: this version edits glyphs of 4 to 7"};
-    const DotOrder order = invocation.format ? invocation.format->order : info.order.value_or(DotOrder{});
+    if (invocation.format && sheetFormat
+        && (sheetFormat->width != invocation.format->width || sheetFormat->height != invocation.format->height))
+        throw Failure{"the sheet \"" + invocation.sheet + "\" holds glyphs " + std::to_string(sheetFormat->width) + " x "
+                      + std::to_string(sheetFormat->height) + " dots, and --format says "
+                      + std::to_string(invocation.format->width) + " x " + std::to_string(invocation.format->height)};
+    const GlyphFormat format = invocation.format ? *invocation.format : *sheetFormat;
     const std::optional<Position> at = invocation.at ? invocation.at : info.position;
     if (!at)
         throw Failure{"the sheet \"" + invocation.sheet + "\" does not say where it belongs: give --at POSITION"};
-    const SheetGlyphs glyphs = readSheetImage(image, width, order);
+    const SheetGlyphs glyphs = readSheetImage(image, format);
     if (!glyphs.problem.empty())
         throw Failure{"\"" + invocation.sheet + "\" is no sheet of glyphs: " + oneLine(glyphs.problem)};
 
@@ -296,7 +309,7 @@ int apply(const Invocation& invocation, std::ostream& out, std::ostream& err, bo
         throw Failure{"cannot copy \"" + invocation.target + "\" to work on: " + error.message()
                       + "; it is left as it was"};
 
-    BatchWindow window(decimalText(*at), width - 4, invocation.fixChecksum, err, progress);
+    BatchWindow window(decimalText(*at), format, invocation.fixChecksum, err, progress);
     auto pass = std::make_unique<ConversionPass>(window);
     // The pass lets go of its files before what it made is removed.
     const auto leave = [&](const std::string& why) {
@@ -337,8 +350,8 @@ int apply(const Invocation& invocation, std::ostream& out, std::ostream& err, bo
     if (error)
         throw leave("cannot put the finished target in place: " + error.message());
 
-    const std::int64_t count = static_cast<std::int64_t>(glyphs.bytes.size()) / width;
-    out << "Wrote " << written << " of the sheet's " << count << " glyphs of " << width << " bytes from position "
+    const std::int64_t count = static_cast<std::int64_t>(glyphs.bytes.size()) / format.glyphBytes();
+    out << "Wrote " << written << " of the sheet's " << count << " glyphs (" << format.words() << ") from position "
         << decimalText(*at) << " into \"" << invocation.target << "\", checked.\n";
     if (window.checksumAsked)
         out << (invocation.fixChecksum ? "Brought the checksum up to date. " : "Left the checksum as it was. ")

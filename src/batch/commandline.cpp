@@ -5,23 +5,6 @@
 
 namespace dotmatrix {
 
-FormatReading readFormatWords(const std::string& words)
-{
-    FormatReading reading;
-    const GlyphFormatReading read = readGlyphFormat(words);
-    if (!read.format) {
-        reading.problem = read.problem;
-        return reading;
-    }
-    if (!read.format->isOriginal()) {
-        reading.problem = "the format \"" + read.format->words()
-                          + "\" is not one this version edits: glyphs of 4 to 7 column bytes, eight dots tall";
-        return reading;
-    }
-    reading.format = GlyphFormatWords{read.format->width, read.format->order};
-    return reading;
-}
-
 Invocation readCommandLine(const std::vector<std::string>& arguments)
 {
     Invocation invocation;
@@ -76,7 +59,7 @@ Invocation readCommandLine(const std::vector<std::string>& arguments)
             if (!words)
                 return refuse("--format takes the format in words, such as \"width 6, bit 0 on top, first byte on "
                               "the left\"");
-            const FormatReading reading = readFormatWords(*words);
+            const GlyphFormatReading reading = readGlyphFormat(*words);
             if (!reading.format)
                 return refuse(reading.problem);
             invocation.format = reading.format;
@@ -155,9 +138,11 @@ Commands (no display needed; exit code 0 only when all is done and checked):
   --help, --version
 
 WORDS name the format as the window does: "width 6, bit 0 on top, first byte
-on the left"; parts left out are the default, width 5, bit 7 on top, first
-byte on the right ("6" or "width 6" alone will do). --export uses the default
-without --format, --apply the sheet's own.
+on the left", "8x16, bytes as rows, bit 7 on the left", "width 16, 16 tall,
+page by page, bit 0 on top, first byte on the left", "width 5, 7 tall, 8 bytes
+apart"; parts left out are the default, width 5, eight tall, bit 7 on top,
+first byte on the right ("6" or "width 6" alone will do). --export uses the
+default without --format, --apply the sheet's own.
 )";
 }
 

@@ -26,10 +26,14 @@ SheetInfo sheetInfoOf(const QImage& sheet)
 
 SheetGlyphs readSheetImage(const QImage& sheet, int glyphWidth, DotOrder order)
 {
+    return readSheetImage(sheet, GlyphFormat::original(glyphWidth, order));
+}
+
+SheetGlyphs readSheetImage(const QImage& sheet, const GlyphFormat& format)
+{
     const QImage pixels = sheet.convertToFormat(QImage::Format_ARGB32);
     return readSheet(
-        pixels.width(), pixels.height(), [&pixels](int x, int y) { return overWhite(pixels.pixel(x, y)); }, glyphWidth,
-        order);
+        pixels.width(), pixels.height(), [&pixels](int x, int y) { return overWhite(pixels.pixel(x, y)); }, format);
 }
 
 } // namespace dotmatrix

@@ -15,5 +15,6 @@ namespace dotmatrix {
 // The glyphs of `sheet`, `glyphWidth` dots wide, read in `order`; a
 // transparent dot reads as the white under it.
 [[nodiscard]] SheetGlyphs readSheetImage(const QImage& sheet, int glyphWidth, DotOrder order);
+[[nodiscard]] SheetGlyphs readSheetImage(const QImage& sheet, const GlyphFormat& format);
 
 } // namespace dotmatrix

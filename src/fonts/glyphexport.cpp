@@ -12,8 +12,6 @@ namespace dotmatrix {
 
 namespace {
 
-constexpr int kRows = 8;
-
 int luminance(std::uint32_t colour)
 {
     return static_cast<int>(((colour >> 16) & 0xFF) * 299 + ((colour >> 8) & 0xFF) * 587 + (colour & 0xFF) * 114)
@@ -21,17 +19,18 @@ int luminance(std::uint32_t colour)
 }
 
 // The dots of glyph `glyph` as rows of pixels, top first, leftmost in the
-// highest bit of each row's byte, as BDF keeps them.
-std::array<std::uint8_t, kRows> rowsOf(const GlyphRun& run, int glyph)
+// highest bit of each row's first byte, as BDF keeps them.
+std::vector<std::vector<std::uint8_t>> rowsOf(const GlyphRun& run, int glyph)
 {
-    std::array<std::uint8_t, kRows> rows{};
-    for (int column = 0; column < run.width; ++column) {
-        const std::uint8_t byte = run.bytes[static_cast<std::size_t>(glyph * run.width + column)];
-        for (int bit = 0; bit < kRows; ++bit) {
-            if (((byte >> bit) & 1) == 0)
-                continue;
-            const DotPlace place = dotPlace(column, bit, run.width, run.order);
-            rows[static_cast<std::size_t>(place.y)] |= static_cast<std::uint8_t>(0x80 >> place.x);
+    const GlyphFormat format = run.glyphFormat();
+    const auto bytes = run.glyph(glyph);
+    std::vector<std::vector<std::uint8_t>> rows(static_cast<std::size_t>(format.height),
+                                                std::vector<std::uint8_t>(static_cast<std::size_t>((format.width + 7) / 8)));
+    for (int y = 0; y < format.height; ++y) {
+        for (int x = 0; x < format.width; ++x) {
+            const GlyphFormat::Bit at = format.bitAt(x, y);
+            if (((bytes[static_cast<std::size_t>(at.byte)] >> at.bit) & 1) != 0)
+                rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
         }
     }
     return rows;
@@ -43,25 +42,43 @@ int GlyphRun::code(int glyph) const
 {
     if (!mark)
         return glyph;
-    return static_cast<int>(mark->code + (position(glyph).number() - mark->position.number()) / width);
+    return static_cast<int>(mark->code + (position(glyph).number() - mark->position.number()) / glyphFormat().step());
 }
 
 SheetSize sheetSize(int count, int glyphWidth)
 {
+    return sheetSize(count, GlyphFormat::original(glyphWidth));
+}
+
+SheetSize sheetSize(int count, const GlyphFormat& format)
+{
     const int columns = std::min(count, kSheetColumns);
     const int rows = (count + kSheetColumns - 1) / kSheetColumns;
-    return {1 + columns * (glyphWidth + 1), 1 + rows * (kRows + 1)};
+    return {1 + columns * (format.width + 1), 1 + rows * (format.height + 1)};
 }
 
 SheetPixel sheetPixel(int glyph, int x, int y, int glyphWidth)
 {
-    return {1 + (glyph % kSheetColumns) * (glyphWidth + 1) + x, 1 + (glyph / kSheetColumns) * (kRows + 1) + y};
+    return sheetPixel(glyph, x, y, GlyphFormat::original(glyphWidth));
+}
+
+SheetPixel sheetPixel(int glyph, int x, int y, const GlyphFormat& format)
+{
+    return {1 + (glyph % kSheetColumns) * (format.width + 1) + x, 1 + (glyph / kSheetColumns) * (format.height + 1) + y};
 }
 
 SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(int, int)>& pixel, int glyphWidth,
                       DotOrder order)
 {
+    return readSheet(width, height, pixel, GlyphFormat::original(glyphWidth, order));
+}
+
+SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(int, int)>& pixel,
+                      const GlyphFormat& format)
+{
     SheetGlyphs sheet;
+    const int glyphWidth = format.width;
+    const int kRows = format.height;
     const int pitch = glyphWidth + 1;
     if (width < 1 + pitch || height < 1 + kRows + 1 || (width - 1) % pitch != 0 || (height - 1) % (kRows + 1) != 0) {
         sheet.problem = "The image is " + std::to_string(width) + " x " + std::to_string(height)
@@ -101,7 +118,7 @@ SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(i
     for (int cell = 0; cell < cells; ++cell) {
         const int left = 1 + (cell % columns) * pitch;
         const int top = 1 + (cell / columns) * (kRows + 1);
-        std::vector<std::uint8_t> glyph(static_cast<std::size_t>(glyphWidth), 0);
+        std::vector<std::uint8_t> glyph(static_cast<std::size_t>(format.glyphBytes()), 0);
         bool onlyGap = true;
         bool someGap = false;
         for (int y = 0; y < kRows; ++y) {
@@ -116,8 +133,8 @@ SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(i
                 }
                 if (colour != lit)
                     continue;
-                const DotAddress address = dotAddress(x, y, glyphWidth, order);
-                glyph[static_cast<std::size_t>(address.column)] |= static_cast<std::uint8_t>(1 << address.bit);
+                const GlyphFormat::Bit address = format.bitAt(x, y);
+                glyph[static_cast<std::size_t>(address.byte)] |= static_cast<std::uint8_t>(1 << address.bit);
             }
         }
         if (onlyGap)
@@ -132,20 +149,26 @@ SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(i
 std::string bdfText(const GlyphRun& run, const std::string& name)
 {
     const int count = run.count();
+    const GlyphFormat format = run.glyphFormat();
+    const std::string wide = std::to_string(format.width);
+    const std::string tall = std::to_string(format.height);
     std::string text = "STARTFONT 2.1\n";
-    text += "COMMENT " + std::to_string(count) + " glyphs of " + std::to_string(run.width) + " bytes from position "
-            + decimalText(run.first) + ", " + dotOrderText(run.order) + "\n";
-    text += "FONT -dotmatrix-" + name + "-medium-r-normal--8-80-75-75-c-" + std::to_string(run.width * 10)
-            + "-iso8859-1\n";
-    text += "SIZE 8 75 75\n";
-    text += "FONTBOUNDINGBOX " + std::to_string(run.width) + " 8 0 0\n";
+    text += "COMMENT " + std::to_string(count)
+            + (format.isOriginal() ? " glyphs of " + wide + " bytes from position " + decimalText(run.first) + ", "
+                                         + dotOrderText(format.order)
+                                   : " glyphs from position " + decimalText(run.first) + ", " + format.words())
+            + "\n";
+    text += "FONT -dotmatrix-" + name + "-medium-r-normal--" + tall + "-" + std::to_string(format.height * 10)
+            + "-75-75-c-" + std::to_string(format.width * 10) + "-iso8859-1\n";
+    text += "SIZE " + tall + " 75 75\n";
+    text += "FONTBOUNDINGBOX " + wide + " " + tall + " 0 0\n";
     // Glyphs in front of the marked code 0 have none: BDF calls them unencoded (-1).
     int defaultCode = -1;
     for (int glyph = 0; glyph < count && defaultCode < 0; ++glyph)
         defaultCode = run.code(glyph);
     text += "STARTPROPERTIES " + std::string(defaultCode >= 0 ? "5" : "4") + "\n";
-    text += "FONT_ASCENT 8\nFONT_DESCENT 0\nSPACING \"C\"\n";
-    text += "PIXEL_SIZE 8\n";
+    text += "FONT_ASCENT " + tall + "\nFONT_DESCENT 0\nSPACING \"C\"\n";
+    text += "PIXEL_SIZE " + tall + "\n";
     if (defaultCode >= 0)
         text += "DEFAULT_CHAR " + std::to_string(defaultCode) + "\n";
     text += "ENDPROPERTIES\n";
@@ -154,11 +177,14 @@ std::string bdfText(const GlyphRun& run, const std::string& name)
         const int code = run.code(glyph);
         text += "STARTCHAR " + (code >= 0 ? "char" + std::to_string(code) : "glyph" + std::to_string(glyph)) + "\n";
         text += "ENCODING " + std::to_string(std::max(code, -1)) + "\n";
-        text += "SWIDTH " + std::to_string(run.width * 120) + " 0\n";
-        text += "DWIDTH " + std::to_string(run.width) + " 0\n";
-        text += "BBX " + std::to_string(run.width) + " 8 0 0\nBITMAP\n";
-        for (const std::uint8_t row : rowsOf(run, glyph))
-            text += hexDigits(row, 2) + "\n";
+        text += "SWIDTH " + std::to_string(format.width * 120 * 8 / format.height) + " 0\n";
+        text += "DWIDTH " + wide + " 0\n";
+        text += "BBX " + wide + " " + tall + " 0 0\nBITMAP\n";
+        for (const std::vector<std::uint8_t>& row : rowsOf(run, glyph)) {
+            for (const std::uint8_t byte : row)
+                text += hexDigits(byte, 2);
+            text += "\n";
+        }
         text += "ENDCHAR\n";
     }
     return text + "ENDFONT\n";
@@ -167,14 +193,18 @@ std::string bdfText(const GlyphRun& run, const std::string& name)
 std::string cSourceText(const GlyphRun& run, const std::string& name)
 {
     const int count = run.count();
-    std::string text = "/* " + std::to_string(count) + " glyphs of " + std::to_string(run.width)
-                       + " bytes from position " + decimalText(run.first) + ", " + dotOrderText(run.order)
+    const GlyphFormat format = run.glyphFormat();
+    std::string text = "/* " + std::to_string(count)
+                       + (format.isOriginal() ? " glyphs of " + std::to_string(format.width) + " bytes from position "
+                                                    + decimalText(run.first) + ", " + dotOrderText(format.order)
+                                              : " glyphs from position " + decimalText(run.first) + ", "
+                                                    + format.words())
                        + ", in file order. */\n";
     text += "const unsigned char " + name + "[" + std::to_string(run.bytes.size()) + "] = {\n";
     for (int glyph = 0; glyph < count; ++glyph) {
         text += "   ";
-        for (int column = 0; column < run.width; ++column)
-            text += " 0x" + hexDigits(run.bytes[static_cast<std::size_t>(glyph * run.width + column)], 2) + ",";
+        for (const std::uint8_t byte : run.glyph(glyph))
+            text += " 0x" + hexDigits(byte, 2) + ",";
         text += " /* " + decimalText(run.position(glyph));
         if (run.mark) {
             const std::string character = codeText(run.code(glyph));
@@ -191,6 +221,7 @@ namespace {
 constexpr const char* kSheetPositionKey = "dotmatrix-position";
 constexpr const char* kSheetWidthKey = "dotmatrix-width";
 constexpr const char* kSheetOrderKey = "dotmatrix-order";
+constexpr const char* kSheetFormatKey = "dotmatrix-format";
 
 std::optional<std::int64_t> wholeNumber(const std::string& text)
 {
@@ -219,9 +250,13 @@ std::string_view fileName(std::string_view path)
 
 std::vector<std::pair<std::string, std::string>> sheetTexts(const GlyphRun& run)
 {
-    return {{kSheetPositionKey, std::to_string(run.first.number())},
-            {kSheetWidthKey, std::to_string(run.width)},
-            {kSheetOrderKey, std::string(run.order.bit0OnTop ? "1" : "0") + (run.order.firstByteLeft ? "1" : "0")}};
+    std::vector<std::pair<std::string, std::string>> texts{
+        {kSheetPositionKey, std::to_string(run.first.number())},
+        {kSheetWidthKey, std::to_string(run.width)},
+        {kSheetOrderKey, std::string(run.order.bit0OnTop ? "1" : "0") + (run.order.firstByteLeft ? "1" : "0")}};
+    if (!run.glyphFormat().isOriginal())
+        texts.emplace_back(kSheetFormatKey, run.glyphFormat().words());
+    return texts;
 }
 
 SheetInfo readSheetInfo(const std::function<std::string(const std::string& key)>& text)
@@ -234,24 +269,28 @@ SheetInfo readSheetInfo(const std::function<std::string(const std::string& key)>
     const std::string order = text(kSheetOrderKey);
     if (order.size() == 2 && (order[0] == '0' || order[0] == '1') && (order[1] == '0' || order[1] == '1'))
         info.order = DotOrder{order[0] == '1', order[1] == '1'};
+    if (const std::string words = text(kSheetFormatKey); !words.empty())
+        info.format = readGlyphFormat(words).format;
     return info;
 }
 
 SheetImage drawSheet(const GlyphRun& run)
 {
     const int count = run.count();
-    const SheetSize size = sheetSize(count, run.width);
+    const GlyphFormat format = run.glyphFormat();
+    const SheetSize size = sheetSize(count, format);
     SheetImage sheet{size.width, size.height,
                      std::vector<std::uint32_t>(static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height),
                                                 kSheetGap)};
     for (int glyph = 0; glyph < count; ++glyph) {
-        for (int column = 0; column < run.width; ++column) {
-            const std::uint8_t byte = run.bytes[static_cast<std::size_t>(glyph * run.width + column)];
-            for (int bit = 0; bit < kRows; ++bit) {
-                const DotPlace place = dotPlace(column, bit, run.width, run.order);
-                const SheetPixel at = sheetPixel(glyph, place.x, place.y, run.width);
+        const auto bytes = run.glyph(glyph);
+        for (int y = 0; y < format.height; ++y) {
+            for (int x = 0; x < format.width; ++x) {
+                const GlyphFormat::Bit bit = format.bitAt(x, y);
+                const SheetPixel at = sheetPixel(glyph, x, y, format);
                 sheet.pixels[static_cast<std::size_t>(at.y) * static_cast<std::size_t>(size.width)
-                             + static_cast<std::size_t>(at.x)] = ((byte >> bit) & 1) != 0 ? kSheetLit : kSheetUnlit;
+                             + static_cast<std::size_t>(at.x)] =
+                    ((bytes[static_cast<std::size_t>(bit.byte)] >> bit.bit) & 1) != 0 ? kSheetLit : kSheetUnlit;
             }
         }
     }

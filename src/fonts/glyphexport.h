@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "charactercode.h"
+#include "glyphformat.h"
 #include "glyphtools.h"
 #include "position.h"
 
@@ -17,15 +18,30 @@ namespace dotmatrix {
 
 // A run of glyphs taken out of a file: `width` bytes each from `first` on,
 // in file order, drawn in `order`, named by `mark` where a character is marked.
+// `bytes` holds the glyphs' own bytes one after the other, whatever the
+// pitch. In the original sizes `width` and `order` say the format; `format`,
+// where set, says it for any other.
 struct GlyphRun {
     Position first{1};
     int width = 5;
     DotOrder order;
+    std::optional<GlyphFormat> format;
     std::optional<CharacterMark> mark;
     std::vector<std::uint8_t> bytes;
 
-    [[nodiscard]] int count() const { return width > 0 ? static_cast<int>(bytes.size()) / width : 0; }
-    [[nodiscard]] Position position(int glyph) const { return first + std::int64_t{glyph} * width; }
+    [[nodiscard]] GlyphFormat glyphFormat() const { return format ? *format : GlyphFormat::original(width, order); }
+    [[nodiscard]] int count() const
+    {
+        const int size = glyphFormat().glyphBytes();
+        return size > 0 ? static_cast<int>(bytes.size()) / size : 0;
+    }
+    [[nodiscard]] Position position(int glyph) const { return first + std::int64_t{glyph} * glyphFormat().step(); }
+    // The bytes of glyph `glyph`.
+    [[nodiscard]] std::span<const std::uint8_t> glyph(int glyph) const
+    {
+        const auto size = static_cast<std::size_t>(glyphFormat().glyphBytes());
+        return std::span(bytes).subspan(static_cast<std::size_t>(glyph) * size, size);
+    }
     // The glyph's character code: from the mark, else counted from 0.
     [[nodiscard]] int code(int glyph) const;
 };
@@ -38,12 +54,14 @@ struct SheetSize {
     int height = 0;
 };
 [[nodiscard]] SheetSize sheetSize(int count, int glyphWidth);
+[[nodiscard]] SheetSize sheetSize(int count, const GlyphFormat& format);
 // Where dot (x, y) of glyph `glyph` stands on the sheet.
 struct SheetPixel {
     int x;
     int y;
 };
 [[nodiscard]] SheetPixel sheetPixel(int glyph, int x, int y, int glyphWidth);
+[[nodiscard]] SheetPixel sheetPixel(int glyph, int x, int y, const GlyphFormat& format);
 
 // The glyphs of a sheet `width` x `height` pixels, `pixel` giving each
 // pixel's colour as 0xRRGGBB: the gap's colour is the one at (0, 0), the
@@ -55,6 +73,8 @@ struct SheetGlyphs {
 };
 [[nodiscard]] SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(int, int)>& pixel,
                                     int glyphWidth, DotOrder order);
+[[nodiscard]] SheetGlyphs readSheet(int width, int height, const std::function<std::uint32_t(int, int)>& pixel,
+                                    const GlyphFormat& format);
 
 // The texts a PNG sheet of `run` carries, key and value, so that an import
 // lands where the export came from and reads the dots in the same order.
@@ -64,6 +84,8 @@ struct SheetInfo {
     std::optional<Position> position;
     std::optional<int> width;
     std::optional<DotOrder> order;
+    // Where the sheet is of a format other than the four sizes.
+    std::optional<GlyphFormat> format;
 };
 [[nodiscard]] SheetInfo readSheetInfo(const std::function<std::string(const std::string& key)>& text);
 
@@ -100,7 +122,7 @@ enum class ExportFormat { PngSheet, Bdf, CSource, Raw };
 // The run in a text format (BDF, C or raw bytes), named `name` where it names itself.
 [[nodiscard]] std::string exportText(const GlyphRun& run, ExportFormat format, const std::string& name);
 
-// The run as a BDF 2.1 font named `name`, eight dots tall.
+// The run as a BDF 2.1 font named `name`, of the glyphs' real size.
 [[nodiscard]] std::string bdfText(const GlyphRun& run, const std::string& name);
 // The run as C source: one array of bytes in file order, a line a glyph with
 // its position and character in a comment.

@@ -46,16 +46,12 @@ Bytes randomImage(std::size_t size, std::uint32_t seed)
 
 TEST(CommandLine, ReadsFormatsAndRefusesWhatItCannotDo)
 {
-    const auto format = readFormatWords("width 6, bit 0 on top, first byte on the left");
-    ASSERT_TRUE(format.format);
-    EXPECT_EQ(format.format->width, 6);
-    EXPECT_EQ(format.format->order, (DotOrder{true, true}));
-    EXPECT_EQ(readFormatWords("7").format->width, 7);
-    EXPECT_EQ(readFormatWords("5x7").format->width, 5);
-    EXPECT_EQ(readFormatWords("Bit 7 on top").format->order, DotOrder{});
-    for (const char* words : {"", "width 9", "8x16, bytes as rows, bit 7 on the left", "upside down"})
-        EXPECT_FALSE(readFormatWords(words).format) << words;
-
+    const Invocation rows = readCommandLine(
+        {"--export", "a.bin", "--at", "1", "--count", "2", "--format", "8x16, bytes as rows", "--output", "o.png"});
+    ASSERT_TRUE(rows.format) << rows.problem;
+    EXPECT_EQ(rows.format->lines, GlyphFormat::Lines::Rows);
+    EXPECT_EQ(rows.format->height, 16);
+    EXPECT_NE(readCommandLine({"--checksum", "a", "--format", "upside down"}).problem, "");
     EXPECT_EQ(readCommandLine({"a.bin", "b.bin"}).target, "b.bin");
     EXPECT_EQ(readCommandLine({"--help", "whatever"}).mode, Invocation::Mode::Help);
     const char* refused[][4] = {
@@ -104,7 +100,9 @@ TEST(Batch, ExportThenApplyMakesWhatThePassWouldAndFailuresLeaveTheTarget)
     // Without --fix-checksum the CRC is left; with it, it holds again.
     done = run({"--apply", sheet, "--source", source, "--target", target});
     ASSERT_EQ(done.code, 0) << done.err;
-    EXPECT_NE(done.out.find("Wrote 1 of the sheet's 32 glyphs of 6 bytes from position 1001"), std::string::npos)
+    EXPECT_NE(done.out.find("Wrote 1 of the sheet's 32 glyphs (width 6, bit 0 on top, first byte on the right) from "
+                            "position 1001"),
+              std::string::npos)
         << done.out;
     EXPECT_EQ(readFile(target), expected);
     done = run({"--checksum", target});
@@ -127,7 +125,7 @@ TEST(Batch, ExportThenApplyMakesWhatThePassWouldAndFailuresLeaveTheTarget)
     const Bytes before = readFile(target);
     done = run({"--apply", sheet, "--source", source, "--target", target, "--format", "width 5"});
     EXPECT_EQ(done.code, 1);
-    EXPECT_EQ(done.err, "dotmatrix: the sheet \"" + sheet + "\" holds glyphs of 6 bytes, and --format says 5\n");
+    EXPECT_EQ(done.err, "dotmatrix: the sheet \"" + sheet + "\" holds glyphs 6 x 8 dots, and --format says 5 x 8\n");
     const std::string plain = folder.path("plain.bin");
     writeFile(plain, randomImage(5000, 9));
     done = run({"--apply", sheet, "--source", plain, "--target", target, "--fix-checksum"});
@@ -141,6 +139,23 @@ TEST(Batch, ExportThenApplyMakesWhatThePassWouldAndFailuresLeaveTheTarget)
     EXPECT_EQ(done.code, 1);
     EXPECT_NE(done.err.find("was not made"), std::string::npos) << done.err;
     EXPECT_FALSE(std::filesystem::exists(nowhere));
+
+    // Any format: 8x16 row glyphs, exported, redrawn and applied.
+    const std::string rowsSheet = folder.path("rows.png");
+    done = run({"--export", source, "--at", "2001", "--count", "4", "--format", "8x16, bytes as rows, bit 7 on the left",
+                "--output", rowsSheet});
+    ASSERT_EQ(done.code, 0) << done.err;
+    QImage tall(QString::fromStdString(rowsSheet), "PNG");
+    ASSERT_EQ(tall.size(), QSize(1 + 4 * 9, 1 + 17));
+    const bool on = qGray(tall.pixel(1 + 9 + 3, 1 + 2)) < 128;  // glyph 2, x 3, y 2: byte 2 bit 4
+    tall.setPixel(1 + 9 + 3, 1 + 2, on ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+    ASSERT_TRUE(tall.save(QString::fromStdString(rowsSheet), "PNG"));
+    const std::string rowsTarget = folder.path("rows.bin");
+    done = run({"--apply", rowsSheet, "--source", source, "--target", rowsTarget});
+    ASSERT_EQ(done.code, 0) << done.err;
+    Bytes rowsExpected = image;
+    rowsExpected[2000 + 16 + 2] ^= 0x10;
+    EXPECT_EQ(readFile(rowsTarget), rowsExpected);
 }
 
 TEST(Batch, ChecksumSaysWhetherItHolds)

@@ -202,6 +202,31 @@ TEST(GlyphSheets, ExtensionsMetadataAndNamesGoWithTheFormats)
         sheet.width, sheet.height, [&](int x, int y) { return sheet.pixels[static_cast<std::size_t>(y * sheet.width + x)]; },
         2, {});
     EXPECT_EQ(back.bytes, run.bytes);
+
+    // Any format: an 8x16 glyph of row bytes is BBX 8 16, drawn and read back as 8 x 16 dots.
+    GlyphFormat rows;
+    rows.lines = GlyphFormat::Lines::Rows;
+    rows.width = 8;
+    rows.height = 16;
+    GlyphRun tall;
+    tall.format = rows;
+    tall.first = Position(101);
+    for (int i = 0; i < 32; ++i)
+        tall.bytes.push_back(static_cast<std::uint8_t>(i * 37));
+    EXPECT_EQ(tall.count(), 2);
+    const std::string font = bdfText(tall, "tall");
+    EXPECT_NE(font.find("BBX 8 16 0 0\nBITMAP\n00\n25\n"), std::string::npos) << font;
+    const SheetImage drawnTall = drawSheet(tall);
+    EXPECT_EQ(drawnTall.width, 1 + 2 * 9);
+    EXPECT_EQ(drawnTall.height, 1 + 17);
+    const SheetGlyphs readTall = readSheet(
+        drawnTall.width, drawnTall.height,
+        [&](int x, int y) { return drawnTall.pixels[static_cast<std::size_t>(y * drawnTall.width + x)]; }, rows);
+    EXPECT_EQ(readTall.bytes, tall.bytes);
+    std::map<std::string, std::string> tallTexts;
+    for (const auto& [key, value] : sheetTexts(tall))
+        tallTexts[key] = value;
+    EXPECT_EQ(readSheetInfo([&](const std::string& key) { return tallTexts[key]; }).format, rows);
 }
 
 } // namespace
