@@ -259,13 +259,13 @@ QAction* DotGridView::addTool(const QString& text, const QList<QKeySequence>& ke
 void DotGridView::createMenu()
 {
     menu_ = new QMenu(this);
-    menu_->addAction(addTool(QStringLiteral("Copy"), QKeySequence::keyBindings(QKeySequence::Copy), [this] { copy(); }));
-    menu_->addAction(addTool(QStringLiteral("Paste"), QKeySequence::keyBindings(QKeySequence::Paste), [this] { paste(); }));
+    menu_->addAction(addTool(QStringLiteral("&Copy"), QKeySequence::keyBindings(QKeySequence::Copy), [this] { copy(); }));
+    menu_->addAction(addTool(QStringLiteral("&Paste"), QKeySequence::keyBindings(QKeySequence::Paste), [this] { paste(); }));
     menu_->addSeparator();
 
-    QAction* undo = history_.createUndoAction(this, QStringLiteral("Undo"));
+    QAction* undo = history_.createUndoAction(this, QStringLiteral("&Undo"));
     undo->setShortcuts(QKeySequence::Undo);
-    QAction* redo = history_.createRedoAction(this, QStringLiteral("Redo"));
+    QAction* redo = history_.createRedoAction(this, QStringLiteral("&Redo"));
     QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
     for (const QKeySequence& key : {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)}) {
         if (!redoKeys.contains(key))
@@ -280,26 +280,28 @@ void DotGridView::createMenu()
     menu_->addSeparator();
 
     const auto tool = [this](const QString& text, QKeySequence key, GlyphTool glyphTool) {
-        menu_->addAction(addTool(text, {key}, [this, glyphTool, text] { apply(glyphTool, text); }));
+        // The entry's access key marked with &; the step of the history is named without it.
+        const QString name = QString(text).remove(u'&');
+        menu_->addAction(addTool(text, {key}, [this, glyphTool, name] { apply(glyphTool, name); }));
     };
-    tool(QStringLiteral("Clear"), QKeySequence::Delete, GlyphTool::Clear);
-    tool(QStringLiteral("Invert"), QKeySequence(Qt::CTRL | Qt::Key_I), GlyphTool::Invert);
-    tool(QStringLiteral("Mirror left-right"), QKeySequence(Qt::SHIFT | Qt::Key_H), GlyphTool::MirrorLeftRight);
-    tool(QStringLiteral("Flip top-bottom"), QKeySequence(Qt::SHIFT | Qt::Key_V), GlyphTool::FlipTopBottom);
+    tool(QStringLiteral("C&lear"), QKeySequence::Delete, GlyphTool::Clear);
+    tool(QStringLiteral("&Invert"), QKeySequence(Qt::CTRL | Qt::Key_I), GlyphTool::Invert);
+    tool(QStringLiteral("&Mirror left-right"), QKeySequence(Qt::SHIFT | Qt::Key_H), GlyphTool::MirrorLeftRight);
+    tool(QStringLiteral("&Flip top-bottom"), QKeySequence(Qt::SHIFT | Qt::Key_V), GlyphTool::FlipTopBottom);
     menu_->addSeparator();
-    tool(QStringLiteral("Shift up"), QKeySequence(Qt::CTRL | Qt::Key_Up), GlyphTool::ShiftUp);
-    tool(QStringLiteral("Shift down"), QKeySequence(Qt::CTRL | Qt::Key_Down), GlyphTool::ShiftDown);
-    tool(QStringLiteral("Shift left"), QKeySequence(Qt::CTRL | Qt::Key_Left), GlyphTool::ShiftLeft);
-    tool(QStringLiteral("Shift right"), QKeySequence(Qt::CTRL | Qt::Key_Right), GlyphTool::ShiftRight);
+    tool(QStringLiteral("S&hift up"), QKeySequence(Qt::CTRL | Qt::Key_Up), GlyphTool::ShiftUp);
+    tool(QStringLiteral("Shift &down"), QKeySequence(Qt::CTRL | Qt::Key_Down), GlyphTool::ShiftDown);
+    tool(QStringLiteral("Shift l&eft"), QKeySequence(Qt::CTRL | Qt::Key_Left), GlyphTool::ShiftLeft);
+    tool(QStringLiteral("Shift ri&ght"), QKeySequence(Qt::CTRL | Qt::Key_Right), GlyphTool::ShiftRight);
     menu_->addSeparator();
-    menu_->addAction(addTool(QStringLiteral("Revert"), {QKeySequence(Qt::CTRL | Qt::Key_R)}, [this] {
+    menu_->addAction(addTool(QStringLiteral("Re&vert"), {QKeySequence(Qt::CTRL | Qt::Key_R)}, [this] {
         const auto saved = pass_.savedColumns();
         change(QStringLiteral("Revert"), std::vector<std::uint8_t>(saved.begin(), saved.end()));
     }));
     menu_->addSeparator();
     // How the font keeps its dots: drawing only, at any time.
-    bit0OnTop_ = menu_->addAction(QStringLiteral("Bit 0 on top"));
-    firstByteLeft_ = menu_->addAction(QStringLiteral("First byte on the left"));
+    bit0OnTop_ = menu_->addAction(QStringLiteral("&Bit 0 on top"));
+    firstByteLeft_ = menu_->addAction(QStringLiteral("First b&yte on the left"));
     for (QAction* setting : {bit0OnTop_, firstByteLeft_})
         setting->setCheckable(true);
     connect(bit0OnTop_, &QAction::toggled, &order_, &DotOrderSetting::setBit0OnTop);

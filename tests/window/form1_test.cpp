@@ -310,9 +310,11 @@ private:
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             QVERIFY(menu != nullptr);
             for (QAction* action : menu->actions()) {
+                // Entries are read as shown: an access key's & is no part of the words.
+                const QString shown = QString(action->text()).remove(u'&');
                 if (action->isEnabled() && !action->isSeparator())
-                    enabled << action->text() + u'\t' + action->shortcut().toString();
-                if (!entry.isEmpty() && action->text().startsWith(entry))
+                    enabled << shown + u'\t' + action->shortcut().toString();
+                if (!entry.isEmpty() && shown.startsWith(entry))
                     menu->setActiveAction(action);
             }
             QTest::keyClick(menu, entry.isEmpty() ? Qt::Key_Escape : Qt::Key_Return);
