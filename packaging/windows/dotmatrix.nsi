@@ -41,6 +41,8 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 LicenseData "${SOURCE}\licenses\LICENSE.txt"
+; Two lines at most: the page's header has room for no more.
+LicenseText "Read the licence below. If you accept it, click I Agree." "I &Agree"
 
 ; A running program can't be replaced or removed, and half of either helps
 ; no one: asks to close the program in the folder $R0 (silently: stops, exit
