@@ -215,7 +215,6 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
     if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
-        checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
         const Position next = state_.CurOffset + distance;
         if (next < kFirstPosition)
@@ -247,7 +246,6 @@ void ConversionPass::changeWidth()
     if (!isOpen() || isBusy())
         return;
     run([&]() -> std::optional<std::string> {
-        checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
         const GlyphFormat format = formatInForce(window_).value_or(format_);
         if (!endsInRange(state_.CurOffset, format.glyphBytes()))
@@ -266,7 +264,6 @@ bool ConversionPass::jumpTo(Position position)
     if (isBusy() || !mayJumpTo(position))
         return false;
     run([&]() -> std::optional<std::string> {
-        checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
         if (auto refusal = fillGapBefore(position))
             return refusal->empty() ? std::nullopt : refusal;
@@ -579,6 +576,8 @@ void ConversionPass::run(const std::function<std::optional<std::string>()>& oper
 {
     std::optional<std::string> refusal;
     try {
+        // What the pass wrote must still be there before anything is written over a hole.
+        checkTargetHolds(record_.writtenThrough().number());
         refusal = operation();
         files_->flush();
         files_->checkPaths();

@@ -170,8 +170,9 @@ private:
     // show, or an empty one where the user stopped the copy and was told.
     [[nodiscard]] std::optional<std::string> fillGapBefore(Position position);
     void move(std::int64_t distance, PassFile captureFrom);
-    // Runs an operation of an open pass. A returned message is a refusal, shown
-    // once the written bytes are with the system; a file error ends the pass.
+    // Runs an operation of an open pass, once the target still holds what the
+    // pass wrote. A returned message is a refusal, shown once the written
+    // bytes are with the system; a file error ends the pass.
     void run(const std::function<std::optional<std::string>()>& operation);
     // Copies on a thread of its own while the window waits; the position
     // reached where the user stopped it, nothing where it ran to the end.

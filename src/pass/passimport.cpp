@@ -59,7 +59,6 @@ std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::u
         return 0;
     std::int64_t written = 0;
     run([&]() -> std::optional<std::string> {
-        checkTargetHolds(record_.writtenThrough().number());
         veskoutput();
         for (const Position glyph : differing) {
             if (auto refusal = fillGapBefore(glyph))
