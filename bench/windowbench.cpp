@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTimer>
 #include <QtTest/QTest>
 
@@ -182,6 +183,9 @@ int main(int argc, char* argv[])
     }
     const std::filesystem::path work = folder / ("window-bench-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::create_directories(work);
+    // The window remembers settings per user: the benchmark's stay in its folder.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString((work / "settings").string()));
     if (const int failed = benchOverview(work, steps, idleMilliseconds); failed != 0) {
         std::filesystem::remove_all(work);
         return failed;
