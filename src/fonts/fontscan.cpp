@@ -24,6 +24,10 @@ constexpr std::int64_t kFewestGlyphs = 16;
 // the blocks' edge is seen whole.
 constexpr std::size_t kCarry = 64 * 1024;
 constexpr std::size_t kScanBlock = 4 << 20;
+// The most of a stretch weighed at once, and how much two pieces share: more
+// than the longest font (256 glyphs of 8 bytes) with room to spare.
+constexpr std::size_t kPiece = 64 * 1024;
+constexpr std::size_t kPieceOverlap = 8 * 1024;
 
 bool isText(std::uint8_t byte)
 {
@@ -379,104 +383,111 @@ void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes
         std::size_t end = chunk + kChunk;
         while (end < bytes.size() && mayHoldFont(bytes.subspan(end, std::min(kChunk, bytes.size() - end))))
             end += kChunk;
-        const std::size_t from = chunk >= kChunk ? chunk - kChunk : 0;
-        const std::size_t to = std::min(bytes.size(), end + kChunk);
-        const auto region = bytes.subspan(from, to - from);
-        const std::int64_t base = offset + static_cast<std::int64_t>(from);
-        learnFacts(region, facts);
-        for (int width = kNarrowest; width <= kWidest; ++width) {
-            FontCandidate best;
-            for (const int alignment : likelyAlignments(region, facts, base, width)) {
-                const auto skip = static_cast<std::size_t>(((alignment - base) % width + width) % width);
-                glyphsOf(region, facts, skip, width, glyphs);
-                if (glyphs.size() < static_cast<std::size_t>(kWindow))
-                    continue;
-                // The best window, then as far on either side as glyphs go on looking like a font.
-                std::vector<double> scores;
-                double top = 0;
-                std::size_t at = 0;
-                for (std::size_t first = 0; first + kWindow <= glyphs.size(); first += kWindow / 2) {
-                    scores.push_back(windowScore(glyphs, first, kWindow, width));
-                    if (scores.back() > top) {
-                        top = scores.back();
-                        at = first;
+        const std::size_t regionFrom = chunk >= kChunk ? chunk - kChunk : 0;
+        const std::size_t regionTo = std::min(bytes.size(), end + kChunk);
+        // Weighed in pieces that overlap by more than a font's length, so
+        // that memory stays flat however long a stretch looks like a font.
+        for (std::size_t from = regionFrom; from < regionTo; from += kPiece - kPieceOverlap) {
+            const std::size_t to = std::min(regionTo, from + kPiece);
+            const auto region = bytes.subspan(from, to - from);
+            const std::int64_t base = offset + static_cast<std::int64_t>(from);
+            learnFacts(region, facts);
+            for (int width = kNarrowest; width <= kWidest; ++width) {
+                FontCandidate best;
+                for (const int alignment : likelyAlignments(region, facts, base, width)) {
+                    const auto skip = static_cast<std::size_t>(((alignment - base) % width + width) % width);
+                    glyphsOf(region, facts, skip, width, glyphs);
+                    if (glyphs.size() < static_cast<std::size_t>(kWindow))
+                        continue;
+                    // The best window, then as far on either side as glyphs go on looking like a font.
+                    std::vector<double> scores;
+                    double top = 0;
+                    std::size_t at = 0;
+                    for (std::size_t first = 0; first + kWindow <= glyphs.size(); first += kWindow / 2) {
+                        scores.push_back(windowScore(glyphs, first, kWindow, width));
+                        if (scores.back() > top) {
+                            top = scores.back();
+                            at = first;
+                        }
                     }
-                }
-                // What the glyphs of the best window share goes on in the
-                // run: the blank edge column, the free row.
-                EdgeCounts edges;
-                for (std::size_t i = at; i < at + kWindow; ++i) {
-                    if (glyphs[i].inked)
-                        edges.add(glyphs[i]);
-                }
-                const auto most = [&edges](int count) { return count * 10 >= edges.inked * 7; };
-                const bool gapFirst = most(edges.firstBlank) && edges.firstBlank >= edges.lastBlank;
-                const bool gapLast = most(edges.lastBlank) && !gapFirst;
-                const std::uint8_t freeRow = most(edges.topFree) && edges.topFree >= edges.bottomFree ? 0x80
-                                             : most(edges.bottomFree)                                ? 0x01
-                                                                                                      : 0;
-                const auto fontLike = [&](std::size_t i) {
-                    const Glyph& glyph = glyphs[i];
-                    if (!glyph.inked)
-                        return true;
-                    return glyph.good(width) && (!gapFirst || glyph.firstBlank) && (!gapLast || glyph.lastBlank)
-                           && (glyph.rows & freeRow) == 0;
-                };
-                // A glyph belongs to the run where it, or six of the eight
-                // from it on, look like the window's.
-                const auto fits = [&](std::size_t i, int step) {
-                    if (fontLike(i))
-                        return true;
-                    int alike = 0;
-                    for (int k = 0; k < 8; ++k) {
-                        const auto j = static_cast<std::ptrdiff_t>(i) + k * step;
-                        if (j < 0 || j >= static_cast<std::ptrdiff_t>(glyphs.size()))
-                            break;
-                        alike += fontLike(static_cast<std::size_t>(j)) ? 1 : 0;
+                    // What the glyphs of the best window share goes on in the
+                    // run: the blank edge column, the free row.
+                    EdgeCounts edges;
+                    for (std::size_t i = at; i < at + kWindow; ++i) {
+                        if (glyphs[i].inked)
+                            edges.add(glyphs[i]);
                     }
-                    return alike >= 6;
-                };
-                std::size_t first = at;
-                while (first > 0 && fits(first - 1, -1))
-                    --first;
-                std::size_t last = at + kWindow - 1;
-                while (last + 1 < glyphs.size() && fits(last + 1, 1))
-                    ++last;
-                // Blank glyphs at either end are no part of it.
-                while (first < last && !glyphs[first].inked)
-                    ++first;
-                while (last > first && !glyphs[last].inked)
-                    --last;
-                const auto run = static_cast<std::int64_t>(last - first + 1);
-                // The run as a whole counts, not its best window alone; a
-                // font has a few hundred glyphs at most.
-                double sum = 0;
-                int windows = 0;
-                for (std::size_t window = 0; window < scores.size(); ++window) {
-                    const std::size_t start = window * (kWindow / 2);
-                    if (start >= first && start + kWindow <= last + 1) {
-                        sum += scores[window];
-                        ++windows;
+                    const auto most = [&edges](int count) { return count * 10 >= edges.inked * 7; };
+                    const bool gapFirst = most(edges.firstBlank) && edges.firstBlank >= edges.lastBlank;
+                    const bool gapLast = most(edges.lastBlank) && !gapFirst;
+                    const std::uint8_t freeRow = most(edges.topFree) && edges.topFree >= edges.bottomFree ? 0x80
+                                                 : most(edges.bottomFree)                                ? 0x01
+                                                                                                          : 0;
+                    const auto fontLike = [&](std::size_t i) {
+                        const Glyph& glyph = glyphs[i];
+                        if (!glyph.inked)
+                            return true;
+                        return glyph.good(width) && (!gapFirst || glyph.firstBlank) && (!gapLast || glyph.lastBlank)
+                               && (glyph.rows & freeRow) == 0;
+                    };
+                    // A glyph belongs to the run where it, or six of the eight
+                    // from it on, look like the window's.
+                    const auto fits = [&](std::size_t i, int step) {
+                        if (fontLike(i))
+                            return true;
+                        int alike = 0;
+                        for (int k = 0; k < 8; ++k) {
+                            const auto j = static_cast<std::ptrdiff_t>(i) + k * step;
+                            if (j < 0 || j >= static_cast<std::ptrdiff_t>(glyphs.size()))
+                                break;
+                            alike += fontLike(static_cast<std::size_t>(j)) ? 1 : 0;
+                        }
+                        return alike >= 6;
+                    };
+                    std::size_t first = at;
+                    while (first > 0 && fits(first - 1, -1))
+                        --first;
+                    std::size_t last = at + kWindow - 1;
+                    while (last + 1 < glyphs.size() && fits(last + 1, 1))
+                        ++last;
+                    // Blank glyphs at either end are no part of it.
+                    while (first < last && !glyphs[first].inked)
+                        ++first;
+                    while (last > first && !glyphs[last].inked)
+                        --last;
+                    const auto run = static_cast<std::int64_t>(last - first + 1);
+                    // The run as a whole counts, not its best window alone; a
+                    // font has a few hundred glyphs at most.
+                    double sum = 0;
+                    int windows = 0;
+                    for (std::size_t window = 0; window < scores.size(); ++window) {
+                        const std::size_t start = window * (kWindow / 2);
+                        if (start >= first && start + kWindow <= last + 1) {
+                            sum += scores[window];
+                            ++windows;
+                        }
                     }
+                    const double score = (windows > 0 ? sum / windows : top)
+                                         + 0.3 * std::log2(static_cast<double>(std::min<std::int64_t>(run, 256)));
+                    if (run < kFewestGlyphs || score <= best.score)
+                        continue;
+                    const Upright upright = uprightOf(region.subspan(skip + first * static_cast<std::size_t>(width),
+                                                                     static_cast<std::size_t>(run * width)),
+                                                      width);
+                    best.first = Position(base + static_cast<std::int64_t>(skip + first * static_cast<std::size_t>(width)) + 1
+                                          + upright.shift);
+                    if (best.first < kFirstPosition)
+                        best.first = best.first + width;
+                    best.width = width;
+                    best.glyphs = run;
+                    best.score = score;
+                    best.order = upright.order;
                 }
-                const double score = (windows > 0 ? sum / windows : top)
-                                     + 0.3 * std::log2(static_cast<double>(std::min<std::int64_t>(run, 256)));
-                if (run < kFewestGlyphs || score <= best.score)
-                    continue;
-                const Upright upright = uprightOf(region.subspan(skip + first * static_cast<std::size_t>(width),
-                                                                 static_cast<std::size_t>(run * width)),
-                                                  width);
-                best.first = Position(base + static_cast<std::int64_t>(skip + first * static_cast<std::size_t>(width)) + 1
-                                      + upright.shift);
-                if (best.first < kFirstPosition)
-                    best.first = best.first + width;
-                best.width = width;
-                best.glyphs = run;
-                best.score = score;
-                best.order = upright.order;
+                if (best.glyphs > 0)
+                    keep(best);
             }
-            if (best.glyphs > 0)
-                keep(best);
+            if (to == regionTo)
+                break;
         }
         chunk = end;
     }
