@@ -54,22 +54,22 @@ std::vector<std::uint8_t> readBytes(const std::string& path, Position first, std
         throw Failure{"\"" + path + "\" has " + std::to_string(length) + " bytes: " + std::to_string(count)
                       + " bytes from position " + decimalText(first) + " run past its end"};
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const std::size_t now =
-            file.readAt(offsetOf(first) + static_cast<std::int64_t>(got), std::span(bytes).subspan(got), error);
-        if (error || now == 0)
-            throw Failure{"cannot read \"" + path + "\": " + (error ? error.message() : "it ended early")};
-        got += now;
-    }
+    if (file.readAt(offsetOf(first), bytes, error) != bytes.size() || error)
+        throw Failure{"cannot read \"" + path + "\": " + (error ? error.message() : "it ended early")};
     return bytes;
+}
+
+// Where a file is made before it is put in place of `path`.
+std::string partialPath(const std::string& path)
+{
+    return path + ".dotmatrix-partial";
 }
 
 // Writes `write` into a new file beside `path` and puts it in place once
 // whole, so that a failure leaves `path` as it was.
 void writeWhole(const std::string& path, const std::function<bool(const std::string&)>& write)
 {
-    const std::string partial = path + ".dotmatrix-partial";
+    const std::string partial = partialPath(path);
     std::error_code ignored;
     if (!write(partial)) {
         std::filesystem::remove(fsPath(partial), ignored);
@@ -148,13 +148,8 @@ int checksum(const Invocation& invocation, std::ostream& out)
     if (length > kLargestCheckedImage)
         throw Failure{"\"" + invocation.file + "\" is larger than 256 MiB, the largest image checked", 2};
     const ChecksumReader reader = [&](std::int64_t offset, std::span<std::uint8_t> into) {
-        std::size_t got = 0;
-        while (got < into.size()) {
-            const std::size_t now = file.readAt(offset + static_cast<std::int64_t>(got), into.subspan(got), error);
-            if (error || now == 0)
-                throw Failure{"cannot read \"" + invocation.file + "\": " + (error ? error.message() : "it ended early")};
-            got += now;
-        }
+        if (file.readAt(offset, into, error) != into.size() || error)
+            throw Failure{"cannot read \"" + invocation.file + "\": " + (error ? error.message() : "it ended early")};
         return true;
     };
     if (const auto found = findChecksum(length, reader)) {
@@ -162,14 +157,10 @@ int checksum(const Invocation& invocation, std::ostream& out)
         return 0;
     }
     // A PC option ROM says it sums to zero: one that does not is broken.
-    if (length >= 3 && length % kZeroSumBlock == 0) {
-        std::array<std::uint8_t, 3> header{};
-        reader(0, header);
-        if (header[0] == 0x55 && header[1] == 0xAA && header[2] * kZeroSumBlock == length) {
-            out << "\"" << invocation.file << "\" is an option ROM of " << length
-                << " bytes, whose bytes should sum to zero modulo 256: they do not, so it is broken.\n";
-            return 1;
-        }
+    if (hasOptionRomHeader(length, reader).value_or(false)) {
+        out << "\"" << invocation.file << "\" is an option ROM of " << length
+            << " bytes, whose bytes should sum to zero modulo 256: they do not, so it is broken.\n";
+        return 1;
     }
     out << "\"" << invocation.file << "\" carries no checksum this tool knows of its own bytes.\n";
     return 2;
@@ -301,7 +292,7 @@ int apply(const Invocation& invocation, std::ostream& out, std::ostream& err, bo
         throw Failure{"\"" + invocation.sheet + "\" is no sheet of glyphs: " + oneLine(glyphs.problem)};
 
     // The pass writes into a copy of the target, put in place once verified.
-    const std::string partial = invocation.target + ".dotmatrix-partial";
+    const std::string partial = partialPath(invocation.target);
     std::error_code error;
     std::filesystem::remove(fsPath(partial), error);
     const bool existed = std::filesystem::exists(fsPath(invocation.target), error);

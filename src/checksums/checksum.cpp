@@ -399,13 +399,22 @@ std::optional<Checksum> findChecksum(std::int64_t length, const ChecksumReader& 
     // only a PC option ROM's header (55 AA, then its length in blocks)
     // confirms it.
     if (running.value(ChecksumKind::ZeroSum8) == 0 && length % kZeroSumBlock == 0) {
-        std::array<std::uint8_t, 3> header{};
-        if (!read(0, header))
+        const std::optional<bool> optionRom = hasOptionRomHeader(length, read);
+        if (!optionRom)
             return std::nullopt;
-        const bool optionRom = header[0] == 0x55 && header[1] == 0xAA && header[2] * kZeroSumBlock == length;
-        return Checksum{ChecksumKind::ZeroSum8, false, length, length, 1, optionRom ? 1.0 / (256.0 * (1 << 24)) : 1.0 / 256};
+        return Checksum{ChecksumKind::ZeroSum8, false, length, length, 1, *optionRom ? 1.0 / (256.0 * (1 << 24)) : 1.0 / 256};
     }
     return std::nullopt;
+}
+
+std::optional<bool> hasOptionRomHeader(std::int64_t length, const ChecksumReader& read)
+{
+    if (length < 3 || length % kZeroSumBlock != 0)
+        return false;
+    std::array<std::uint8_t, 3> header{};
+    if (!read(0, header))
+        return std::nullopt;
+    return header[0] == 0x55 && header[1] == 0xAA && header[2] * kZeroSumBlock == length;
 }
 
 std::optional<ChecksumCheck> checkChecksum(const Checksum& checksum, const ChecksumReader& read)

@@ -81,6 +81,10 @@ inline constexpr std::int64_t kLargestCheckedImage = std::int64_t{256} << 20;
 // ROMs that sum to zero come in whole blocks of this many bytes.
 inline constexpr std::int64_t kZeroSumBlock = 512;
 
+// True where an image of `length` bytes starts as a PC option ROM does: 55 AA,
+// then its length in 512-byte blocks. Nothing where `read` was stopped.
+[[nodiscard]] std::optional<bool> hasOptionRomHeader(std::int64_t length, const ChecksumReader& read);
+
 // What an image of `length` bytes carries, read once from start to end (and
 // its trailing padding from the end back): of the catalogue forms that match
 // its bytes exactly, the least likely by chance; a field inside the trailing

@@ -57,17 +57,14 @@ void BufferedFile::readWhole(std::int64_t offset, std::span<std::uint8_t> into)
 {
     flush();
     std::error_code error;
-    std::size_t got = 0;
-    while (got < into.size()) {
-        const std::size_t now = file_.readAt(offset + static_cast<std::int64_t>(got), into.subspan(got), error);
-        check(error, "read");
-        if (now == 0)
-            throw FileError(role_, path_, "read",
-                            "it ended at " + std::to_string(offset + static_cast<std::int64_t>(got))
-                                + " bytes while it was read, before the " + std::to_string(offset + static_cast<std::int64_t>(into.size()))
-                                + " the copy began with: another program has shortened it");
-        got += now;
-    }
+    const std::size_t got = file_.readAt(offset, into, error);
+    check(error, "read");
+    if (got < into.size())
+        throw FileError(role_, path_, "read",
+                        "it ended at " + std::to_string(offset + static_cast<std::int64_t>(got))
+                            + " bytes while it was read, before the "
+                            + std::to_string(offset + static_cast<std::int64_t>(into.size()))
+                            + " the copy began with: another program has shortened it");
 }
 
 void BufferedFile::writeSpan(std::int64_t offset, std::span<const std::uint8_t> bytes)

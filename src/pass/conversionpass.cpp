@@ -71,7 +71,7 @@ ImageView ConversionPass::imageView(int selected) const
     if (isOpen()) {
         view.targetPath = state_.TargetPath;
         view.writtenThrough = writtenThrough();
-        view.width = format_.isOriginal() ? state_.CharWidth : std::min(format_.step(), CharacterGrid::kMaxColumns);
+        view.width = state_.CharWidth;
         view.marked = state_.CurOffset;
         view.checksumLine = checksumLine();
     }
@@ -226,10 +226,12 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
         // Glyphs further apart than their bytes leave bytes between them:
         // they are copied as they stand, so that what the pass has written
         // still runs without a gap.
-        const std::int64_t sourceLength = files_->length(PassFile::SourceFile);
-        if (next > record_.writtenThrough() + 1 && record_.writtenThrough().number() < sourceLength) {
-            if (auto refusal = fillGapBefore(std::min(next, Position(sourceLength + 1))))
-                return refusal->empty() ? std::nullopt : refusal;
+        if (next > record_.writtenThrough() + 1) {
+            const std::int64_t sourceLength = files_->length(PassFile::SourceFile);
+            if (record_.writtenThrough().number() < sourceLength) {
+                if (auto refusal = fillGapBefore(std::min(next, Position(sourceLength + 1))))
+                    return refusal->empty() ? std::nullopt : refusal;
+            }
         }
         state_.CurOffset = next;
         // "< Previous" shows the character as the target holds it, the other moves as the source does.
@@ -300,11 +302,7 @@ void ConversionPass::skipRest()
                 return;
             }
         }
-        BackgroundTask sync(BackgroundTask::Kind::Sync, state_.CurOffset, state_.CurOffset, [this](BackgroundTask&) {
-            lent_->sync();
-            return true;
-        });
-        runInBackground(sync);
+        syncTarget(state_.CurOffset, state_.CurOffset);
         files_->checkPaths();
         // Other programs may have shortened the target or changed the source meanwhile.
         checkTargetHolds(std::max(length, record_.writtenThrough().number()));
@@ -338,17 +336,7 @@ std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceL
             const auto within = record_.writtenBackWithin(stretch.first, stretch.last);
             replaced.insert(replaced.end(), within.begin(), within.end());
         }
-        for (const WriteRecord::Range& range : replaced) {
-            const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
-            std::vector<std::uint8_t> written(count);
-            std::vector<std::uint8_t> source(count);
-            files_->readFresh(PassFile::TargetFile, range.first, written);
-            files_->readFresh(PassFile::SourceFile, range.first, source);
-            if (written != source) {
-                writesLost = true;
-                break;
-            }
-        }
+        writesLost = differsFromSource(replaced);
     }
     if (!dotsLost && !writesLost)
         return std::nullopt;
@@ -365,6 +353,20 @@ std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceL
         question += " To keep the changed dots, answer No and move on first: every move writes the character on "
                     "display to the target.";
     return question + "\n\nCopy the rest anyway?";
+}
+
+bool ConversionPass::differsFromSource(const std::vector<WriteRecord::Range>& ranges)
+{
+    for (const WriteRecord::Range& range : ranges) {
+        const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
+        std::vector<std::uint8_t> written(count);
+        std::vector<std::uint8_t> source(count);
+        files_->readFresh(PassFile::TargetFile, range.first, written);
+        files_->readFresh(PassFile::SourceFile, range.first, source);
+        if (written != source)
+            return true;
+    }
+    return false;
 }
 
 bool ConversionPass::hasUnwrittenEdits() const
@@ -497,8 +499,9 @@ void ConversionPass::veskoutput()
     const Position first = state_.CurOffset;
     int width = characterBytes();
     // Columns past the ends of both files that are left as captured are not
-    // written: the target grows only by dots the user switched.
-    if (first.number() + width - 1 > files_->length(PassFile::SourceFile)) {
+    // written: the target grows only by dots the user switched. The target's
+    // length is at hand; the source's is asked only past it.
+    if (first.number() + width - 1 > files_->length(PassFile::TargetFile)) {
         const std::int64_t end = std::max(files_->length(PassFile::SourceFile), files_->length(PassFile::TargetFile));
         while (width > 0 && first.number() + width - 1 > end
                && state_.DotGrid.columnByte(width - 1) == savedColumns_[static_cast<std::size_t>(width - 1)])
@@ -545,6 +548,15 @@ std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Posit
     if (whole)
         return std::nullopt;
     return task.done();
+}
+
+void ConversionPass::syncTarget(Position first, Position last)
+{
+    BackgroundTask sync(BackgroundTask::Kind::Sync, first, last, [this](BackgroundTask&) {
+        lent_->sync();
+        return true;
+    });
+    runInBackground(sync);
 }
 
 bool ConversionPass::runInBackground(BackgroundTask& task)

@@ -57,9 +57,6 @@ public:
     ~ConversionPass();
 
     [[nodiscard]] const WorkingState& state() const { return state_; }
-    // The glyph format of the pass: how the bytes of a character hold its
-    // dots, and how far apart characters are.
-    [[nodiscard]] const GlyphFormat& format() const { return format_; }
 
     // True from a successful start until the pass is finished or fails.
     [[nodiscard]] bool isOpen() const { return files_ != nullptr ? files_->isOpen() : lent_ != nullptr; }
@@ -203,8 +200,12 @@ private:
     bool awaitLook();
     // Stops the look without waiting for what it would find.
     void dropLook();
-    // True where a byte written back differs from the source's there.
-    [[nodiscard]] bool targetDiffersFromSource();
+    // True where a byte of `ranges` in the target differs from the source's
+    // there: only what was written back can.
+    [[nodiscard]] bool differsFromSource(const std::vector<WriteRecord::Range>& ranges);
+    // Commits the target to stable storage on the task's thread; `first` to
+    // `last` is what the progress box names.
+    void syncTarget(Position first, Position last);
     // Brings the target's checksum up to date where the user agrees; what
     // "Completed" adds to say, where anything. Throws FileError.
     [[nodiscard]] std::string settleChecksum();

@@ -47,15 +47,10 @@ void ConversionPass::startLook()
             if (error)
                 throw FileError(PassFile::SourceFile, path, "read", error.message(), error);
             lookFound_ = findChecksum(length, [&](std::int64_t offset, std::span<std::uint8_t> into) {
-                std::size_t got = 0;
-                while (got < into.size()) {
-                    const std::size_t now = source.readAt(offset + static_cast<std::int64_t>(got), into.subspan(got), error);
-                    if (error)
-                        throw FileError(PassFile::SourceFile, path, "read", error.message(), error);
-                    if (now == 0)
-                        break;
-                    got += now;
-                }
+                // Behind an end another program made meanwhile, zeros: the look only looks.
+                const std::size_t got = source.readAt(offset, into, error);
+                if (error)
+                    throw FileError(PassFile::SourceFile, path, "read", error.message(), error);
                 std::fill(into.begin() + static_cast<std::ptrdiff_t>(got), into.end(), std::uint8_t{0});
                 return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
             });
@@ -128,20 +123,6 @@ void ConversionPass::dropLook()
     lookFound_.reset();
 }
 
-bool ConversionPass::targetDiffersFromSource()
-{
-    for (const WriteRecord::Range& range : record_.writtenBackWithin(kFirstPosition, record_.writtenThrough())) {
-        const auto count = static_cast<std::size_t>(range.last.number() - range.first.number() + 1);
-        std::vector<std::uint8_t> written(count);
-        std::vector<std::uint8_t> source(count);
-        files_->readFresh(PassFile::TargetFile, range.first, written);
-        files_->readFresh(PassFile::SourceFile, range.first, source);
-        if (written != source)
-            return true;
-    }
-    return false;
-}
-
 ChecksumReader ConversionPass::checksumReader(PassFile file, BackgroundTask& task)
 {
     // Runs on the task's thread, with the files lent to it.
@@ -168,7 +149,7 @@ std::optional<ChecksumCheck> ConversionPass::checkTarget()
 std::string ConversionPass::settleChecksum()
 {
     // A target that holds the source's bytes carries its checksum as it is.
-    if (!targetDiffersFromSource()) {
+    if (!differsFromSource(record_.writtenBackWithin(kFirstPosition, record_.writtenThrough()))) {
         dropLook();
         return {};
     }
@@ -209,11 +190,7 @@ std::string ConversionPass::settleChecksum()
         files_->writeByte(field + i, bytes[static_cast<std::size_t>(i)]);
     record_.wroteBack(field, bytes);
     files_->flush();
-    BackgroundTask sync(BackgroundTask::Kind::Sync, field, fieldEnd, [this](BackgroundTask&) {
-        lent_->sync();
-        return true;
-    });
-    runInBackground(sync);
+    syncTarget(field, fieldEnd);
     const auto again = checkTarget();
     if (!again)
         return "The new value was written to the target's " + what
