@@ -325,7 +325,7 @@ int scanBench(const std::filesystem::path& work, std::int64_t sizeMiB)
     int missing = 0;
     for (const Placed& font : placed) {
         const auto found = std::find_if(outcome.found.begin(), outcome.found.end(), [&](const dotmatrix::FontCandidate& c) {
-            return c.width == font.width && c.order == font.order && std::abs(c.first.number() - font.position) <= 2 * font.width;
+            return c.format.width == font.width && c.format.order == font.order && std::abs(c.first.number() - font.position) <= 2 * font.width;
         });
         if (found == outcome.found.end()) {
             ++missing;

@@ -33,6 +33,7 @@
 #include "benchsystem.h"
 #include "form1.h"
 #include "overviewwindow.h"
+#include "usersettings.h"
 
 void fail(const std::string& what)
 {
@@ -86,8 +87,9 @@ std::pair<double, double> medianAndWorst(std::vector<double> times)
 }
 
 // Pages through the overview of a sparse image of 4 GiB with a stretch of
-// data every 64 MiB, and jumps the scroll bar about in it.
-int benchOverview(const std::filesystem::path& work, int steps, int idleMilliseconds)
+// data every 64 MiB, and jumps the scroll bar about in it, with glyphs of
+// `format` (the original 5 bytes where empty).
+int benchOverview(const std::filesystem::path& work, int steps, int idleMilliseconds, const QString& format)
 {
     constexpr qint64 kSize = qint64{4} << 30;
     const QString image = QDir::fromNativeSeparators(QString::fromStdString((work / "sparse.rom").string()));
@@ -103,6 +105,11 @@ int benchOverview(const std::filesystem::path& work, int steps, int idleMillisec
         out.seekp(kSize - 1);
         out.put('\x01');
     }
+    // As the user left it at the last start.
+    if (format.isEmpty())
+        dotmatrix::userSettings()->remove(QStringLiteral("format/other"));
+    else
+        dotmatrix::userSettings()->setValue(QStringLiteral("format/other"), format);
     auto window = std::make_unique<dotmatrix::Form1>();
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
@@ -151,9 +158,10 @@ int benchOverview(const std::filesystem::path& work, int steps, int idleMillisec
     const double idleShare = (processorSeconds() - busyBefore) / (static_cast<double>(idle.elapsed()) / 1000);
     const auto [pageMedian, pageWorst] = medianAndWorst(pages);
     const auto [jumpMedian, jumpWorst] = medianAndWorst(jumps);
-    std::printf("overview of 4 GiB, %zu glyphs in view: page step %.2f ms median, %.2f ms worst over %d; "
+    std::printf("overview of 4 GiB (%s), %zu glyphs in view: page step %.2f ms median, %.2f ms worst over %d; "
                 "scroll bar jump %.2f ms median, %.2f ms worst; %d repaints without the data read\n",
-                view->glyphsInView().size(), pageMedian, pageWorst, steps, jumpMedian, jumpWorst, stale);
+                view->format().words().c_str(), view->glyphsInView().size(), pageMedian, pageWorst, steps, jumpMedian,
+                jumpWorst, stale);
     std::printf("memory %ld KiB before paging, %ld KiB after\n", before, after);
     std::printf("overview idle: %.2f %% of one core over %.1f s, %d reads\n", idleShare * 100,
                 static_cast<double>(idleMilliseconds) / 1000, view->readCount() - readsBefore);
@@ -186,9 +194,11 @@ int main(int argc, char* argv[])
     // The window remembers settings per user: the benchmark's stay in its folder.
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString((work / "settings").string()));
-    if (const int failed = benchOverview(work, steps, idleMilliseconds); failed != 0) {
-        std::filesystem::remove_all(work);
-        return failed;
+    for (const QString& format : {QString(), QStringLiteral("8x16, bytes as rows")}) {
+        if (const int failed = benchOverview(work, steps, format.isEmpty() ? idleMilliseconds : 1, format); failed != 0) {
+            std::filesystem::remove_all(work);
+            return failed;
+        }
     }
     // As the file dialog gives them back: with forward slashes on Windows too.
     const QString source = QDir::fromNativeSeparators(QString::fromStdString((work / "source.rom").string()));

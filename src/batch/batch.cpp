@@ -104,8 +104,7 @@ int exportGlyphs(const Invocation& invocation, std::ostream& out)
     const std::int64_t size = format.glyphBytes();
     const std::vector<std::uint8_t> span =
         readBytes(invocation.file, run.first, (*invocation.count - 1) * format.step() + size);
-    for (std::int64_t glyph = 0; glyph < *invocation.count; ++glyph)
-        run.bytes.insert(run.bytes.end(), span.begin() + glyph * format.step(), span.begin() + glyph * format.step() + size);
+    run.bytes = glyphsOf(span, format, *invocation.count);
     const std::u8string stem = fsPath(invocation.output).stem().u8string();
     const std::string name(stem.begin(), stem.end());
     writeWhole(invocation.output, [&](const std::string& partial) {

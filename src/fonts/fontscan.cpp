@@ -478,10 +478,10 @@ void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes
                                           + upright.shift);
                     if (best.first < kFirstPosition)
                         best.first = best.first + width;
-                    best.width = width;
+                    best.format = GlyphFormat::original(width);
                     best.glyphs = run;
                     best.score = score;
-                    best.order = upright.order;
+                    best.format.order = upright.order;
                 }
                 if (best.glyphs > 0)
                     keep(best);
@@ -516,11 +516,20 @@ std::vector<FontCandidate> FontScanner::finish()
     return kept_;
 }
 
+std::optional<Position> FontCandidate::positionOfCode(int code) const
+{
+    if (!firstCode || code < *firstCode || code - *firstCode >= glyphs)
+        return std::nullopt;
+    return first + std::int64_t{code - *firstCode} * format.step();
+}
+
 std::string describeCandidate(const FontCandidate& candidate)
 {
-    return "Position " + decimalText(candidate.first) + ", width " + std::to_string(candidate.width) + ", "
-           + dotOrderText(candidate.order) + ", " + std::to_string(candidate.glyphs)
-           + (candidate.glyphs == 1 ? " glyph" : " glyphs");
+    std::string text = "Position " + decimalText(candidate.first) + ", " + candidate.format.words() + ", "
+                       + std::to_string(candidate.glyphs) + (candidate.glyphs == 1 ? " glyph" : " glyphs");
+    if (const auto letter = candidate.positionOfCode('A'))
+        text += ", 'A' at " + decimalText(*letter);
+    return text;
 }
 
 ScanOutcome scanForFonts(const ScanSource& files, const std::function<bool(std::int64_t, std::int64_t)>& progress)

@@ -2,24 +2,29 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "glyphtools.h"
+#include "glyphformat.h"
 #include "position.h"
 
 namespace dotmatrix {
 
-// A place in a file that looks like a font of byte-column glyphs.
+// A place in a file that looks like a font.
 struct FontCandidate {
-    Position first{1};   // the first glyph of the run
-    int width = 5;
-    DotOrder order;       // the one that draws it upright
+    Position first{1};        // the first glyph of the run
+    GlyphFormat format;       // with the dot order that draws it upright
     std::int64_t glyphs = 0;  // how many glyphs in a row look like a font
-    double score = 0;     // higher is more like a font
+    double score = 0;         // higher is more like a font
+    // Where the glyphs look like ASCII's digits and letters in order: the
+    // code of the first glyph.
+    std::optional<int> firstCode;
 
-    [[nodiscard]] Position last() const { return first + (glyphs * width - 1); }
+    [[nodiscard]] Position last() const { return first + ((glyphs - 1) * format.step() + format.glyphBytes() - 1); }
+    // The glyph of `code`, where the run's codes are known and it holds one.
+    [[nodiscard]] std::optional<Position> positionOfCode(int code) const;
 };
 
 // Ranks the places of a file that look like fonts, fed its bytes in order

@@ -359,6 +359,17 @@ std::int64_t glyphsLeft(std::int64_t length, Position first, int width)
     return std::max<std::int64_t>(1, (length - first.number()) / std::max(width, 1) + 1);
 }
 
+std::vector<std::uint8_t> glyphsOf(std::span<const std::uint8_t> span, const GlyphFormat& format, std::int64_t count)
+{
+    std::vector<std::uint8_t> bytes;
+    const auto size = static_cast<std::size_t>(format.glyphBytes());
+    const auto step = static_cast<std::size_t>(format.step());
+    for (std::size_t at = 0; count > 0 && at + size <= span.size(); at += step, --count)
+        bytes.insert(bytes.end(), span.begin() + static_cast<std::ptrdiff_t>(at),
+                     span.begin() + static_cast<std::ptrdiff_t>(at + size));
+    return bytes;
+}
+
 std::string exportText(const GlyphRun& run, ExportFormat format, const std::string& name)
 {
     switch (format) {

@@ -119,6 +119,10 @@ enum class ExportFormat { PngSheet, Bdf, CSource, Raw };
 // Whole glyphs of `width` bytes from `first` to the end of a file of
 // `length` bytes; at least 1.
 [[nodiscard]] std::int64_t glyphsLeft(std::int64_t length, Position first, int width);
+// Of `span`, which starts at a glyph, the bytes of `count` glyphs of
+// `format` one after the other, without the bytes between them.
+[[nodiscard]] std::vector<std::uint8_t> glyphsOf(std::span<const std::uint8_t> span, const GlyphFormat& format,
+                                                 std::int64_t count);
 // The run in a text format (BDF, C or raw bytes), named `name` where it names itself.
 [[nodiscard]] std::string exportText(const GlyphRun& run, ExportFormat format, const std::string& name);
 

@@ -127,6 +127,64 @@ std::string GlyphFormat::words() const
     return text;
 }
 
+bool litAt(std::span<const std::uint8_t> glyph, const GlyphFormat& format, int x, int y)
+{
+    const GlyphFormat::Bit at = format.bitAt(x, y);
+    return ((glyph[static_cast<std::size_t>(at.byte)] >> at.bit) & 1) != 0;
+}
+
+void setLitAt(std::span<std::uint8_t> glyph, const GlyphFormat& format, int x, int y, bool lit)
+{
+    const GlyphFormat::Bit at = format.bitAt(x, y);
+    std::uint8_t& byte = glyph[static_cast<std::size_t>(at.byte)];
+    byte = static_cast<std::uint8_t>(lit ? byte | (1 << at.bit) : byte & ~(1 << at.bit));
+}
+
+void applyGlyphTool(GlyphTool tool, std::span<std::uint8_t> glyph, const GlyphFormat& format)
+{
+    const int width = format.width;
+    const int height = format.height;
+    std::vector<std::uint8_t> dots(static_cast<std::size_t>(width * height));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            dots[static_cast<std::size_t>(y * width + x)] = litAt(glyph, format, x, y) ? 1 : 0;
+    }
+    // The dot that lands at (x, y), read from where it stood; off the glyph, clear.
+    const auto from = [&](int x, int y) -> std::uint8_t {
+        switch (tool) {
+        case GlyphTool::Clear:
+            return 0;
+        case GlyphTool::Invert:
+            return dots[static_cast<std::size_t>(y * width + x)] ^ 1;
+        case GlyphTool::MirrorLeftRight:
+            x = width - 1 - x;
+            break;
+        case GlyphTool::FlipTopBottom:
+            y = height - 1 - y;
+            break;
+        case GlyphTool::ShiftUp:
+            ++y;
+            break;
+        case GlyphTool::ShiftDown:
+            --y;
+            break;
+        case GlyphTool::ShiftLeft:
+            ++x;
+            break;
+        case GlyphTool::ShiftRight:
+            --x;
+            break;
+        }
+        if (x < 0 || x >= width || y < 0 || y >= height)
+            return 0;
+        return dots[static_cast<std::size_t>(y * width + x)];
+    };
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            setLitAt(glyph, format, x, y, from(x, y) != 0);
+    }
+}
+
 GlyphFormatReading readGlyphFormat(const std::string& words)
 {
     GlyphFormatReading reading;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "glyphtools.h"
@@ -66,6 +68,15 @@ struct GlyphFormat {
 
     friend bool operator==(const GlyphFormat&, const GlyphFormat&) = default;
 };
+
+// The dot shown at (x, y) of the glyph whose bytes are `glyph`, and setting it.
+[[nodiscard]] bool litAt(std::span<const std::uint8_t> glyph, const GlyphFormat& format, int x, int y);
+void setLitAt(std::span<std::uint8_t> glyph, const GlyphFormat& format, int x, int y, bool lit);
+
+// Applies `tool` to the W x H dots of the glyph as shown, in the format's dot
+// order. Bits that hold no dot keep their values; dots shifted out are
+// dropped and the row or column shifted in is clear.
+void applyGlyphTool(GlyphTool tool, std::span<std::uint8_t> glyph, const GlyphFormat& format);
 
 // Reads a format from its words (words() and parts of them: "6", "width 6",
 // "5x7", "8x16, bytes as rows"); what is left out is the original default.

@@ -4,9 +4,11 @@
 
 namespace dotmatrix {
 
-void GlyphLayout::setWidth(int bytes)
+void GlyphLayout::setShape(int step, int across, int down)
 {
-    width_ = std::clamp(bytes, 1, 7);
+    width_ = std::max(1, step);
+    across_ = std::max(1, across);
+    down_ = std::max(1, down);
     alignment_ %= width_;
     setTopRow(topRow_);
 }
@@ -87,8 +89,8 @@ std::optional<std::int64_t> GlyphLayout::glyphAt(int x, int y) const
         return std::nullopt;
     const int column = inside / pitchX();
     const int row = y / pitchY();
-    if (column >= columns() || row >= rowsInView() || inside % pitchX() >= width_ * dot_
-        || y % pitchY() >= kDotRows * dot_)
+    if (column >= columns() || row >= rowsInView() || inside % pitchX() >= across_ * dot_
+        || y % pitchY() >= down_ * dot_)
         return std::nullopt;
     const std::int64_t position = rowStart(topRow_ + row) + std::int64_t{column} * width_;
     if (position > length_)
@@ -106,7 +108,7 @@ GlyphLayout::Rect GlyphLayout::glyphRect(std::int64_t position) const
     if (row >= rowsInView())
         return {};
     const int column = static_cast<int>(index % columns());
-    return {labelWidth_ + column * pitchX(), static_cast<int>(row) * pitchY(), width_ * dot_, kDotRows * dot_};
+    return {labelWidth_ + column * pitchX(), static_cast<int>(row) * pitchY(), across_ * dot_, down_ * dot_};
 }
 
 std::vector<Position> GlyphLayout::glyphsInView() const

@@ -28,8 +28,11 @@ public:
         friend bool operator==(const Rect&, const Rect&) = default;
     };
 
-    // Glyphs of `bytes` bytes (1 to 7); the alignment is kept within one glyph.
-    void setWidth(int bytes);
+    // Glyphs of `bytes` bytes (1 to 7), a dot of each bit, eight tall.
+    void setWidth(int bytes) { setShape(bytes, bytes, kDotRows); }
+    // Glyphs `step` bytes apart, drawn `across` by `down` dots; the
+    // alignment is kept within one step.
+    void setShape(int step, int across, int down);
     void setDotSize(int pixels) { dot_ = pixels; }
     void setViewport(int width, int height);
     void setLabelWidth(int pixels) { labelWidth_ = pixels; }
@@ -42,15 +45,18 @@ public:
     // Puts `row` at the top, kept between the first and the last that fill the view.
     void setTopRow(std::int64_t row);
 
+    // The bytes from glyph to glyph.
     [[nodiscard]] int width() const { return width_; }
+    [[nodiscard]] int across() const { return across_; }
+    [[nodiscard]] int down() const { return down_; }
     [[nodiscard]] int dotSize() const { return dot_; }
     [[nodiscard]] int labelWidth() const { return labelWidth_; }
     [[nodiscard]] std::int64_t length() const { return length_; }
     [[nodiscard]] std::int64_t alignment() const { return alignment_; }
     [[nodiscard]] std::int64_t topRow() const { return topRow_; }
 
-    [[nodiscard]] int pitchX() const { return (width_ + 1) * dot_; }
-    [[nodiscard]] int pitchY() const { return (kDotRows + 1) * dot_; }
+    [[nodiscard]] int pitchX() const { return (across_ + 1) * dot_; }
+    [[nodiscard]] int pitchY() const { return (down_ + 1) * dot_; }
     [[nodiscard]] int columns() const;
     [[nodiscard]] int rowsInView() const;
     [[nodiscard]] std::int64_t rowBytes() const { return std::int64_t{columns()} * width_; }
@@ -82,6 +88,8 @@ public:
 
 private:
     int width_ = 5;
+    int across_ = 5;
+    int down_ = kDotRows;
     int dot_ = 4;
     int viewWidth_ = 0;
     int viewHeight_ = 0;

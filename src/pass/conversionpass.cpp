@@ -62,16 +62,16 @@ int ConversionPass::widthOfOption(int index)
     return index >= 0 && index < kSymtypeCount ? kNarrowestWidth + index : 0;
 }
 
-ImageView ConversionPass::imageView(int selected) const
+ImageView ConversionPass::imageView(const GlyphFormat& selected) const
 {
     ImageView view;
     view.sourcePath = state_.SourcePath;
     view.busy = isBusy();
-    view.width = widthSelected(selected);
+    view.format = selected;
     if (isOpen()) {
         view.targetPath = state_.TargetPath;
         view.writtenThrough = writtenThrough();
-        view.width = state_.CharWidth;
+        view.format = format_;
         view.marked = state_.CurOffset;
         view.checksumLine = checksumLine();
     }

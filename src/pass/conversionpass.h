@@ -33,14 +33,14 @@ struct WorkingState {
 };
 
 // What a view of the image as a pass makes it shows: before a pass the
-// source at the width selected; during one the target where the pass has
-// written and the source elsewhere, at the pass's width, with the
+// source in the format selected; during one the target where the pass has
+// written and the source elsewhere, in the pass's format, with the
 // character on display marked.
 struct ImageView {
     std::string sourcePath;
     std::string targetPath;  // empty outside a pass
     Position writtenThrough{0};
-    int width = 5;
+    GlyphFormat format;
     Position marked{0};  // 0 where no character is on display
     bool busy = false;   // a task owns the files: nothing is read meanwhile
     std::string checksumLine;
@@ -107,8 +107,10 @@ public:
     [[nodiscard]] static int widthOfOption(int index);
     // The width of the option selected now, the narrowest where none is.
     [[nodiscard]] static int widthSelected(int index) { return widthOfOption(std::max(0, index)); }
-    // What a view of the image shows now, with option `selected` of `Symtype` selected.
-    [[nodiscard]] ImageView imageView(int selected) const;
+    // What a view of the image shows now, with format `selected` chosen.
+    [[nodiscard]] ImageView imageView(const GlyphFormat& selected) const;
+    // The format of the pass; before one, of the last.
+    [[nodiscard]] const GlyphFormat& format() const { return format_; }
     // Brings the glyphs of a sheet into the target, as jumps and write-backs
     // would: of `bytes`, glyphs at the width in force from `first` on, those
     // that differ from what the target would hold after the next write-back

@@ -19,6 +19,19 @@ namespace {
 constexpr int kCellPitch = 360;
 constexpr int kCellWidth = 252;
 constexpr int kCellHeight = 372;
+// Cells of other formats stand closer the larger the glyph: a 16 x 16 glyph
+// at the usual pitch, a 32 x 32 one at half of it.
+constexpr int kLargestDotsSide = 5760;
+
+int dotPitch(const GlyphFormat& format)
+{
+    return std::clamp(kLargestDotsSide / std::max(format.width, format.height), kCellPitch / 2, kCellPitch);
+}
+
+bool sameShape(const GlyphFormat& a, const GlyphFormat& b)
+{
+    return a.lines == b.lines && a.width == b.width && a.height == b.height && a.pages == b.pages;
+}
 
 QString hex(qint64 value, int digits)
 {
@@ -51,9 +64,9 @@ private:
 
 } // namespace
 
-DotGridView::DotGridView(ConversionPass& pass, DotOrderSetting& order, std::function<int()> fallbackWidth,
+DotGridView::DotGridView(ConversionPass& pass, DotOrderSetting& order, std::function<GlyphFormat()> chosen,
                          QWidget* parent)
-    : QWidget(parent), pass_(pass), order_(order), fallbackWidth_(std::move(fallbackWidth))
+    : QWidget(parent), pass_(pass), order_(order), chosen_(std::move(chosen))
 {
     for (int n = 1; n <= kArrays; ++n) {
         for (int index = 0; index < kCellsPerArray; ++index) {
@@ -91,9 +104,145 @@ std::vector<std::pair<QWidget*, QRect>> DotGridView::cellPlaces() const
     return places;
 }
 
-QSize DotGridView::twipSize()
+QSize DotGridView::twipSize() const
 {
-    return {kCellPitch * (kArrays - 1) + kCellWidth, kCellPitch * (kCellsPerArray - 1) + kCellHeight};
+    if (dots_.empty())
+        return {kCellPitch * (kArrays - 1) + kCellWidth, kCellPitch * (kCellsPerArray - 1) + kCellHeight};
+    const int pitch = dotPitch(dotsShape_);
+    return {pitch * (dotsShape_.width - 1) + pitch * kCellWidth / kCellPitch,
+            pitch * (dotsShape_.height - 1) + pitch * kCellHeight / kCellPitch};
+}
+
+GlyphFormat DotGridView::shownFormat() const
+{
+    GlyphFormat format = pass_.isOpen() ? pass_.format() : chosen_();
+    format.order = order_.order();
+    return format;
+}
+
+DotCell* DotGridView::dotCell(int x, int y) const
+{
+    if (dots_.empty() || x < 0 || x >= dotsShape_.width || y < 0 || y >= dotsShape_.height)
+        return nullptr;
+    return dots_[static_cast<std::size_t>(y * dotsShape_.width + x)];
+}
+
+void DotGridView::buildDots(const GlyphFormat& format)
+{
+    const bool original = format.isOriginal();
+    if (original ? dots_.empty() : !dots_.empty() && sameShape(format, dotsShape_))
+        return;
+    const bool focused = markedCell_ != nullptr && markedCell_->hasFocus();
+    markedCell_->setMarked(false);
+    for (DotCell* cell : dots_)
+        cell->deleteLater();
+    dots_.clear();
+    for (const auto& array : cells_) {
+        for (DotCell* cell : array)
+            cell->setVisible(original);
+    }
+    if (original) {
+        markedCell_ = cellAt(markColumn_, markBit_);
+        markCell(markedCell_, focused);
+    } else {
+        dotsShape_ = format;
+        for (int y = 0; y < format.height; ++y) {
+            for (int x = 0; x < format.width; ++x) {
+                auto* cell = new DotCell(this);
+                cell->setObjectName(QStringLiteral("Dot(%1,%2)").arg(x).arg(y));
+                cell->setToolTipSource([this, x, y] { return dotToolTip(x, y); });
+                cell->setNameSource([this, x, y] { return dotName(x, y); });
+                connect(cell, &DotCell::clicked, this, [this, x, y] { Dot_Click(x, y); });
+                connect(cell, &DotCell::markMoveRequested, this, &DotGridView::moveMark);
+                dots_.push_back(cell);
+            }
+        }
+        markX_ = std::min(markX_, format.width - 1);
+        markY_ = std::min(markY_, format.height - 1);
+        placeDots();
+        for (DotCell* cell : dots_)
+            cell->show();
+        markedCell_ = dotCell(markX_, markY_);
+        markCell(markedCell_, focused);
+    }
+    emit shapeChanged();
+}
+
+void DotGridView::placeDots()
+{
+    if (dots_.empty())
+        return;
+    const double scale = width() / static_cast<double>(twipSize().width());
+    const int pitch = dotPitch(dotsShape_);
+    const auto at = [scale](int twips) { return static_cast<int>(twips * scale + 0.5); };
+    for (int y = 0; y < dotsShape_.height; ++y) {
+        for (int x = 0; x < dotsShape_.width; ++x) {
+            dotCell(x, y)->setGeometry(at(x * pitch), at(y * pitch), at(pitch * kCellWidth / kCellPitch),
+                                       at(pitch * kCellHeight / kCellPitch));
+        }
+    }
+}
+
+void DotGridView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeDots();
+}
+
+void DotGridView::markCell(DotCell* cell, bool focus)
+{
+    cell->setMarked(true);
+    if (tabBefore_ != nullptr) {
+        setTabOrder(tabBefore_, cell);
+        setTabOrder(cell, tabAfter_);
+    }
+    if (focus)
+        cell->setFocus(Qt::OtherFocusReason);
+}
+
+void DotGridView::setDotMark(int x, int y, bool focus)
+{
+    markX_ = std::clamp(x, 0, dotsShape_.width - 1);
+    markY_ = std::clamp(y, 0, dotsShape_.height - 1);
+    DotCell* before = markedCell_;
+    DotCell* after = dotCell(markX_, markY_);
+    if (after == before)
+        return;
+    markedCell_ = after;
+    markCell(after, focus || before->hasFocus());
+    before->setMarked(false);
+}
+
+QString DotGridView::dotName(int x, int y) const
+{
+    const GlyphFormat format = shownFormat();
+    const GlyphFormat::Bit at = format.bitAt(x, y);
+    QString name = QStringLiteral("Column %1, row %2, byte %3 bit %4").arg(x + 1).arg(y + 1).arg(at.byte + 1).arg(at.bit);
+    if (!pass_.state().DotGrid.hasCell(at.byte, at.bit) || pass_.characterBytes() != format.glyphBytes())
+        return name + QStringLiteral(": not in the character");
+    return name + (dotCell(x, y)->isLit() ? QStringLiteral(": lit") : QStringLiteral(": unlit"));
+}
+
+QString DotGridView::dotToolTip(int x, int y) const
+{
+    const GlyphFormat format = shownFormat();
+    if (pass_.characterBytes() != format.glyphBytes())
+        return {};
+    const GlyphFormat::Bit at = format.bitAt(x, y);
+    return toolTipOf({at.byte, at.bit});
+}
+
+void DotGridView::Dot_Click(int x, int y)
+{
+    const GlyphFormat format = shownFormat();
+    const GlyphFormat::Bit at = format.bitAt(x, y);
+    if (!pass_.isOpen() || pass_.characterBytes() != format.glyphBytes()) {
+        pass_.toggleDot(at.byte, at.bit);
+        return;
+    }
+    std::vector<std::uint8_t> bytes = pass_.displayedColumns();
+    bytes[static_cast<std::size_t>(at.byte)] ^= static_cast<std::uint8_t>(1 << at.bit);
+    change(QStringLiteral("Switch dot"), std::move(bytes));
 }
 
 void DotGridView::setTabNeighbours(QWidget* before, QWidget* after)
@@ -134,11 +283,16 @@ DotAddress DotGridView::addressOf(int arrayNumber, int index) const
 int DotGridView::markWidth() const
 {
     const int width = pass_.state().CharWidth;
-    return width > 0 ? width : fallbackWidth_();
+    return width > 0 ? width : chosen_().width;
 }
 
 void DotGridView::moveMark(int columns, int rows, int toEdge)
 {
+    if (!dots_.empty()) {
+        const int x = toEdge == 0 ? markX_ + columns : toEdge < 0 ? 0 : dotsShape_.width - 1;
+        setDotMark(x, markY_ + rows, true);
+        return;
+    }
     // On screen, in the dot order in force.
     const int width = shownWidth();
     const DotOrder order = order_.order();
@@ -190,8 +344,12 @@ QString DotGridView::cellName(int arrayNumber, int index) const
 
 QString DotGridView::cellToolTip(int arrayNumber, int index) const
 {
+    return toolTipOf(addressOf(arrayNumber, index));
+}
+
+QString DotGridView::toolTipOf(DotAddress address) const
+{
     const WorkingState& state = pass_.state();
-    const DotAddress address = addressOf(arrayNumber, index);
     if (!state.DotGrid.hasCell(address.column, address.bit))
         return {};
     const std::uint8_t byte = state.DotGrid.columnByte(address.column);
@@ -205,6 +363,27 @@ QString DotGridView::cellToolTip(int arrayNumber, int index) const
 void DotGridView::display()
 {
     const WorkingState& state = pass_.state();
+    const GlyphFormat format = shownFormat();
+    buildDots(format);
+    const bool rows = format.lines == GlyphFormat::Lines::Rows;
+    bit0OnTop_->setText(rows ? QStringLiteral("&Bit 0 on the left") : QStringLiteral("&Bit 0 on top"));
+    firstByteLeft_->setText(rows ? QStringLiteral("First &row at the bottom") : QStringLiteral("First b&yte on the left"));
+    if (!dots_.empty()) {
+        const bool inCharacter = state.DotGrid.columns() == format.glyphBytes() && state.CharWidth == format.width;
+        for (int y = 0; y < format.height; ++y) {
+            for (int x = 0; x < format.width; ++x) {
+                const GlyphFormat::Bit at = format.bitAt(x, y);
+                DotCell* cell = dotCell(x, y);
+                cell->setInCharacter(inCharacter);
+                if (inCharacter)
+                    cell->setLit(state.DotGrid.dot(at.byte, at.bit) == 1);
+                else
+                    cell->setLit(false);
+            }
+        }
+        updateActions();
+        return;
+    }
     for (int column = 0; column < kArrays; ++column) {
         for (int bit = CharacterGrid::kBits - 1; bit >= 0; --bit) {
             DotCell* cell = cellAt(column, bit);
@@ -329,7 +508,11 @@ void DotGridView::change(const QString& text, std::vector<std::uint8_t> columns)
 void DotGridView::apply(GlyphTool tool, const QString& text)
 {
     std::vector<std::uint8_t> columns = pass_.displayedColumns();
-    applyGlyphTool(tool, columns, order_.order());
+    const GlyphFormat format = shownFormat();
+    if (format.isOriginal())
+        applyGlyphTool(tool, columns, order_.order());
+    else if (static_cast<int>(columns.size()) == format.glyphBytes())
+        applyGlyphTool(tool, columns, format);
     change(text, std::move(columns));
 }
 
@@ -343,7 +526,7 @@ void DotGridView::paste()
 {
     if (!pass_.isOpen())
         return;
-    const auto width = static_cast<std::size_t>(pass_.state().CharWidth);
+    const auto width = static_cast<std::size_t>(pass_.characterBytes());
     const auto bytes = parseHexBytes(QGuiApplication::clipboard()->text().toStdString());
     if (!bytes || bytes->size() != width) {
         // An example of the width on display: the sides of a box.

@@ -20,11 +20,12 @@ namespace dotmatrix {
 
 class DotCell;
 
-// The 7 x 8 block of dot cells that shows and edits the character on
-// display: clicks and the keyboard's mark switch dots, and a context menu
-// with shortcuts copies, pastes, shifts, mirrors, inverts, clears and
-// reverts the character, with an undo history that each capture or
-// write-back starts anew. Every change reaches the pass as clicks would.
+// The block of dot cells that shows and edits the character on display: the
+// 7 x 8 cells ColN(index) for the four original sizes, W x H cells Dot(x,y)
+// for any other format. Clicks and the keyboard's mark switch dots, and a
+// context menu with shortcuts copies, pastes, shifts, mirrors, inverts,
+// clears and reverts the character, with an undo history that each capture
+// or write-back starts anew. Every change reaches the pass as clicks would.
 class DotGridView : public QWidget {
     Q_OBJECT
 
@@ -32,13 +33,19 @@ public:
     static constexpr int kArrays = 7;
     static constexpr int kCellsPerArray = 8;
 
-    // `fallbackWidth` gives the columns the mark may visit before any pass.
-    DotGridView(ConversionPass& pass, DotOrderSetting& order, std::function<int()> fallbackWidth, QWidget* parent);
+    // `chosen` gives the format the window has chosen, shown before any pass.
+    DotGridView(ConversionPass& pass, DotOrderSetting& order, std::function<GlyphFormat()> chosen, QWidget* parent);
 
-    // Each cell with where it stands in the grid, in twips.
+    // Each cell ColN(index) with where it stands in the grid, in twips.
     [[nodiscard]] std::vector<std::pair<QWidget*, QRect>> cellPlaces() const;
-    // The grid's size in twips.
-    [[nodiscard]] static QSize twipSize();
+    // The grid's size in twips, for the format shown.
+    [[nodiscard]] QSize twipSize() const;
+    // The format the grid shows, in the dot order in force: the pass's, or
+    // the one chosen before a pass.
+    [[nodiscard]] GlyphFormat shownFormat() const;
+    // The cell of the dot shown at (x, y) in a format other than the four
+    // sizes; none where the grid shows ColN.
+    [[nodiscard]] DotCell* dotCell(int x, int y) const;
 
     // The cell ColN(index), N = 1 to 7.
     [[nodiscard]] DotCell* Col(int arrayNumber, int index) const
@@ -67,9 +74,12 @@ public:
 signals:
     // A tool could not act; the text says why.
     void problem(const QString& text);
+    // The grid took another shape: its size in twips has changed.
+    void shapeChanged();
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     [[nodiscard]] DotCell* cellAt(int column, int bit) const;
@@ -81,7 +91,17 @@ private:
     void moveMark(int columns, int rows, int toEdge);
     void setMark(int column, int bit, bool focus);
     [[nodiscard]] QString cellName(int arrayNumber, int index) const;
+    [[nodiscard]] QString toolTipOf(DotAddress address) const;
     void Col_Click(int arrayNumber, int index);
+    // Makes the cells Dot(x,y) for `format`, or none for the four sizes.
+    void buildDots(const GlyphFormat& format);
+    void placeDots();
+    // Dot (x, y) as the keyboard's mark, or its byte and bit.
+    void setDotMark(int x, int y, bool focus);
+    void markCell(DotCell* cell, bool focus);
+    [[nodiscard]] QString dotName(int x, int y) const;
+    [[nodiscard]] QString dotToolTip(int x, int y) const;
+    void Dot_Click(int x, int y);
     QAction* addTool(const QString& text, const QList<QKeySequence>& keys, std::function<void()> act);
     void createMenu();
     // Puts `columns` into the grid as one step of the history.
@@ -93,8 +113,13 @@ private:
 
     ConversionPass& pass_;
     DotOrderSetting& order_;
-    std::function<int()> fallbackWidth_;
+    std::function<GlyphFormat()> chosen_;
     std::array<std::array<DotCell*, kCellsPerArray>, kArrays> cells_{};
+    // The cells of another format, row by row, and that format's shape.
+    std::vector<DotCell*> dots_;
+    GlyphFormat dotsShape_;
+    int markX_ = 0;
+    int markY_ = 0;
     QWidget* tabBefore_ = nullptr;
     QWidget* tabAfter_ = nullptr;
     // The keyboard's mark: a column of the character and a bit.

@@ -32,7 +32,7 @@ std::vector<std::uint8_t> stripBytes(const ScanSource& files, const FontCandidat
     request.targetPath = files.targetPath;
     request.writtenThrough = files.writtenThrough;
     request.first = candidate.first;
-    request.count = std::int64_t{kStripGlyphs} * candidate.width;
+    request.count = std::int64_t{kStripGlyphs - 1} * candidate.format.step() + candidate.format.glyphBytes();
     std::vector<std::uint8_t> bytes = PreviewReader::read(request).bytes;
     bytes.resize(static_cast<std::size_t>(request.count), 0);
     return bytes;
@@ -41,13 +41,14 @@ std::vector<std::uint8_t> stripBytes(const ScanSource& files, const FontCandidat
 // The first glyphs of a candidate as the overview draws them, in its order.
 QPixmap strip(const std::vector<std::uint8_t>& bytes, const FontCandidate& candidate)
 {
-    const int width = candidate.width;
-    QImage image(kStripGlyphs * (width + 1), GlyphLayout::kDotRows, QImage::Format_RGB32);
+    const GlyphFormat& format = candidate.format;
+    QImage image(kStripGlyphs * (format.width + 1), format.height, QImage::Format_RGB32);
     image.fill(qRgb(255, 255, 255));
     for (int glyph = 0; glyph < kStripGlyphs; ++glyph) {
-        drawGlyph(image, glyph * (width + 1), 0,
-                  std::span(bytes).subspan(static_cast<std::size_t>(glyph * width), static_cast<std::size_t>(width)),
-                  candidate.order, qRgb(0, 0, 0), [](int) { return qRgb(255, 255, 255); });
+        drawGlyph(image, glyph * (format.width + 1), 0,
+                  std::span(bytes).subspan(static_cast<std::size_t>(glyph * format.step()),
+                                           static_cast<std::size_t>(format.glyphBytes())),
+                  format, qRgb(0, 0, 0), [](int) { return qRgb(255, 255, 255); });
     }
     return QPixmap::fromImage(image.scaled(image.size() * kStripDot));
 }
@@ -61,7 +62,8 @@ FontsFoundWindow::FontsFoundWindow(QWidget* parent) : QWidget(parent, Qt::Window
     list_ = new QListWidget(this);
     list_->setObjectName(QStringLiteral("FontList"));
     list_->setAccessibleName(QStringLiteral("Places that look like fonts, best first"));
-    list_->setIconSize(QSize(kStripGlyphs * 8 * kStripDot, GlyphLayout::kDotRows * kStripDot));
+    // Room for glyphs of 8 x 16 dots; larger ones are drawn smaller.
+    list_->setIconSize(QSize(kStripGlyphs * 9 * kStripDot, 16 * kStripDot));
     bar_ = new QProgressBar(this);
     bar_->setObjectName(QStringLiteral("ScanProgress"));
     bar_->setAccessibleName(QStringLiteral("Scan progress"));
@@ -180,10 +182,9 @@ void FontsFoundWindow::fill(const std::vector<std::vector<std::uint8_t>>& strips
     for (std::size_t row = 0; row < found_.size(); ++row) {
         const FontCandidate& candidate = found_[row];
         const QString name = QString::fromStdString(describeCandidate(candidate));
-        auto* item = new QListWidgetItem(strip(row < strips.size() ? strips[row] : std::vector<std::uint8_t>(
-                                                   static_cast<std::size_t>(kStripGlyphs * candidate.width), 0),
-                                               candidate),
-                                         name, list_);
+        std::vector<std::uint8_t> bytes = row < strips.size() ? strips[row] : std::vector<std::uint8_t>();
+        bytes.resize(static_cast<std::size_t>((kStripGlyphs - 1) * candidate.format.step() + candidate.format.glyphBytes()));
+        auto* item = new QListWidgetItem(strip(bytes, candidate), name, list_);
         item->setData(Qt::AccessibleTextRole, name);
         item->setToolTip(name);
     }

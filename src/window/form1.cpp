@@ -34,6 +34,7 @@
 
 #include "dotcell.h"
 #include "dotgridview.h"
+#include "formatdialog.h"
 #include "glyphexport.h"
 #include "overviewwindow.h"
 #include "sheetimage.h"
@@ -156,7 +157,7 @@ void Form1::arrangeControls()
         placed.control->setGeometry(px(twips.left(), scale), px(twips.top(), scale), px(twips.width(), scale),
                                     px(twips.height(), scale));
     }
-    setFixedSize(px(7032, scale), px(4584, scale));
+    setFixedSize(px(windowTwips_.width(), scale), px(windowTwips_.height(), scale));
     // Positions have up to ten digits. Where the drawn width can't show them
     // in this font, the box grows to the right, into the free space beside it.
     for (QLineEdit* box : {Offset, curoff})
@@ -228,12 +229,26 @@ void Form1::createControls()
         auto* option = place<QRadioButton>(Csize, QStringLiteral("Symtype(%1)").arg(i), twipRect(optionLeft[i], 360, 612, 252));
         option->setText(QStringLiteral("&%1x7").arg(4 + i));
         connect(option, &QRadioButton::toggled, this, [this, i](bool checked) {
-            if (checked && !selectingSymtype_)
+            if (checked && !selectingSymtype_) {
+                otherFormat_.reset();
+                userSettings()->remove(QStringLiteral("format/other"));
                 Symtype_Click(i);
+            }
         });
         Symtype[static_cast<std::size_t>(i)] = option;
     }
+    selectingSymtype_ = true;
     Symtype[1]->setChecked(true);
+    selectingSymtype_ = false;
+    OtherFormat = place<QPushButton>(Csize, QStringLiteral("OtherFormat"), twipRect(120, 640, 1572, 288));
+    OtherFormat->setText(QStringLiteral("Ot&her format..."));
+    OtherFormat->setAutoDefault(false);
+    OtherFormat->setToolTip(QStringLiteral("Glyphs of any size: bytes as columns or rows, up to 32 x 32 dots, "
+                                           "further apart than their bytes"));
+    FormatWords = place<QLabel>(this, QStringLiteral("FormatWords"), twipRect(360, 4080, 3840, 372));
+    FormatWords->setWordWrap(true);
+    FormatWords->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    FormatWords->hide();
     StartButt = button("StartButt", "St&art processing", twipRect(480, 2880, 1572, 372));
     BackButt = button("BackButt", "< &Previous", twipRect(4440, 4080, 1092, 372));
     FwButt = button("FwButt", "&Next >", twipRect(5760, 4080, 1092, 372));
@@ -248,14 +263,16 @@ void Form1::createControls()
 
     // Before any pass the mark may visit the columns of the selected size.
     dotOrder_ = new DotOrderSetting(this);
-    grid_ = new DotGridView(pass_, *dotOrder_, [this] { return ConversionPass::widthSelected(selectedSymtype()); },
-                            this);
+    grid_ = new DotGridView(pass_, *dotOrder_, [this] { return selectedFormat(); }, this);
     connect(dotOrder_, &DotOrderSetting::changed, this, [this] { refreshOverview(); });
     grid_->setObjectName(QStringLiteral("DotGridView"));
-    placed_.push_back({grid_, QRect(QPoint(4440, 960), DotGridView::twipSize())});
+    placed_.push_back({grid_, QRect(QPoint(4440, 960), grid_->twipSize())});
     for (const auto& [cell, twips] : grid_->cellPlaces())
         placed_.push_back({cell, twips});
     connect(grid_, &DotGridView::problem, this, &Form1::showWarning);
+    connect(grid_, &DotGridView::shapeChanged, this, &Form1::fitGrid);
+    connect(dotOrder_, &DotOrderSetting::changed, this, [this] { showFormatInForce(); });
+    connect(OtherFormat, &QPushButton::clicked, this, [this] { OtherFormat_Click(); });
 
     connect(Loadfile, &QPushButton::clicked, this, &Form1::Loadfile_Click);
     connect(Savefile, &QPushButton::clicked, this, &Form1::Savefile_Click);
@@ -277,7 +294,7 @@ void Form1::createControls()
     // Keyboard order. The option group is one stop, the selected option; the
     // grid is one stop, the cell that holds the mark.
     QWidget* order[] = {Loadfile,   sfile,     ttext,    Savefile, Offset,   Symtype[0],
-                        Symtype[1], Symtype[2], Symtype[3], StartButt, BackButt, FwButt,
+                        Symtype[1], Symtype[2], Symtype[3], OtherFormat, StartButt, BackButt, FwButt,
                         SkipButt,   grid_->markedCell(), Stepback, Stepfwd, OverviewButt, curoff};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -356,6 +373,12 @@ void Form1::restoreSettings()
     }
     dotOrder_->set({settings->value(QStringLiteral("format/bit0OnTop"), false).toBool(),
                     settings->value(QStringLiteral("format/firstByteLeft"), false).toBool()});
+    const GlyphFormatReading other = readGlyphFormat(settings->value(QStringLiteral("format/other")).toString().toStdString());
+    if (other.format && !other.format->isOriginal()) {
+        otherFormat_ = other.format;
+        showFormatInForce();
+        grid_->display();
+    }
     const QVariant place = settings->value(QStringLiteral("window/position"));
     if (place.isValid()) {
         move(place.toPoint());
@@ -533,27 +556,27 @@ void Form1::OverviewButt_Click()
     if (overview_ == nullptr) {
         overview_ = new OverviewWindow(
             [this] {
-                const ImageView view = pass_.imageView(selectedSymtype());
+                const ImageView view = pass_.imageView(selectedFormat());
                 GlyphView::Snapshot files;
                 files.sourcePath = view.sourcePath;
                 files.targetPath = view.targetPath;
                 files.writtenThrough = view.writtenThrough;
-                files.width = view.width;
+                files.format = view.format;
+                files.format.order = dotOrder_->order();
                 files.marked = view.marked;
                 files.busy = view.busy;
                 files.checksumLine = view.checksumLine;
-                files.order = dotOrder_->order();
                 return files;
             },
             *dotOrder_, this);
         connect(overview_, &OverviewWindow::jumpRequested, this, &Form1::goToGlyph);
         connect(overview_, &OverviewWindow::importRequested, this, &Form1::importSheet);
+        connect(overview_, &OverviewWindow::formatRequested, this, [this] { OtherFormat_Click(overview_); });
         connect(overview_, &OverviewWindow::fontChosen, this, [this](const FontCandidate& candidate) {
             if (pass_.isOpen() || pass_.isBusy())
                 return;  // the overview moves there alone; a click jumps
             Offset->setText(QString::fromStdString(decimalText(candidate.first)));
-            Symtype[static_cast<std::size_t>(candidate.width - 4)]->setChecked(true);
-            giveTabStopToSelectedSymtype();
+            chooseFormat(candidate.format);
         });
         // Beside the main window, where the screen has room.
         overview_->move(frameGeometry().topRight() + QPoint(8, 0));
@@ -610,17 +633,19 @@ void Form1::importSheet(Position first)
     const QString shown = QDir::toNativeSeparators(path);
     QImageReader reader(path, "png");
     reader.setDecideFormatFromContent(true);
-    const int width = pass_.state().CharWidth;
+    GlyphFormat format = pass_.format();
+    format.order = dotOrder_->order();
     // Sheets have 16 glyphs a row: a wider or far taller image is none, whatever it holds.
     const QSize size = reader.size();
-    const SheetSize largest = sheetSize(65536, width);
+    const SheetSize largest = sheetSize(65536, format);
     if (size.isValid() && (size.width() > largest.width || size.height() > largest.height)) {
         showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: the image is %2 x %3 pixels, and a sheet of glyphs "
-                                   "%4 dots wide is at most %5 x %6.")
+                                   "%4 x %5 dots is at most %6 x %7.")
                         .arg(shown)
                         .arg(size.width())
                         .arg(size.height())
-                        .arg(width)
+                        .arg(format.width)
+                        .arg(format.height)
                         .arg(largest.width)
                         .arg(largest.height));
         return;
@@ -631,17 +656,22 @@ void Form1::importSheet(Position first)
         return;
     }
     const SheetInfo info = sheetInfoOf(sheet);
-    if (info.width && *info.width != width) {
-        showWarning(QStringLiteral("The sheet \"%1\" holds glyphs of %2 bytes, and the pass is at %3. Select "
-                                   "%2x7 and import again.")
-                        .arg(shown)
-                        .arg(*info.width)
-                        .arg(width));
+    // The sheet's own format, where it says one, and the order it was drawn in.
+    std::optional<GlyphFormat> drawn = info.format;
+    if (!drawn && info.width)
+        drawn = GlyphFormat::original(*info.width, info.order.value_or(format.order));
+    if (drawn && (drawn->lines != format.lines || drawn->width != format.width || drawn->height != format.height
+                  || drawn->glyphBytes() != format.glyphBytes())) {
+        GlyphFormat named = *drawn;
+        named.pitch = 0;
+        showWarning(QStringLiteral("The sheet \"%1\" holds glyphs of %2, and the pass is in %3. Choose that format and "
+                                   "import again.")
+                        .arg(shown, QString::fromStdString(named.words()), QString::fromStdString(format.words())));
         return;
     }
-    // Where the sheet was taken from, and in which order it was drawn.
-    const DotOrder order = info.order.value_or(dotOrder_->order());
-    const SheetGlyphs glyphs = readSheetImage(sheet, width, order);
+    if (drawn)
+        format.order = drawn->order;
+    const SheetGlyphs glyphs = readSheetImage(sheet, format);
     if (!glyphs.problem.empty()) {
         showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: %2").arg(shown, QString::fromStdString(glyphs.problem)));
         return;
@@ -651,23 +681,109 @@ void Form1::importSheet(Position first)
 
 void Form1::Symtype_Click(int /*index*/)
 {
+    showFormatInForce();
     refreshOverview();
-    if (!pass_.isOpen() || pass_.isBusy())
+    if (!pass_.isOpen() || pass_.isBusy()) {
+        grid_->display();
         return;  // outside a pass the selection alone changes; the next start reads it
+    }
     pass_.changeWidth();
     selectSymtypeOfCharWidth();
 }
 
 void Form1::selectSymtypeOfCharWidth()
 {
-    // A refused change keeps the old width: show the option that is in force.
-    const auto index = static_cast<std::size_t>(pass_.state().CharWidth - 4);
-    if (!pass_.isOpen() || index >= Symtype.size() || Symtype[index]->isChecked())
+    // A refused change keeps the old format: show the one that is in force.
+    if (!pass_.isOpen())
         return;
-    selectingSymtype_ = true;
-    Symtype[index]->setChecked(true);
-    selectingSymtype_ = false;
+    const GlyphFormat inForce = pass_.format();
+    if (!inForce.isOriginal()) {
+        otherFormat_ = inForce;
+        userSettings()->setValue(QStringLiteral("format/other"), QString::fromStdString(inForce.words()));
+        showFormatInForce();
+        return;
+    }
+    otherFormat_.reset();
+    const auto index = static_cast<std::size_t>(inForce.width - 4);
+    if (!Symtype[index]->isChecked()) {
+        selectingSymtype_ = true;
+        Symtype[index]->setChecked(true);
+        selectingSymtype_ = false;
+    }
+    showFormatInForce();
+}
+
+void Form1::OtherFormat_Click(QWidget* over)
+{
+    if (pass_.isBusy())
+        return;
+    FormatDialog dialog(selectedFormat(), over != nullptr ? over : this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    chooseFormat(dialog.format());
+}
+
+void Form1::chooseFormat(const GlyphFormat& format)
+{
+    dotOrder_->set(format.order);
+    if (format.isOriginal()) {
+        Symtype[static_cast<std::size_t>(format.width - 4)]->setChecked(true);
+        return;
+    }
+    otherFormat_ = format;
+    userSettings()->setValue(QStringLiteral("format/other"), QString::fromStdString(format.words()));
+    Symtype_Click(-1);
+}
+
+GlyphFormat Form1::selectedFormat() const
+{
+    GlyphFormat format = otherFormat_.value_or(GlyphFormat::original(ConversionPass::widthSelected(selectedSymtype())));
+    format.order = dotOrder_->order();
+    return format;
+}
+
+std::optional<GlyphFormat> Form1::chosenFormat() const
+{
+    if (!otherFormat_)
+        return std::nullopt;
+    return selectedFormat();
+}
+
+void Form1::showFormatInForce()
+{
+    // With another format in force no option is selected; the group keeps
+    // one Tab stop, the button.
+    for (QRadioButton* option : Symtype)
+        option->setAutoExclusive(!otherFormat_);
+    if (otherFormat_) {
+        selectingSymtype_ = true;
+        for (QRadioButton* option : Symtype)
+            option->setChecked(false);
+        selectingSymtype_ = false;
+    }
     giveTabStopToSelectedSymtype();
+    const QString words = otherFormat_ ? QStringLiteral("Format: %1").arg(QString::fromStdString(selectedFormat().words()))
+                                       : QString();
+    FormatWords->setText(words);
+    FormatWords->setVisible(otherFormat_.has_value());
+    OtherFormat->setAccessibleDescription(words);
+}
+
+void Form1::fitGrid()
+{
+    // The grid keeps its top left corner; the buttons below it and the window follow its size.
+    const QSize grid = grid_->twipSize();
+    const int below = std::max(4080, 960 + grid.height() + 228);
+    windowTwips_ = QSize(std::max(7032, 4440 + grid.width() + 180), std::max(4584, below + 504));
+    for (Placed& placed : placed_) {
+        if (placed.control == grid_)
+            placed.twips.setSize(grid);
+        else if (placed.control == BackButt || placed.control == FwButt)
+            placed.twips.moveTop(below);
+    }
+    arrangeControls();
+    if (isVisible())
+        fitOnScreen(*this);
 }
 
 QString Form1::cellToolTip(int arrayNumber, int index) const

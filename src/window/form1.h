@@ -83,6 +83,17 @@ private:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void Symtype_Click(int index);
+    // "Other format...": picks a format of any shape, which then stands in for `Symtype`.
+    void OtherFormat_Click(QWidget* over = nullptr);
+    // Puts `format` in force as `Symtype` would: one of its options for the
+    // four sizes, the other format for any other.
+    void chooseFormat(const GlyphFormat& format);
+    // The format chosen now, in the dot order in force.
+    [[nodiscard]] GlyphFormat selectedFormat() const;
+    // Shows which format is in force: the option, or the other format's words.
+    void showFormatInForce();
+    // Gives the grid the room of its shape, growing the window where it must.
+    void fitGrid();
     void OverviewButt_Click();
     // Goes to a glyph the overview offers: the starting offset before a
     // pass, a move during one.
@@ -111,6 +122,7 @@ private:
     // WindowPort
     [[nodiscard]] std::string offsetText() const override;
     [[nodiscard]] int selectedSymtype() const override;
+    [[nodiscard]] std::optional<GlyphFormat> chosenFormat() const override;
     void setCuroffText(const std::string& text) override;
     void setStartButtEnabled(bool enabled) override;
     void characterRenewed() override;
@@ -125,6 +137,10 @@ private:
     CommonDialog CommonDialog1;
     bool selectingSymtype_ = false;
     std::vector<Placed> placed_;
+    // The window's size in twips: as drawn, or larger for a larger grid.
+    QSize windowTwips_{7032, 4584};
+    // A format other than the four sizes, where one is chosen.
+    std::optional<GlyphFormat> otherFormat_;
     double layoutScale_ = 1.0;
     // Waits for copies and syncs, and closes the window after one where asked to.
     TaskWaiter* waiter_ = nullptr;
@@ -140,6 +156,8 @@ private:
     QLineEdit* Offset = nullptr;
     QGroupBox* Csize = nullptr;
     std::array<QRadioButton*, 4> Symtype{};
+    QPushButton* OtherFormat = nullptr;
+    QLabel* FormatWords = nullptr;
     QPushButton* StartButt = nullptr;
     QPushButton* BackButt = nullptr;
     QPushButton* FwButt = nullptr;

@@ -5,27 +5,27 @@
 
 #include <QImage>
 
-#include "glyphtools.h"
+#include "glyphformat.h"
 
 namespace dotmatrix {
 
-// Draws the character whose bytes are `columns`, in file order, into
-// `image` (32 bits a pixel) with its top left at (`left`, `top`), one pixel
-// a dot in `order`: lit dots in `lit`, the others in `unlit(column)`. The
-// grid aside, every view of glyphs draws them here, so that none can
-// disagree about which bit is on top.
+// Draws the glyph whose bytes are `bytes`, in file order, into `image` (32
+// bits a pixel) with its top left at (`left`, `top`), one pixel a dot as
+// `format` places them: lit dots in `lit`, the others in `unlit(byte)`, the
+// byte counted from the glyph's first. The grid aside, every view of glyphs
+// draws them here, so that none can disagree about which bit stands where.
 template <typename Unlit>
-void drawGlyph(QImage& image, int left, int top, std::span<const std::uint8_t> columns, DotOrder order, QRgb lit,
-               Unlit unlit)
+void drawGlyph(QImage& image, int left, int top, std::span<const std::uint8_t> bytes, const GlyphFormat& format,
+               QRgb lit, Unlit unlit)
 {
-    const auto width = static_cast<int>(columns.size());
-    for (int column = 0; column < width; ++column) {
-        const std::uint8_t byte = columns[static_cast<std::size_t>(column)];
-        const QRgb background = unlit(column);
+    const auto count = std::min(static_cast<int>(bytes.size()), format.glyphBytes());
+    for (int byte = 0; byte < count; ++byte) {
+        const std::uint8_t value = bytes[static_cast<std::size_t>(byte)];
+        const QRgb background = unlit(byte);
         for (int bit = 0; bit < 8; ++bit) {
-            const DotPlace place = dotPlace(column, bit, width, order);
-            reinterpret_cast<QRgb*>(image.scanLine(top + place.y))[left + place.x] =
-                ((byte >> bit) & 1) != 0 ? lit : background;
+            if (const auto dot = format.dotOf(byte, bit))
+                reinterpret_cast<QRgb*>(image.scanLine(top + dot->y))[left + dot->x] =
+                    ((value >> bit) & 1) != 0 ? lit : background;
         }
     }
 }

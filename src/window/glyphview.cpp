@@ -28,7 +28,6 @@ constexpr int kWatchMilliseconds = 500;
 // Labels have room for positions of this many digits at least, so that they
 // do not move as the file's length becomes known.
 constexpr int kFewestLabelDigits = 10;
-constexpr int kDotRows = GlyphLayout::kDotRows;
 
 QRgb blend(QColor a, QColor b)
 {
@@ -79,10 +78,10 @@ QString GlyphView::glyphBytes(Position position) const
     if (!view_)
         return {};
     const std::int64_t at = position.number() - view_->first.number();
-    if (at < 0 || at + glyphWidth() > static_cast<std::int64_t>(view_->bytes.size()))
+    if (at < 0 || at + glyphSize() > static_cast<std::int64_t>(view_->bytes.size()))
         return {};
     return QString::fromStdString(
-        hexText(std::span(view_->bytes).subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(glyphWidth()))));
+        hexText(std::span(view_->bytes).subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(glyphSize()))));
 }
 
 QString GlyphView::glyphDescription(Position position) const
@@ -133,15 +132,19 @@ bool GlyphView::upToDate() const
 void GlyphView::takeSnapshot()
 {
     Snapshot files = snapshot_();
-    files.width = std::clamp(files.width, 1, CharacterGrid::kMaxColumns);
-    const bool widthChanged = files.width != layout_.width();
+    if (!files.format.valid())
+        files.format = GlyphFormat::original(5, files.format.order);
+    const GlyphFormat& was = shown_.format;
+    const GlyphFormat& now = files.format;
+    const bool widthChanged = now.step() != layout_.width() || now.width != layout_.across()
+                              || now.height != layout_.down() || now.glyphBytes() != was.glyphBytes();
     const bool sourceChanged = files.sourcePath != shown_.sourcePath;
     const bool checksumChanged = files.checksumLine != shown_.checksumLine;
     shown_ = std::move(files);
     if (checksumChanged)
         emit checksumLineChanged(QString::fromStdString(shown_.checksumLine));
     if (widthChanged) {
-        layout_.setWidth(shown_.width);
+        layout_.setShape(shown_.format.step(), shown_.format.width, shown_.format.height);
         // The selection stays on a glyph of the new width.
         selected_ = layout_.glyphHolding(selected_);
     }
@@ -235,10 +238,10 @@ void GlyphView::activate(Position position)
     if (shown_.busy || position < kFirstPosition || position.number() > layout_.length())
         return;
     select(position.number());
-    if (!characterFits(position, glyphWidth())) {
+    if (!characterFits(position, glyphSize())) {
         emit refused(QStringLiteral("A glyph of %1 bytes at position %2 would end beyond position %3, the highest "
                                     "this tool can go to.")
-                         .arg(glyphWidth())
+                         .arg(glyphSize())
                          .arg(position.number())
                          .arg(kLastCharacterPosition.number()));
         return;
@@ -526,7 +529,7 @@ void GlyphView::paintEvent(QPaintEvent* /*event*/)
     painter.setPen(palette().color(QPalette::Text));
     const std::int64_t rows = std::min<std::int64_t>(layout_.rowsInView(), layout_.rowCount() - layout_.topRow());
     for (int row = 0; row < rows; ++row) {
-        const QRect label(0, row * layout_.pitchY(), layout_.labelWidth() - 8, kDotRows * dot);
+        const QRect label(0, row * layout_.pitchY(), layout_.labelWidth() - 8, layout_.down() * dot);
         painter.drawText(label, Qt::AlignRight | Qt::AlignVCenter, rowLabel(layout_.topRow() + row));
     }
     if (anchor_) {
@@ -566,8 +569,11 @@ void GlyphView::renderGlyphs()
     // One pixel a dot, one dot of gap between glyphs; drawn at the dot size.
     const int perRow = layout_.columns();
     const int rows = layout_.rowsInView();
-    const int wide = glyphWidth();
-    const QSize size(perRow * (wide + 1), rows * (kDotRows + 1));
+    const int step = glyphWidth();
+    const int bytesOfGlyph = glyphSize();
+    const int across = layout_.across();
+    const int down = layout_.down();
+    const QSize size(perRow * (across + 1), rows * (down + 1));
     if (glyphImage_.size() != size)
         glyphImage_ = QImage(size, QImage::Format_RGB32);
     const QColor face = palette().color(QPalette::Button);
@@ -582,20 +588,20 @@ void GlyphView::renderGlyphs()
     const std::int64_t markFirst = files.marked.number();
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < perRow; ++column) {
-            const std::int64_t position = layout_.rowStart(layout_.topRow() + row) + std::int64_t{column} * wide;
+            const std::int64_t position = layout_.rowStart(layout_.topRow() + row) + std::int64_t{column} * step;
             if (position > layout_.length())
                 break;
             const std::int64_t at = view_ ? position - view_->first.number() : -1;
-            const bool known = view_ && at >= 0 && at + wide <= static_cast<std::int64_t>(view_->bytes.size());
+            const bool known = view_ && at >= 0 && at + bytesOfGlyph <= static_cast<std::int64_t>(view_->bytes.size());
             bool differs = false;
-            for (int c = 0; known && c < wide; ++c)
+            for (int c = 0; known && c < bytesOfGlyph; ++c)
                 differs = differs || view_->changed[static_cast<std::size_t>(at + c)];
-            static constexpr std::array<std::uint8_t, CharacterGrid::kMaxColumns> kBlank{};
+            static constexpr std::array<std::uint8_t, CharacterGrid::kMaxBytes> kBlank{};
             const auto bytes = known ? std::span<const std::uint8_t>(view_->bytes).subspan(static_cast<std::size_t>(at),
-                                                                                            static_cast<std::size_t>(wide))
-                                     : std::span<const std::uint8_t>(kBlank).first(static_cast<std::size_t>(wide));
-            drawGlyph(glyphImage_, column * (wide + 1), row * (kDotRows + 1), bytes, files.order, lit, [&](int c) {
-                const bool onDisplay = markFirst > 0 && position + c >= markFirst && position + c < markFirst + files.width;
+                                                                                            static_cast<std::size_t>(bytesOfGlyph))
+                                     : std::span<const std::uint8_t>(kBlank).first(static_cast<std::size_t>(bytesOfGlyph));
+            drawGlyph(glyphImage_, column * (across + 1), row * (down + 1), bytes, files.format, lit, [&](int c) {
+                const bool onDisplay = markFirst > 0 && position + c >= markFirst && position + c < markFirst + bytesOfGlyph;
                 return !known ? unknown : onDisplay ? marked : differs ? changed : unlit;
             });
         }

@@ -11,6 +11,7 @@
 
 #include "charactercode.h"
 #include "fontscan.h"
+#include "glyphformat.h"
 #include "glyphlayout.h"
 #include "glyphtools.h"
 #include "position.h"
@@ -18,8 +19,8 @@
 
 namespace dotmatrix {
 
-// A view of many glyphs of a file at once: rows of glyphs at the current
-// width, each drawn as the grid draws a character, with the position of each
+// A view of many glyphs of a file at once: rows of glyphs in the current
+// format, each drawn as the grid draws a character, with the position of each
 // row's first glyph beside it. It reads only what it shows, on a reader
 // thread, whenever something may have changed it: a scroll, a resize, a new
 // width or alignment, a refresh from its owner, and twice a second while it
@@ -34,12 +35,12 @@ public:
         std::string sourcePath;
         std::string targetPath;       // empty outside a pass
         Position writtenThrough{0};
-        int width = 5;
+        // The glyphs' format, and the dot order they are drawn in.
+        GlyphFormat format;
         // The character on display during a pass; 0 where there is none.
         Position marked{0};
         // True while a copy owns the files: nothing is read meanwhile.
         bool busy = false;
-        DotOrder order;
         // What the pass found of the source's checksum.
         std::string checksumLine;
     };
@@ -59,7 +60,8 @@ public:
     void setDotSize(int pixels);
     [[nodiscard]] int dotSize() const { return layout_.dotSize(); }
     [[nodiscard]] const GlyphLayout& layout() const { return layout_; }
-    [[nodiscard]] DotOrder order() const { return shown_.order; }
+    [[nodiscard]] DotOrder order() const { return shown_.format.order; }
+    [[nodiscard]] const GlyphFormat& format() const { return shown_.format; }
     // The files as the view reads them, for a scan of their own; nothing
     // while a copy owns them.
     [[nodiscard]] std::optional<ScanSource> scanFiles();
@@ -120,7 +122,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The bytes from glyph to glyph, and the bytes of one glyph.
     [[nodiscard]] int glyphWidth() const { return layout_.width(); }
+    [[nodiscard]] int glyphSize() const { return shown_.format.glyphBytes(); }
     // Takes what the view is to show now from its owner.
     void takeSnapshot();
     // Gives the labels the room of the longest position and code shown.

@@ -64,6 +64,11 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, Do
     dotSize_->setValue(view_->dotSize());
     auto* dotLabel = new QLabel(QStringLiteral("&Dot size:"), this);
     dotLabel->setBuddy(dotSize_);
+    auto* formatButton = new QPushButton(QStringLiteral("Other f&ormat..."), this);
+    formatButton->setObjectName(QStringLiteral("OverviewOtherFormat"));
+    formatButton->setToolTip(QStringLiteral("Glyphs of any size: bytes as columns or rows, up to 32 x 32 dots, further "
+                                            "apart than their bytes"));
+    connect(formatButton, &QPushButton::clicked, this, &OverviewWindow::formatRequested);
     bit0OnTop_ = new QCheckBox(QStringLiteral("Bit 0 on top"), this);
     bit0OnTop_->setObjectName(QStringLiteral("Bit0OnTop"));
     firstByteLeft_ = new QCheckBox(QStringLiteral("First byte on the left"), this);
@@ -114,6 +119,8 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, Do
     acting->addWidget(findButton);
     acting->addWidget(exportButton);
     acting->addWidget(importButton);
+    acting->addSpacing(16);
+    acting->addWidget(formatButton);
     acting->addStretch();
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(drawing);
@@ -172,7 +179,8 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, Do
     setTabOrder(goTo_, findButton);
     setTabOrder(findButton, exportButton);
     setTabOrder(exportButton, importButton);
-    setTabOrder(importButton, view_);
+    setTabOrder(importButton, formatButton);
+    setTabOrder(formatButton, view_);
     resize(760, 480);
     // The dot size the user left it at.
     const int dot = userSettings()->value(QStringLiteral("overview/dotSize"), view_->dotSize()).toInt();
@@ -240,14 +248,13 @@ void OverviewWindow::showWarning(const QString& text)
 void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
 {
     const GlyphLayout& layout = view_->layout();
-    const int width = layout.width();
-    const std::int64_t left = glyphsLeft(layout.length(), first, width);
+    const GlyphFormat glyphs = view_->format();
+    const std::int64_t left = glyphsLeft(layout.length(), first, glyphs.step());
     QInputDialog howMany(this);
     howMany.setWindowTitle(QString::fromLatin1(kApplicationName));
     howMany.setInputMode(QInputDialog::IntInput);
-    howMany.setLabelText(QStringLiteral("Glyphs of %1 bytes to export from position %2:")
-                             .arg(width)
-                             .arg(QString::fromStdString(decimalText(first))));
+    howMany.setLabelText(QStringLiteral("Glyphs (%1) to export from position %2:")
+                             .arg(QString::fromStdString(glyphs.words()), QString::fromStdString(decimalText(first))));
     howMany.setIntRange(1, static_cast<int>(std::min<std::int64_t>(left, 65536)));
     howMany.setIntValue(static_cast<int>(std::min<std::int64_t>(proposed, left)));
     if (howMany.exec() != QDialog::Accepted)
@@ -290,10 +297,12 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
     }
     GlyphRun run;
     run.first = first;
-    run.width = width;
-    run.order = view_->order();
+    run.width = glyphs.width;
+    run.order = glyphs.order;
+    if (!glyphs.isOriginal())
+        run.format = glyphs;
     run.mark = view_->characterMark();
-    run.bytes = read.bytes;
+    run.bytes = glyphsOf(read.bytes, glyphs, count);
     const QString shown = QDir::toNativeSeparators(path);
     QString why;
     QSaveFile file(path);
@@ -338,16 +347,20 @@ void OverviewWindow::findFonts()
 
 void OverviewWindow::showFont(const FontCandidate& candidate)
 {
-    order_.set(candidate.order);
-    // Before a pass the owner selects the width and the starting offset.
+    order_.set(candidate.format.order);
+    // Before a pass the owner selects the format and the starting offset.
     emit fontChosen(candidate);
     view_->alignTo(candidate.first);
-    if (view_->layout().width() != candidate.width) {
-        setStatus(QStringLiteral("%1: the pass is at width %2, so the overview shows it at that width.")
-                .arg(QString::fromStdString(describeCandidate(candidate)))
-                .arg(view_->layout().width()));
+    GlyphFormat shown = view_->format();
+    shown.order = candidate.format.order;
+    if (shown != candidate.format) {
+        setStatus(QStringLiteral("%1: the pass is in the format %2, so the overview shows it so.")
+                .arg(QString::fromStdString(describeCandidate(candidate)), QString::fromStdString(shown.words())));
     } else {
         setStatus(QString::fromStdString(describeCandidate(candidate)));
+        // Its characters named, as "This is character..." would.
+        if (candidate.firstCode)
+            view_->markCharacter(candidate.first, *candidate.firstCode);
     }
     view_->refresh(candidate.first);
     raise();

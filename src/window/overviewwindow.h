@@ -59,6 +59,8 @@ signals:
     void importRequested(dotmatrix::Position first);
     // A place that looks like a font was chosen; its width is to be shown.
     void fontChosen(const dotmatrix::FontCandidate& candidate);
+    // "Other format..." was pressed: the owner picks the format.
+    void formatRequested();
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -59,8 +59,8 @@ TEST(FontScan, RanksAFontFirstAmongWhatSurroundsItInFirmware)
             ASSERT_EQ(outcome.problem, "");
             ASSERT_FALSE(outcome.found.empty());
             const FontCandidate& best = outcome.found.front();
-            EXPECT_EQ(best.width, width) << describeCandidate(best);
-            EXPECT_EQ(best.order, order) << describeCandidate(best);
+            EXPECT_EQ(best.format.width, width) << describeCandidate(best);
+            EXPECT_EQ(best.format.order, order) << describeCandidate(best);
             EXPECT_LE(std::abs(best.first.number() - placed), width) << describeCandidate(best);
             EXPECT_GE(best.glyphs, 64) << describeCandidate(best);  // of 96
             EXPECT_GT(best.score, outcome.found[1].score + 1) << describeCandidate(outcome.found[1]);

@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,58 @@ TEST(GlyphFormats, MapEveryDotToABitAndBackAndNameThemselves)
         const GlyphFormatReading read = readGlyphFormat(kind.words());
         ASSERT_TRUE(read.format) << read.problem;
         EXPECT_EQ(*read.format, kind);
+    }
+}
+
+// The tools move dots as shown, whatever the format; bits that hold no dot
+// stay as they were, and on the original sizes they act as the grid's own.
+TEST(GlyphFormats, ToolsActOnTheDotsAsShown)
+{
+    const GlyphFormat kinds[] = {
+        format(Lines::Columns, 6, 16, Pages::PageByPage, {true, false}),
+        format(Lines::Columns, 5, 7, Pages::ColumnByColumn, {}, 8),
+        format(Lines::Rows, 12, 14, Pages::ColumnByColumn, {true, true}),
+        format(Lines::Rows, 8, 16, Pages::ColumnByColumn, {}),
+    };
+    const std::pair<GlyphTool, std::pair<int, int>> moves[] = {
+        {GlyphTool::ShiftRight, {1, 0}}, {GlyphTool::ShiftLeft, {-1, 0}},
+        {GlyphTool::ShiftDown, {0, 1}},  {GlyphTool::ShiftUp, {0, -1}},
+    };
+    for (const GlyphFormat& kind : kinds) {
+        SCOPED_TRACE(kind.words());
+        // Every bit set but one dot's, at (1, 2): padding bits set too.
+        std::vector<std::uint8_t> glyph(static_cast<std::size_t>(kind.glyphBytes()), 0xFF);
+        setLitAt(glyph, kind, 1, 2, false);
+        applyGlyphTool(GlyphTool::Invert, glyph, kind);
+        for (const auto& [tool, by] : moves) {
+            std::vector<std::uint8_t> moved = glyph;
+            applyGlyphTool(tool, moved, kind);
+            for (int y = 0; y < kind.height; ++y) {
+                for (int x = 0; x < kind.width; ++x)
+                    EXPECT_EQ(litAt(moved, kind, x, y), x == 1 + by.first && y == 2 + by.second) << x << "," << y;
+            }
+        }
+        std::vector<std::uint8_t> mirrored = glyph;
+        applyGlyphTool(GlyphTool::MirrorLeftRight, mirrored, kind);
+        applyGlyphTool(GlyphTool::FlipTopBottom, mirrored, kind);
+        EXPECT_TRUE(litAt(mirrored, kind, kind.width - 2, kind.height - 3));
+        applyGlyphTool(GlyphTool::Clear, mirrored, kind);
+        // What is left set is padding alone, untouched by every tool.
+        for (int byte = 0; byte < kind.glyphBytes(); ++byte) {
+            for (int bit = 0; bit < 8; ++bit)
+                EXPECT_EQ((mirrored[static_cast<std::size_t>(byte)] >> bit) & 1, kind.dotOf(byte, bit) ? 0 : 1);
+        }
+    }
+    const std::vector<std::uint8_t> letter{0x7E, 0x11, 0x11, 0x91, 0x7E, 0x03};
+    for (const DotOrder order : {DotOrder{}, DotOrder{true, true}}) {
+        for (const GlyphTool tool : {GlyphTool::MirrorLeftRight, GlyphTool::FlipTopBottom, GlyphTool::ShiftUp,
+                                     GlyphTool::ShiftLeft, GlyphTool::Invert}) {
+            std::vector<std::uint8_t> asGrid = letter;
+            std::vector<std::uint8_t> asFormat = letter;
+            applyGlyphTool(tool, asGrid, order);
+            applyGlyphTool(tool, asFormat, GlyphFormat::original(6, order));
+            EXPECT_EQ(asFormat, asGrid);
+        }
     }
 }
 

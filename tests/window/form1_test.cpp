@@ -99,6 +99,8 @@ public:
     // Answers to questions in turn; with none left, a question gets Escape.
     std::deque<QMessageBox::StandardButton> answers;
     std::deque<std::function<void(QFileDialog*)>> fileChoices;
+    // Answers to the tool's own dialogs in turn; with none left, Cancel.
+    std::deque<std::function<void(QDialog*)>> dialogs;
     // Texts typed into input dialogs in turn; with none left, Cancel.
     std::deque<QString> texts;
     // How long a question stays open before it is answered, and what it said by then.
@@ -161,6 +163,20 @@ private:
                 input->setTextValue(texts.front());
             texts.pop_front();
             input->accept();
+        } else if (auto* own = qobject_cast<QDialog*>(modal); own != nullptr && qobject_cast<QFileDialog*>(modal) == nullptr
+                                                               && qobject_cast<QProgressDialog*>(modal) == nullptr) {
+            titles << own->windowTitle();
+            if (dialogs.empty()) {
+                own->reject();
+                return;
+            }
+            auto choice = std::move(dialogs.front());
+            dialogs.pop_front();
+            answering_ = own;
+            QTimer::singleShot(0, own, [this, choice = std::move(choice), own] {
+                choice(own);
+                answering_ = nullptr;
+            });
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             proposed << dialog->selectedFiles().value(0);
             const auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
@@ -225,6 +241,7 @@ private slots:
     void longCopiesShowProgressAndCancel();
     void gridWorksByKeyboard();
     void glyphToolsEditTheCharacterWithUndo();
+    void otherFormatsEditInTheirOwnShape();
     void overviewShowsTheGlyphsAndGoesWhereClicked();
     void screenReadersGetNamesStatesAndActions();
     void undoFollowsEveryEditAndEndsWithEveryWriteBack();
@@ -445,7 +462,7 @@ void Form1Test::opensWithTheInitialState()
             tabOrder << widget->objectName();
         widget = widget->nextInFocusChain();
     } while (widget != button("Loadfile"));
-    const QStringList expected{"Loadfile", "sfile",  "ttext",   "Savefile", "Offset",   "Symtype(1)", "StartButt",
+    const QStringList expected{"Loadfile", "sfile",  "ttext",   "Savefile", "Offset",   "Symtype(1)", "OtherFormat", "StartButt",
                                "BackButt", "FwButt", "SkipButt", "Col7(7)", "Stepback", "Stepfwd",    "OverviewButt",
                                "curoff"};
     QCOMPARE(tabOrder, expected);
@@ -1513,6 +1530,108 @@ void Form1Test::boxesShowTheirWholeTitle()
 }
 
 QTEST_MAIN(Form1Test)
+void Form1Test::otherFormatsEditInTheirOwnShape()
+{
+    // A font of rows 8 wide and 16 tall, bit 7 on the left, as PC video BIOSes keep theirs.
+    QByteArray model(4096, 0);
+    std::mt19937 random(36);
+    for (char& byte : model)
+        byte = static_cast<char>(random());
+    const QString sourcePath = folder_->filePath(QStringLiteral("vga.rom"));
+    const QString targetPath = folder_->filePath(QStringLiteral("out.rom"));
+    writeFile(sourcePath, model);
+    const QByteArray source = model;
+    chooseFiles(sourcePath, targetPath);
+    answerer_->dialogs.push_back([](QDialog* dialog) {
+        dialog->findChild<QComboBox*>(QStringLiteral("FormatLines"))->setCurrentIndex(1);
+        dialog->findChild<QSpinBox*>(QStringLiteral("FormatWidth"))->setValue(8);
+        dialog->findChild<QSpinBox*>(QStringLiteral("FormatHeight"))->setValue(16);
+        dialog->accept();
+    });
+    click(button("OtherFormat"));
+    QCOMPARE(answerer_->titles.last(), QString::fromLatin1(dotmatrix::kApplicationName));
+    QCOMPARE(control<QLabel>(QStringLiteral("FormatWords"))->text(),
+             QStringLiteral("Format: 8x16, bytes as rows, bit 7 on the left"));
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(!symtype(i)->isChecked());
+    // 8 x 16 cells; the window grows, and the buttons below stay clear of them.
+    const auto dot = [this](int x, int y) { return control<DotCell>(QStringLiteral("Dot(%1,%2)").arg(x).arg(y)); };
+    QVERIFY(cell(1, 7)->isHidden());
+    QVERIFY(dot(7, 15)->isVisible());
+    QVERIFY(window_->height() > 306);
+    QVERIFY(placeOf(dot(7, 15)).bottom() < placeOf(button("FwButt")).top());
+    QVERIFY(placeOf(dot(7, 15)).right() < window_->width());
+
+    typeOffset(QStringLiteral("1025"));
+    click(button("StartButt"));
+    QVERIFY(window_->pass().isOpen());
+    QCOMPARE(gridHex(), QByteArray::fromStdString(dotmatrix::hexText(std::span(
+                            reinterpret_cast<const std::uint8_t*>(model.constData()) + 1024, 16))));
+    // The top row's leftmost dot is bit 7 of the glyph's first byte.
+    click(dot(0, 0));
+    model[1024] = static_cast<char>(model[1024] ^ 0x80);
+    QCOMPARE(dot(0, 0)->isLit(), (model[1024] & 0x80) != 0);
+    const QString lit = (model[1024 + 11] & 0x40) != 0 ? QStringLiteral("lit") : QStringLiteral("unlit");
+    QCOMPARE(QAccessible::queryAccessibleInterface(dot(1, 11))->text(QAccessible::Name),
+             QStringLiteral("Column 2, row 12, byte 12 bit 6: ") + lit);
+    // The grid is one Tab stop, its mark moved by the arrow keys; Shift+H
+    // mirrors left-right, reversing each row's bits. Shortcuts act in the
+    // active window, as on a desktop once a dialog has closed.
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    button("SkipButt")->setFocus();
+    QTest::keyClick(button("SkipButt"), Qt::Key_Tab);
+    QVERIFY(window_->focusWidget()->objectName().startsWith(QStringLiteral("Dot(")));
+    QTest::keyClick(window_->focusWidget(), Qt::Key_End);
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Down);
+    QCOMPARE(window_->focusWidget(), dot(7, 1));
+    QTest::keyClick(window_->focusWidget(), Qt::Key_H, Qt::ShiftModifier);
+    for (int row = 0; row < 16; ++row) {
+        auto byte = static_cast<std::uint8_t>(model[1024 + row]);
+        std::uint8_t reversed = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            reversed = static_cast<std::uint8_t>(reversed | (((byte >> bit) & 1) << (7 - bit)));
+        model[1024 + row] = static_cast<char>(reversed);
+    }
+    click(button("FwButt"));
+    QCOMPARE(textBox("curoff")->text(), QStringLiteral("1041"));
+    click(dot(7, 15));
+    button("SkipButt")->setFocus();
+    model[1040 + 15] = static_cast<char>(model[1040 + 15] ^ 0x01);
+    QTest::keyClick(button("SkipButt"), Qt::Key_Tab);
+    QCOMPARE(window_->focusWidget(), dot(7, 1));
+    QTest::keyClick(window_->focusWidget(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text().toLatin1(), gridHex());
+
+    // The overview draws 8 x 16 glyphs a pitch apart.
+    click(button("OverviewButt"));
+    dotmatrix::GlyphView* view = window_->overview()->view();
+    QTRY_VERIFY(view->upToDate());
+    QCOMPARE(view->layout().down(), 16);
+    // The glyph written back, mirrored, as the target holds it.
+    QCOMPARE(view->glyphBytes(dotmatrix::Position(1025)).toLatin1(), model.mid(1024, 16).toHex(' ').toUpper());
+    // The overview offers the formats too; back at an original size, the
+    // option is selected, and the cells and the window are as drawn.
+    answerer_->dialogs.push_back([](QDialog* dialog) {
+        dialog->findChild<QComboBox*>(QStringLiteral("FormatLines"))->setCurrentIndex(0);
+        dialog->findChild<QSpinBox*>(QStringLiteral("FormatWidth"))->setValue(6);
+        dialog->findChild<QSpinBox*>(QStringLiteral("FormatHeight"))->setValue(8);
+        dialog->accept();
+    });
+    click(window_->overview()->findChild<QPushButton*>(QStringLiteral("OverviewOtherFormat")));
+    window_->overview()->close();
+    QVERIFY(symtype(2)->isChecked());
+    QCOMPARE(window_->pass().characterBytes(), 6);
+    QVERIFY(cell(1, 7)->isVisible());
+    QVERIFY(control<QLabel>(QStringLiteral("FormatWords"))->isHidden());
+    QCOMPARE(window_->size(), QSize(469, 306));
+    // The rest is the source's again, the second glyph's dot too, once the user agrees.
+    answerer_->answers.push_back(QMessageBox::Yes);
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
+    QCOMPARE(readFile(targetPath), model.left(1040) + source.mid(1040));
+}
+
 void Form1Test::undoFollowsEveryEditAndEndsWithEveryWriteBack()
 {
     const QString targetPath = startPass(QStringLiteral("1"));  // 01 02 03 04
@@ -1951,6 +2070,23 @@ void Form1Test::settingsAreKeptFromOneStartToTheNext()
     });
     click(button("Loadfile"));
     QCOMPARE(opened, QFileInfo(source).absolutePath());
+
+    // Another format is taken up too, and goes once an option is chosen.
+    answerer_->dialogs.push_back([](QDialog* dialog) {
+        dialog->findChild<QSpinBox*>(QStringLiteral("FormatHeight"))->setValue(16);
+        dialog->findChild<QComboBox*>(QStringLiteral("FormatPages"))->setCurrentIndex(1);
+        dialog->accept();
+    });
+    click(button("OtherFormat"));
+    window_->close();
+    window_ = std::make_unique<Form1>();
+    QCOMPARE(control<QLabel>(QStringLiteral("FormatWords"))->text(),
+             QStringLiteral("Format: width 7, 16 tall, page by page, bit 0 on top, first byte on the right"));
+    click(symtype(0));
+    window_->close();
+    window_ = std::make_unique<Form1>();
+    QVERIFY(symtype(0)->isChecked());
+    QVERIFY(control<QLabel>(QStringLiteral("FormatWords"))->isHidden());
 }
 
 #include "form1_test.moc"
