@@ -268,14 +268,14 @@ int scanBench(const std::filesystem::path& work, std::int64_t sizeMiB)
     const images::Bytes text = images::textBytes(1 << 20);
     images::Bytes program;
     {
-        std::ifstream self("/proc/self/exe", std::ios::binary);
-        program.assign(std::istreambuf_iterator<char>(self), std::istreambuf_iterator<char>());
+        // A program of the system's, which holds no font (this one holds test fonts).
+        std::ifstream shell("/bin/bash", std::ios::binary);
+        program.assign(std::istreambuf_iterator<char>(shell), std::istreambuf_iterator<char>());
         program.resize(std::min<std::size_t>(program.size(), 1 << 20));
     }
     struct Placed {
         std::int64_t position;
-        int width;
-        DotOrder order;
+        dotmatrix::GlyphFormat format;
     };
     std::vector<Placed> placed;
     {
@@ -299,12 +299,23 @@ int scanBench(const std::filesystem::path& work, std::int64_t sizeMiB)
             // Now and then a font among the random bytes.
             const std::int64_t every = std::max<std::int64_t>(6, size / (1 << 20) / 16 / 6 * 6);
             if (kind == 0 && (at >> 20) % every == 0 && font < 16) {
-                const int width = 4 + font % 4;
+                // Columns 4 to 7 wide in each dot order, and a PC's 8x16 rows
+                // and a display's 16-tall columns page by page now and then.
                 const DotOrder order{(font / 4) % 2 == 1, (font / 8) % 2 == 1};
-                const images::Bytes glyphs = images::consoleGlyphs(0x20, 96, width, order);
+                dotmatrix::GlyphFormat format = dotmatrix::GlyphFormat::original(4 + font % 4, order);
+                images::Bytes glyphs;
+                if (font == 6) {
+                    format = *dotmatrix::readGlyphFormat("8x16, bytes as rows").format;
+                    glyphs = images::fontGlyphs(images::Font::Terminus16, format, 0x20, 96);
+                } else if (font == 13) {
+                    format = *dotmatrix::readGlyphFormat("width 8, 16 tall, page by page, bit 0 on top, first byte on the left").format;
+                    glyphs = images::fontGlyphs(images::Font::Terminus16, format, 0x20, 96);
+                } else {
+                    glyphs = images::consoleGlyphs(0x20, 96, format.width, order);
+                }
                 const std::size_t into = 300000 + static_cast<std::size_t>(font) * 17;
                 std::copy(glyphs.begin(), glyphs.end(), piece.begin() + static_cast<std::ptrdiff_t>(into));
-                placed.push_back({at + static_cast<std::int64_t>(into) + 1, width, order});
+                placed.push_back({at + static_cast<std::int64_t>(into) + 1, format});
                 ++font;
             }
             out.write(reinterpret_cast<const char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
@@ -325,12 +336,16 @@ int scanBench(const std::filesystem::path& work, std::int64_t sizeMiB)
     int missing = 0;
     for (const Placed& font : placed) {
         const auto found = std::find_if(outcome.found.begin(), outcome.found.end(), [&](const dotmatrix::FontCandidate& c) {
-            return c.format.width == font.width && c.format.order == font.order && std::abs(c.first.number() - font.position) <= 2 * font.width;
+            // In its format, upright, on a glyph of it, with its characters named.
+            const std::int64_t into = c.first.number() - font.position;
+            const std::int64_t bytes = font.format.glyphBytes();
+            return c.format == font.format && into >= 0 && into < 96 * bytes && into % bytes == 0
+                   && c.positionOfCode('A') == Position(font.position + ('A' - ' ') * bytes);
         });
         if (found == outcome.found.end()) {
             ++missing;
-            std::printf("not found: the font at %lld, width %d, %s\n", static_cast<long long>(font.position), font.width,
-                        dotmatrix::dotOrderText(font.order).c_str());
+            std::printf("not found: the font at %lld, %s\n", static_cast<long long>(font.position),
+                        font.format.words().c_str());
         } else {
             std::printf("found as row %d: %s\n", static_cast<int>(found - outcome.found.begin()) + 1,
                         dotmatrix::describeCandidate(*found).c_str());

@@ -5,7 +5,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <future>
+#include <limits>
+#include <unordered_set>
 
+#include "glyphshape.h"
 #include "offsettext.h"
 #include "platformfile.h"
 
@@ -13,8 +17,6 @@ namespace dotmatrix {
 
 namespace {
 
-constexpr int kNarrowest = 4;
-constexpr int kWidest = 7;
 // The quick count goes by chunks; what passes it is weighed glyph by glyph.
 constexpr std::size_t kChunk = 256;
 // Glyphs a window weighs at once, and the fewest a font has in a row.
@@ -25,31 +27,14 @@ constexpr std::int64_t kFewestGlyphs = 16;
 constexpr std::size_t kCarry = 64 * 1024;
 constexpr std::size_t kScanBlock = 4 << 20;
 // The most of a stretch weighed at once, and how much two pieces share: more
-// than the longest font (256 glyphs of 8 bytes) with room to spare.
+// than the longest font (256 glyphs of 32 bytes) with room to spare.
 constexpr std::size_t kPiece = 64 * 1024;
-constexpr std::size_t kPieceOverlap = 8 * 1024;
-
-bool isText(std::uint8_t byte)
-{
-    return (byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
-}
-
-// Letters, digits and blanks: what words are made of. A font kept with
-// bit 7 in its unused row has bytes below 0x80 only, many of them printable.
-bool isWordByte(std::uint8_t byte)
-{
-    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') || byte == ' '
-           || byte == '.' || byte == ',';
-}
-
-// Lit dots of a byte, from a table: popcount is a library call on the
-// processors Debian builds for.
-constexpr std::array<std::uint8_t, 256> kInk = [] {
-    std::array<std::uint8_t, 256> ink{};
-    for (unsigned byte = 0; byte < 256; ++byte)
-        ink[byte] = static_cast<std::uint8_t>(std::popcount(byte));
-    return ink;
-}();
+constexpr std::size_t kPieceOverlap = 12 * 1024;
+// Stretches kept for the close look: the most of them, and the longest one.
+constexpr std::size_t kMostStretches = 400;
+constexpr std::int64_t kLongestStretch = 12 * 1024;
+// The most codes a font names: one byte each.
+constexpr std::int64_t kMostCodes = 256;
 
 // Per byte, one count to add: zeros in bits 0 to 9, fill in 10 to 19, text from 20.
 constexpr std::array<std::uint32_t, 256> kChunkCounts = [] {
@@ -60,7 +45,7 @@ constexpr std::array<std::uint32_t, 256> kChunkCounts = [] {
     return counts;
 }();
 
-// Could a chunk be part of a font? Fonts have blank columns, little fill
+// Could a chunk be part of a font? Fonts have blank lines, little fill
 // and are no plain text.
 bool mayHoldFont(std::span<const std::uint8_t> chunk)
 {
@@ -74,275 +59,663 @@ bool mayHoldFont(std::span<const std::uint8_t> chunk)
     return zeros * 32 >= size && zeros * 4 <= size * 3 && fill * 6 <= size && text * 10 <= size * 9;
 }
 
-struct Glyph {
-    bool inked = false;
-    bool solid = false;
-    bool texty = false;
-    bool prose = false;  // every byte printable, none blank: a piece of text
-    bool firstBlank = false;
-    bool lastBlank = false;
-    std::uint8_t rows = 0;  // every bit any column uses
-    int ink = 0;
-    int zeros = 0;   // blank columns
-    int vertical = 0;  // lit dots with a lit dot below them in the column
-    int within = 0;  // lit dots shared by neighbouring columns
-    int across = 0;  // shared by the last column and the next glyph's first
-    std::uint64_t key = 0;
+// Lit dots of a byte, from a table: popcount is a library call on the
+// processors Debian builds for.
+constexpr std::array<std::uint8_t, 256> kInk = [] {
+    std::array<std::uint8_t, 256> ink{};
+    for (unsigned byte = 0; byte < 256; ++byte)
+        ink[byte] = static_cast<std::uint8_t>(std::popcount(byte));
+    return ink;
+}();
 
-    [[nodiscard]] bool good(int width) const
-    {
-        return !solid && !texty && !prose && ink <= 6 * width;
-    }
-};
-
-// What each byte of a stretch is, worked out once for every width and alignment.
-struct ByteFacts {
-    std::uint8_t ink;       // lit dots
-    std::uint8_t vertical;  // lit dots with a lit dot below
-    std::uint8_t shared;    // lit dots shared with the next byte
-    std::uint8_t kind;      // kZero, kFill, kWord, kPrintable
-};
-constexpr std::uint8_t kZero = 1;
-constexpr std::uint8_t kFill = 2;
-constexpr std::uint8_t kWord = 4;
-constexpr std::uint8_t kPrintable = 8;
-
-void learnFacts(std::span<const std::uint8_t> bytes, std::vector<ByteFacts>& facts)
+GlyphFormat columns(int width, int height, GlyphFormat::Pages pages = GlyphFormat::Pages::ColumnByColumn)
 {
-    facts.resize(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const std::uint8_t byte = bytes[i];
-        const std::uint8_t next = i + 1 < bytes.size() ? bytes[i + 1] : 0;
-        facts[i] = {kInk[byte], kInk[static_cast<std::uint8_t>(byte & (byte >> 1))],
-                    kInk[static_cast<std::uint8_t>(byte & next)],
-                    static_cast<std::uint8_t>((byte == 0 ? kZero : 0) | (byte == 0xFF ? kFill : 0)
-                                              | (isWordByte(byte) ? kWord : 0)
-                                              | (isText(byte) && byte != 0 ? kPrintable : 0))};
-    }
+    GlyphFormat format;
+    format.width = width;
+    format.height = height;
+    format.pages = pages;
+    return format;
 }
 
-void glyphsOf(std::span<const std::uint8_t> bytes, const std::vector<ByteFacts>& facts, std::size_t first, int width,
-              std::vector<Glyph>& glyphs)
+GlyphFormat rows(int height)
 {
-    glyphs.clear();
-    const auto wide = static_cast<std::size_t>(width);
-    for (std::size_t at = first; at + wide <= bytes.size(); at += wide) {
-        Glyph glyph;
-        std::uint8_t all = 0xFF;
-        for (std::size_t column = 0; column < wide; ++column) {
-            const std::uint8_t byte = bytes[at + column];
-            const ByteFacts& fact = facts[at + column];
-            glyph.rows |= byte;
-            glyph.ink += fact.ink;
-            glyph.zeros += fact.kind & kZero;
-            glyph.vertical += fact.vertical;
-            all &= fact.kind;
-            glyph.key = glyph.key * 257 + byte;
-            if (column + 1 < wide)
-                glyph.within += fact.shared;
+    GlyphFormat format;
+    format.lines = GlyphFormat::Lines::Rows;
+    format.width = 8;
+    format.height = height;
+    return format;
+}
+
+// The formats real firmware keeps its fonts in, by where a line's
+// neighbouring line lies: the next byte (`lag` 1), or two on, for columns of
+// two bytes kept together (`lag` 2). Columns taller than a byte are drawn
+// upright only with the right bit on top (bit 0 flips each byte's eight
+// rows, not the glyph): they come with either.
+std::vector<GlyphFormat> formatsOf(int lag)
+{
+    std::vector<GlyphFormat> formats;
+    const auto tall = [&formats](int width, GlyphFormat::Pages pages) {
+        for (const bool bit0OnTop : {true, false}) {
+            GlyphFormat format = columns(width, 16, pages);
+            format.order.bit0OnTop = bit0OnTop;
+            formats.push_back(format);
         }
-        const std::size_t last = at + wide - 1;
-        if (last + 1 < bytes.size())
-            glyph.across = facts[last].shared;
-        glyph.inked = glyph.ink > 0;
-        glyph.solid = (all & kFill) != 0;
-        glyph.texty = (all & kWord) != 0;
-        glyph.prose = (all & kPrintable) != 0;
-        glyph.firstBlank = bytes[at] == 0;
-        glyph.lastBlank = bytes[last] == 0;
-        glyphs.push_back(glyph);
+    };
+    if (lag == 2) {
+        for (const int width : {8, 12, 16})
+            tall(width, GlyphFormat::Pages::ColumnByColumn);
+        return formats;
     }
+    formats = {columns(4, 8), columns(5, 8), columns(6, 8), columns(7, 8), columns(8, 8), rows(8), rows(14), rows(16)};
+    for (const int width : {8, 12, 16})
+        tall(width, GlyphFormat::Pages::PageByPage);
+    return formats;
 }
 
-// Of the glyphs of a stretch: how many leave the top or the bottom row
-// free, and how many of the inked ones leave an edge column blank.
-struct EdgeCounts {
-    int inked = 0;
-    int firstBlank = 0;
-    int lastBlank = 0;
-    int topFree = 0;
-    int bottomFree = 0;
-
-    void add(const Glyph& glyph)
-    {
-        topFree += (glyph.rows & 0x80) == 0 ? 1 : 0;
-        bottomFree += (glyph.rows & 0x01) == 0 ? 1 : 0;
-        if (!glyph.inked)
-            return;
-        ++inked;
-        firstBlank += glyph.firstBlank ? 1 : 0;
-        lastBlank += glyph.lastBlank ? 1 : 0;
-    }
-};
-
-// How much the glyphs from `first` on, `count` of them, look like a font.
-double windowScore(const std::vector<Glyph>& glyphs, std::size_t first, std::size_t count, int width)
-{
-    int good = 0;
-    int inked = 0;
-    int solid = 0;
-    int texty = 0;
-    EdgeCounts edges;
-    int ink = 0;
-    int zeros = 0;
-    int vertical = 0;
-    int within = 0;
-    int across = 0;
-    std::array<std::uint64_t, kWindow> keys{};
-    for (std::size_t i = first; i < first + count; ++i) {
-        const Glyph& glyph = glyphs[i];
-        good += glyph.good(width) ? 1 : 0;
-        inked += glyph.inked && !glyph.solid ? 1 : 0;
-        solid += glyph.solid ? 1 : 0;
-        texty += glyph.texty ? 1 : 0;
-        edges.add(glyph);
-        ink += glyph.ink;
-        zeros += glyph.zeros;
-        vertical += glyph.vertical;
-        within += glyph.within;
-        across += glyph.across;
-        keys[i - first] = glyph.key;
-    }
-    std::sort(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(count));
-    const auto distinct = std::unique(keys.begin(), keys.begin() + static_cast<std::ptrdiff_t>(count)) - keys.begin();
-    const double n = static_cast<double>(count);
-    if (inked * 2 < static_cast<int>(count))
-        return 0;  // mostly blank: no font
-    const double columns = std::max(1.0, static_cast<double>(ink));
-    // Strokes go on within a glyph more than across the gap to the next one.
-    const double strokes = (static_cast<double>(within) / (width - 1) - static_cast<double>(across)) * width / columns;
-    // Letters fill a fair share of their dots, in strokes down the columns;
-    // tables of small numbers are mostly blank, with dots here and there.
-    const double density = columns / (std::max(1, inked) * width * 8.0);
-    const double fullness = 1.5 - 6 * std::max(0.0, 0.15 - density) - 6 * std::max(0.0, density - 0.55);
-    const double blankShare = zeros / (n * width);
-    return 1.5 * good / n + std::max(edges.firstBlank, edges.lastBlank) / n
-           + std::max(edges.topFree, edges.bottomFree) / n
-           + 2.0 * std::clamp(strokes, -1.0, 1.0) + static_cast<double>(distinct) / n + 0.5 * inked / n
-           + fullness + 2.0 * vertical / columns - 4.0 * std::max(0.0, blankShare - 0.4) - 3.0 * solid / n
-           - 2.0 * texty / n;
-}
-
-// How the glyphs of a run stand upright: the order, and how many bytes
-// later (or earlier) its first glyph starts.
-struct Upright {
+// The dot orders a glyph painted in `format` may be shown in, and how each
+// turns it: mirrored left-right, flipped top-bottom.
+struct Turn {
     DotOrder order;
-    int shift = 0;
+    bool mirror;
+    bool flip;
+};
+std::vector<Turn> turnsOf(const GlyphFormat& format)
+{
+    std::vector<Turn> turns;
+    for (const bool bit0 : {false, true}) {
+        for (const bool firstLeft : {false, true}) {
+            const DotOrder order{bit0, firstLeft};
+            if (format.lines == GlyphFormat::Lines::Rows) {
+                // Bit 0 on the left mirrors; the first row at the bottom flips.
+                turns.push_back({order, bit0, firstLeft});
+            } else if (format.height <= 8) {
+                // The first byte on the left mirrors; bit 0 on top flips.
+                turns.push_back({order, firstLeft, bit0});
+            } else if (bit0 == format.order.bit0OnTop) {
+                turns.push_back({order, firstLeft, false});
+            }
+        }
+    }
+    return turns;
+}
+
+// Sums of what each byte of a stretch is, from its start: any glyph's in
+// two lookups, at every alignment.
+struct StretchSums {
+    std::vector<std::int32_t> ink;     // lit dots
+    std::vector<std::int32_t> within;  // lit dots with a lit dot beside them in the byte
+    std::vector<std::int32_t> lag1;    // lit dots shared with the next byte
+    std::vector<std::int32_t> lag2;    // and with the byte after it
+    std::vector<std::int32_t> fill;    // bytes 0xFF
+    // Lit dots with no lit dot around them, corners too, where the
+    // neighbouring line is the next byte (lone1) or the one after it (lone2).
+    std::vector<std::int32_t> lone1;
+    std::vector<std::int32_t> lone2;
+
+    void learn(std::span<const std::uint8_t> bytes)
+    {
+        const std::size_t n = bytes.size();
+        for (auto* sums : {&ink, &within, &lag1, &lag2, &fill, &lone1, &lone2})
+            sums->assign(n + 1, 0);
+        const auto spread = [](unsigned byte) { return byte | (byte << 1) | (byte >> 1); };
+        const auto at = [&](std::size_t i, std::size_t back, std::size_t ahead) -> unsigned {
+            return (i >= back ? spread(bytes[i - back]) : 0u) | (i + ahead < n ? spread(bytes[i + ahead]) : 0u);
+        };
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint8_t byte = bytes[i];
+            const std::uint8_t next = i + 1 < n ? bytes[i + 1] : 0;
+            const std::uint8_t after = i + 2 < n ? bytes[i + 2] : 0;
+            ink[i + 1] = ink[i] + kInk[byte];
+            within[i + 1] = within[i] + kInk[static_cast<std::uint8_t>(byte & (byte >> 1))];
+            lag1[i + 1] = lag1[i] + kInk[static_cast<std::uint8_t>(byte & next)];
+            lag2[i + 1] = lag2[i] + kInk[static_cast<std::uint8_t>(byte & after)];
+            fill[i + 1] = fill[i] + (byte == 0xFF ? 1 : 0);
+            const unsigned alone = byte & ~((byte << 1) | (byte >> 1));
+            lone1[i + 1] = lone1[i] + kInk[static_cast<std::uint8_t>(alone & ~at(i, 1, 1))];
+            lone2[i + 1] = lone2[i] + kInk[static_cast<std::uint8_t>(alone & ~at(i, 2, 2))];
+        }
+    }
 };
 
-// The row least used is the bottom one (the descenders' row). The gap
-// between letters is on the right, and the stems of letters on the left:
-// where one edge column is blank in most glyphs, the glyphs are read so that
-// it falls on the right and the data column with more ink on the left, a
-// byte earlier or later where that puts the gap at the other end of a glyph.
-Upright uprightOf(std::span<const std::uint8_t> bytes, int width)
-{
-    std::int64_t bit0 = 0;
-    std::int64_t bit7 = 0;
-    double bitSum = 0;
-    std::int64_t dots = 0;
-    // Per glyph, which of two columns has more ink: votes for [a][b] > [b][a].
-    std::array<std::array<std::int64_t, 8>, 8> heavier{};
-    std::int64_t firstBlank = 0;
-    std::int64_t lastBlank = 0;
-    std::int64_t glyphs = 0;
-    for (std::size_t at = 0; at + static_cast<std::size_t>(width) <= bytes.size(); at += static_cast<std::size_t>(width)) {
-        std::uint8_t rows = 0;
-        for (int column = 0; column < width; ++column) {
-            const std::uint8_t byte = bytes[at + static_cast<std::size_t>(column)];
-            rows |= byte;
+// Stretches whose bytes look like glyphs of some font, whatever their size
+// and alignment: in windows of a few glyphs' bytes, dots neither sparse nor
+// dense, in strokes (more neighbours lit than dots as dense at random would
+// have), hardly a lone dot (at random, and in code, one in seventy or more
+// is; in the tiniest fonts, sparse, one in fifty), and little fill.
+struct Stretch {
+    std::int64_t from = 0;  // zero-based, within the bytes weighed
+    std::int64_t to = 0;
+    double score = 0;
+};
+constexpr std::int64_t kWindowBytes = 256;
 
-            for (int bit = 0; bit < 8; ++bit) {
-                if (((byte >> bit) & 1) != 0) {
-                    bitSum += bit;
-                    ++dots;
+std::vector<Stretch> stretchesOf(std::span<const std::uint8_t> bytes, const StretchSums& sums, int lag)
+{
+    std::vector<Stretch> found;
+    const std::vector<std::int32_t>& shared = lag == 1 ? sums.lag1 : sums.lag2;
+    const std::vector<std::int32_t>& lone = lag == 1 ? sums.lone1 : sums.lone2;
+    const auto n = static_cast<std::int64_t>(bytes.size());
+    for (std::int64_t from = 0; from + kWindowBytes <= n; from += kWindowBytes / 2) {
+        const auto p = static_cast<std::size_t>(from);
+        const auto e = static_cast<std::size_t>(from + kWindowBytes);
+        const std::int64_t ink = sums.ink[e] - sums.ink[p];
+        const std::int64_t pairs = sums.within[e] - sums.within[p] + shared[e] - shared[p];
+        const std::int64_t alone = lone[e] - lone[p];
+        const std::int64_t fill = sums.fill[e] - sums.fill[p];
+        const double density = static_cast<double>(ink) / (kWindowBytes * 8.0);
+        const bool fontLike = density >= 0.04 && density <= 0.5 && fill * 8 <= kWindowBytes
+                              && static_cast<double>(pairs) >= 1.45 * density * (7.0 / 8 + 1) * static_cast<double>(ink)
+                              && (alone * 1000 <= ink * 8 || (alone * 1000 <= ink * 20 && density <= 0.3));
+        if (!fontLike)
+            continue;
+        const double score = static_cast<double>(pairs) / (std::max(density, 0.01) * static_cast<double>(ink));
+        if (!found.empty() && from <= found.back().to) {
+            found.back().to = from + kWindowBytes;
+            found.back().score = std::max(found.back().score, score);
+        } else {
+            found.push_back({from, from + kWindowBytes, score});
+        }
+    }
+    return found;
+}
+
+// A glyph of a run as the close look sees it.
+struct Seen {
+    StrokeFacts facts;
+    bool blank = false;
+    bool letterLike = false;
+    std::uint64_t key = 0;
+};
+
+Seen see(const GlyphBitmap& bitmap, std::span<const std::uint8_t> bytes)
+{
+    Seen seen;
+    seen.facts = strokeFactsOf(bitmap);
+    const StrokeFacts& f = seen.facts;
+    seen.blank = f.dots == 0;
+    const int cells = bitmap.width * bitmap.height;
+    // Strokes: few pieces, hardly a lone dot, dots with neighbours.
+    seen.letterLike = seen.blank
+                      || (f.dots >= 2 && f.dots * 10 <= cells * 7 && f.pieces <= 3 && f.isolated <= 1
+                          && (f.pairsAcross + f.pairsDown + f.pairsAslant) * 5 >= f.dots * 4);
+    for (const std::uint8_t byte : bytes)
+        seen.key = seen.key * 0x100000001B3ull + byte + 1;
+    return seen;
+}
+
+// A run of glyphs at one alignment that look like a font's, and how much.
+struct Run {
+    int alignment = 0;
+    std::int64_t first = 0;  // glyph index from the alignment
+    std::int64_t count = 0;
+    double quality = 0;
+    double letters = 0;      // the share of inked glyphs that look like letters
+    double distinct = 0;
+    double steady = 0;       // the largest share of glyphs that light one same dot
+    double density = 0;
+    double pieces = 0;
+    double lone = 0;         // lone dots a glyph
+    double straight = 0;     // the share of neighbours side by side or one above the other, not corner to corner
+};
+
+// Glyph `i` belongs to a run where it looks like a letter, or where most of
+// the eight around it do.
+bool fitsRun(const std::vector<Seen>& glyphs, std::int64_t i, int needed)
+{
+    if (glyphs[static_cast<std::size_t>(i)].letterLike)
+        return true;
+    int alike = 0;
+    for (std::int64_t j = i - 4; j < i + 4; ++j) {
+        if (j >= 0 && j < static_cast<std::int64_t>(glyphs.size()))
+            alike += glyphs[static_cast<std::size_t>(j)].letterLike ? 1 : 0;
+    }
+    return alike >= needed;
+}
+
+Run measure(const std::vector<Seen>& glyphs, const std::vector<GlyphBitmap>& bitmaps, int alignment, std::int64_t from,
+            std::int64_t to, int cells)
+{
+    Run run;
+    run.alignment = alignment;
+    run.first = from;
+    run.count = to - from + 1;
+    int inked = 0;
+    int letters = 0;
+    std::int64_t dots = 0;
+    std::int64_t pieces = 0;
+    std::int64_t lone = 0;
+    std::int64_t straight = 0;
+    std::int64_t aslant = 0;
+    for (std::int64_t g = from; g <= to; ++g) {
+        const Seen& seen = glyphs[static_cast<std::size_t>(g)];
+        if (seen.blank)
+            continue;
+        ++inked;
+        letters += seen.letterLike ? 1 : 0;
+        dots += seen.facts.dots;
+        pieces += seen.facts.pieces;
+        lone += seen.facts.isolated;
+        straight += seen.facts.pairsAcross + seen.facts.pairsDown;
+        aslant += seen.facts.pairsAslant;
+    }
+    if (inked == 0)
+        return run;
+    run.letters = static_cast<double>(letters) / inked;
+    run.density = static_cast<double>(dots) / (static_cast<double>(inked) * cells);
+    run.pieces = static_cast<double>(pieces) / inked;
+    run.lone = static_cast<double>(lone) / inked;
+    run.straight = straight + aslant > 0 ? static_cast<double>(straight) / static_cast<double>(straight + aslant) : 0;
+    run.steady = 1;
+    // What no font's strokes are like is done with here; the rest is weighed whole.
+    if (run.letters >= 0.8 && run.lone <= 0.45 && run.pieces <= 2.2) {
+        std::unordered_set<std::uint64_t> keys;
+        std::array<int, GlyphFormat::kLargest * GlyphFormat::kLargest> lit{};
+        for (std::int64_t g = from; g <= to; ++g) {
+            const Seen& seen = glyphs[static_cast<std::size_t>(g)];
+            if (seen.blank)
+                continue;
+            keys.insert(seen.key);
+            const GlyphBitmap& bitmap = bitmaps[static_cast<std::size_t>(g)];
+            for (int y = 0; y < bitmap.height; ++y) {
+                std::uint32_t row = bitmap.rows[static_cast<std::size_t>(y)];
+                while (row != 0) {
+                    const int bit = std::countr_zero(row);
+                    row &= row - 1;
+                    ++lit[static_cast<std::size_t>(y * bitmap.width + bitmap.width - 1 - bit)];
                 }
             }
         }
-        if (rows == 0)
-            continue;
-        ++glyphs;
-        for (const int a : {0, 1}) {
-            for (const int b : {width - 2, width - 1}) {
-                const int inkA = std::popcount(bytes[at + static_cast<std::size_t>(a)]);
-                const int inkB = std::popcount(bytes[at + static_cast<std::size_t>(b)]);
-                if (inkA > inkB)
-                    ++heavier[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)];
-                else if (inkB > inkA)
-                    ++heavier[static_cast<std::size_t>(b)][static_cast<std::size_t>(a)];
-            }
-        }
-        bit0 += rows & 1;
-        bit7 += rows >> 7;
-        firstBlank += bytes[at] == 0 ? 1 : 0;
-        lastBlank += bytes[at + static_cast<std::size_t>(width) - 1] == 0 ? 1 : 0;
+        run.distinct = static_cast<double>(keys.size()) / inked;
+        run.steady = static_cast<double>(*std::max_element(lit.begin(), lit.end())) / inked;
     }
-    Upright upright;
-    if (bit0 != bit7)
-        upright.order.bit0OnTop = bit7 < bit0;
-    else
-        upright.order.bit0OnTop = dots > 0 && bitSum / static_cast<double>(dots) > 3.5;
-    // More glyphs have their heavier column, the stem, on the left.
-    // Votes of the glyphs whose column `a` has more ink than column `b`, against.
-    const auto votes = [&heavier](int a, int b) {
-        return std::pair{heavier[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)],
-                         heavier[static_cast<std::size_t>(b)][static_cast<std::size_t>(a)]};
-    };
-    // Where the votes are close (a font of nearly symmetric letters), the
-    // gap is taken to follow the letter in file order, as most fonts keep it.
-    const auto clear = [](std::pair<std::int64_t, std::int64_t> vote) {
-        return std::abs(vote.first - vote.second) * 10 > vote.first + vote.second;
-    };
-    const bool gapLast = lastBlank * 5 >= glyphs * 3 && lastBlank >= firstBlank;
-    const bool gapFirst = !gapLast && firstBlank * 5 >= glyphs * 3;
-    if (gapLast || gapFirst) {
-        // The data, in file order, reads left to right where its first
-        // column is the heavier; the gap then follows it, so the glyphs
-        // start a byte later where it stood in front.
-        const auto vote = gapLast ? votes(0, width - 2) : votes(1, width - 1);
-        upright.order.firstByteLeft = !clear(vote) || vote.first > vote.second;
-        if (gapLast)
-            upright.shift = upright.order.firstByteLeft ? 0 : -1;
-        else
-            upright.shift = upright.order.firstByteLeft ? 1 : 0;
-    } else {
-        const auto vote = votes(0, width - 1);
-        upright.order.firstByteLeft = !clear(vote) || vote.first > vote.second;
-    }
-    return upright;
+    run.quality = 4 * run.letters + 2 * run.distinct - 2 * std::max(0.0, run.steady - 0.6)
+                  - 0.5 * std::max(0.0, run.pieces - 1.5) - run.lone
+                  + 0.4 * std::log2(static_cast<double>(std::min<std::int64_t>(inked, kMostCodes)));
+    return run;
 }
 
-// The two alignments at `width` that look most like glyph edges: where
-// neighbouring bytes share the fewest dots and a blank column is.
-std::array<int, 2> likelyAlignments(std::span<const std::uint8_t> bytes, const std::vector<ByteFacts>& facts,
-                                    std::int64_t base, int width)
+// Every run of at least the fewest glyphs a font has, at one alignment.
+std::vector<Run> runsOf(const std::vector<Seen>& glyphs, const std::vector<GlyphBitmap>& bitmaps, int alignment,
+                        int cells)
 {
-    std::array<std::int64_t, kWidest> shared{};
-    std::array<std::int64_t, kWidest> blank{};
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) {
-        const auto residue = static_cast<std::size_t>((base + static_cast<std::int64_t>(i)) % width);
-        shared[residue] += facts[i].shared;
-        blank[residue] += facts[i].kind & kZero;
+    std::vector<Run> runs;
+    const auto n = static_cast<std::int64_t>(glyphs.size());
+    std::int64_t i = 0;
+    while (i < n) {
+        if (!fitsRun(glyphs, i, 5)) {
+            ++i;
+            continue;
+        }
+        std::int64_t last = i;
+        while (last + 1 < n && fitsRun(glyphs, last + 1, 5))
+            ++last;
+        std::int64_t from = i;
+        while (from < last && glyphs[static_cast<std::size_t>(from)].blank)
+            ++from;
+        std::int64_t to = last;
+        while (to > from && glyphs[static_cast<std::size_t>(to)].blank)
+            --to;
+        i = last + 1;
+        int inked = 0;
+        for (std::int64_t g = from; g <= to; ++g)
+            inked += glyphs[static_cast<std::size_t>(g)].blank ? 0 : 1;
+        if (inked >= kFewestGlyphs)
+            runs.push_back(measure(glyphs, bitmaps, alignment, from, to, cells));
     }
-    // Alignment a puts glyph edges between residues a - 1 and a.
-    std::array<std::int64_t, kWidest> edge{};
-    for (int a = 0; a < width; ++a) {
-        const auto before = static_cast<std::size_t>((a + width - 1) % width);
-        edge[static_cast<std::size_t>(a)] = 4 * (blank[before] + blank[static_cast<std::size_t>(a)]) - 2 * shared[before];
+    return runs;
+}
+
+// True where the inked glyphs of `from` to `to` look like a font's: nearly
+// all like letters, hardly a lone dot, not as dense as noise; `strict` for
+// a font with nothing else to go by.
+bool looksLikeFont(const std::vector<Seen>& glyphs, std::int64_t from, std::int64_t to, int cells, bool strict = false)
+{
+    int inked = 0;
+    int letters = 0;
+    int lone = 0;
+    std::int64_t dots = 0;
+    for (std::int64_t g = std::max<std::int64_t>(0, from); g < std::min<std::int64_t>(to, static_cast<std::int64_t>(glyphs.size())); ++g) {
+        const Seen& seen = glyphs[static_cast<std::size_t>(g)];
+        if (seen.blank)
+            continue;
+        ++inked;
+        letters += seen.letterLike ? 1 : 0;
+        lone += seen.facts.isolated;
+        dots += seen.facts.dots;
     }
-    int best = 0;
-    int second = 1;
-    if (edge[1] > edge[0])
-        std::swap(best, second);
-    for (int a = 2; a < width; ++a) {
-        if (edge[static_cast<std::size_t>(a)] > edge[static_cast<std::size_t>(best)]) {
-            second = best;
-            best = a;
-        } else if (edge[static_cast<std::size_t>(a)] > edge[static_cast<std::size_t>(second)]) {
-            second = a;
+    if (strict)
+        return inked > 0 && letters * 8 >= inked * 7 && lone * 10 <= inked * 2 && dots * 100 <= std::int64_t{inked} * cells * 40;
+    return inked == 0
+           || (letters * 5 >= inked * 4 && lone * 10 <= inked * 3 && dots * 100 <= std::int64_t{inked} * cells * 45);
+}
+
+// How much the glyphs of an unnamed font must look like letters of ASCII, on the whole.
+constexpr double kUnnamedLikeness = 0.55;
+// The runs of a stretch in one format compared with ASCII's letters.
+constexpr std::size_t kRunsNamed = 4;
+
+// Blank lines in front of a glyph's ink in file order, and behind it.
+std::pair<int, int> blankLines(std::span<const std::uint8_t> glyph, int perLine)
+{
+    const auto lines = static_cast<int>(glyph.size()) / perLine;
+    const auto blank = [&](int line) {
+        for (int b = 0; b < perLine; ++b) {
+            if (glyph[static_cast<std::size_t>(line * perLine + b)] != 0)
+                return false;
+        }
+        return true;
+    };
+    int front = 0;
+    while (front < lines && blank(front))
+        ++front;
+    int back = 0;
+    while (back < lines - front && blank(lines - 1 - back))
+        ++back;
+    return {front, back};
+}
+
+int blankRowsOnTop(const GlyphBitmap& glyph)
+{
+    int rows = 0;
+    while (rows < glyph.height && glyph.rows[static_cast<std::size_t>(rows)] == 0)
+        ++rows;
+    return rows;
+}
+
+int blankColumnsOnTheLeft(const GlyphBitmap& glyph)
+{
+    std::uint32_t all = 0;
+    for (int y = 0; y < glyph.height; ++y)
+        all |= glyph.rows[static_cast<std::size_t>(y)];
+    int columns = 0;
+    while (columns < glyph.width && ((all >> (glyph.width - 1 - columns)) & 1) == 0)
+        ++columns;
+    return columns;
+}
+
+// How many bytes later than `start` glyphs begin, so that the digits and
+// letters of a named run are whole, none of them cut at a glyph's edge, and
+// the blank lines between glyphs fall to either side as in Debian's fonts of
+// the nearest size.
+std::int64_t settledShift(std::span<const std::uint8_t> bytes, std::int64_t start, std::int64_t firstGlyph,
+                          std::int64_t count, std::optional<int> firstCode, const GlyphFormat& format,
+                          const GlyphPainter& painter, bool mirror, bool flip)
+{
+    const bool rowsFormat = format.lines == GlyphFormat::Lines::Rows;
+    // Page by page, a byte further is a column further in each page: only
+    // the letters' likeness tells.
+    const bool paged = !rowsFormat && format.pages == GlyphFormat::Pages::PageByPage;
+    const int size = format.glyphBytes();
+    const int perLine = paged ? 1 : format.bytesPerLine();
+    const int lines = paged ? format.width : size / perLine;
+    const int across = rowsFormat ? format.height : format.width;
+    const double wanted = referenceLead(!rowsFormat, across) * across;
+    const auto inked = [&](std::int64_t at, int line) {
+        for (int b = 0; b < perLine; ++b) {
+            if (bytes[static_cast<std::size_t>(at + line * perLine + b)] != 0)
+                return true;
+        }
+        return false;
+    };
+    struct Settling {
+        double likeness = -1;
+        int crossings = 0;
+        double gap = 0;
+        int shift = 0;
+    };
+    std::optional<Settling> best;
+    // Less than half a glyph either way: each glyph keeps most of its own lines.
+    for (int shift = -(lines - 1) / 2; shift <= (lines - 1) / 2; ++shift) {
+        const std::int64_t from = start + std::int64_t{shift} * perLine;
+        Settling settling;
+        settling.shift = shift;
+        double likeness = 0;
+        double lead = 0;
+        int counted = 0;
+        int letters = 0;
+        for (std::int64_t g = firstGlyph; g < firstGlyph + count; ++g) {
+            const std::int64_t at = from + g * size;
+            if (at < 0 || at + 2 * size > static_cast<std::int64_t>(bytes.size()))
+                continue;
+            // Ink that goes on across the edge to the next glyph: a glyph cut in two.
+            if (!paged && g + 1 < firstGlyph + count && inked(at, lines - 1) && inked(at + size, 0))
+                ++settling.crossings;
+            // Unnamed, every glyph counts, as whichever letter it looks like.
+            const int code = firstCode ? *firstCode + static_cast<int>(g - firstGlyph) : 'A';
+            const bool capital = (code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z');
+            if (!capital && !(code >= 'a' && code <= 'z'))
+                continue;
+            const auto glyph = bytes.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(size));
+            const auto [front, back] = blankLines(glyph, format.bytesPerLine());
+            if (front == size / format.bytesPerLine())
+                continue;
+            GlyphBitmap shown = painter.paint(glyph);
+            if (mirror)
+                shown = shown.mirrored();
+            if (flip)
+                shown = shown.flipped();
+            const GlyphShape shape = shapeOf(shown);
+            likeness += firstCode ? asciiLikeness(shape, code) : mostLikeAscii(shape);
+            ++letters;
+            if (capital) {
+                lead += rowsFormat ? blankRowsOnTop(shown) : blankColumnsOnTheLeft(shown);
+                ++counted;
+            }
+        }
+        settling.likeness = letters > 0 ? likeness / letters : 0;
+        settling.gap = counted > 0 ? std::abs(lead / counted - wanted) : 0;
+        // The letters most like ASCII's; where they are alike (blank lines
+        // moved), the fewest glyphs cut; then as Debian's fonts sit; then
+        // the least shift.
+        const auto better = [](const Settling& a, const Settling& b) {
+            if (std::abs(a.likeness - b.likeness) > 0.02)
+                return a.likeness > b.likeness;
+            if (a.crossings != b.crossings)
+                return a.crossings < b.crossings;
+            if (std::abs(a.gap - b.gap) > 1e-9)
+                return a.gap < b.gap;
+            return std::abs(a.shift) < std::abs(b.shift);
+        };
+        if (!best || better(settling, *best))
+            best = settling;
+    }
+    return std::int64_t{best ? best->shift : 0} * perLine;
+}
+
+// The fonts a stretch holds in one format: every run named as ASCII, or
+// else the run that looks most like a font where nothing else could be.
+std::vector<FontCandidate> judge(std::span<const std::uint8_t> bytes, std::int64_t offset, const GlyphFormat& plainFormat)
+{
+    std::vector<FontCandidate> found;
+    const int size = plainFormat.glyphBytes();
+    const GlyphPainter painter(plainFormat);
+    const int cells = plainFormat.width * plainFormat.height;
+    std::vector<Run> runs;
+    std::vector<std::vector<GlyphBitmap>> painted(static_cast<std::size_t>(size));
+    std::vector<std::vector<Seen>> seenAt(static_cast<std::size_t>(size));
+    for (int alignment = 0; alignment < size; ++alignment) {
+        auto& bitmaps = painted[static_cast<std::size_t>(alignment)];
+        auto& seen = seenAt[static_cast<std::size_t>(alignment)];
+        for (std::size_t at = static_cast<std::size_t>(alignment); at + static_cast<std::size_t>(size) <= bytes.size();
+             at += static_cast<std::size_t>(size)) {
+            const auto glyph = bytes.subspan(at, static_cast<std::size_t>(size));
+            bitmaps.push_back(painter.paint(glyph));
+            seen.push_back(see(bitmaps.back(), glyph));
+        }
+        for (const Run& run : runsOf(seen, bitmaps, alignment, cells))
+            runs.push_back(run);
+    }
+    if (runs.empty())
+        return found;
+    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.quality > b.quality; });
+    std::vector<GlyphShape> shapes;
+    std::vector<GlyphShape> turned;
+    // Per named font, where it is in `found`, and the bytes of its run.
+    std::vector<std::pair<std::size_t, std::pair<std::int64_t, std::int64_t>>> namedBytes;
+    for (std::size_t r = 0; r < std::min(runs.size(), kRunsNamed); ++r) {
+        const Run& run = runs[r];
+        const std::int64_t runFrom = run.alignment + run.first * size;
+        const std::int64_t runTo = runFrom + run.count * size;
+        // Only what looks like a font by its strokes is compared with letters:
+        // a dot lit in nearly every glyph is a table's, not a font's.
+        if (run.letters < 0.8 || run.lone > 0.45 || run.pieces > 2.2 || run.steady > 0.8 || run.distinct < 0.6)
+            continue;
+        const auto& bitmaps = painted[static_cast<std::size_t>(run.alignment)];
+        const auto& seen = seenAt[static_cast<std::size_t>(run.alignment)];
+        shapes.clear();
+        for (std::int64_t g = run.first; g < run.first + run.count; ++g)
+            shapes.push_back(shapeOf(bitmaps[static_cast<std::size_t>(g)]));
+        std::optional<AsciiMatch> bestMatch;
+        Turn bestTurn{};
+        for (const Turn& turn : turnsOf(plainFormat)) {
+            turned.clear();
+            for (const GlyphShape& shape : shapes)
+                turned.push_back(shape.turned(turn.mirror, turn.flip));
+            const auto match = matchAscii(turned);
+            if (match && (!bestMatch || match->score > bestMatch->score)) {
+                bestMatch = match;
+                bestTurn = turn;
+            }
+        }
+        if (!bestMatch)
+            continue;
+        FontCandidate candidate;
+        candidate.format = plainFormat;
+        candidate.format.order = bestTurn.order;
+        std::int64_t firstGlyph = run.first;
+        std::int64_t count = run.count;
+        int firstCode = bestMatch->firstCode;
+        const auto glyphCount = static_cast<std::int64_t>(seen.size());
+        // No glyph stands before code 0. Blank glyphs in front may be the
+        // first codes; other glyphs in front of the space are no font's.
+        if (firstCode < 0) {
+            firstGlyph -= firstCode;
+            count += firstCode;
+            firstCode = 0;
+        }
+        // A named font goes back over the odd glyph that looks like no letter, down to code 0.
+        while (firstGlyph > 0 && firstCode > 0 && fitsRun(seen, firstGlyph - 1, 4)) {
+            --firstGlyph;
+            ++count;
+            --firstCode;
+        }
+        // Glyphs of the control codes, in front of the space, are a font's
+        // only where they look like one, as a PC's symbols do; where they are
+        // all blank, the font is said to begin at the space.
+        const auto controlsBlank = [&] {
+            for (std::int64_t g = firstGlyph; g < firstGlyph + (' ' - firstCode); ++g) {
+                if (!seen[static_cast<std::size_t>(g)].blank)
+                    return false;
+            }
+            return true;
+        };
+        if (firstCode < ' ' && count > ' ' - firstCode
+            && (controlsBlank() || !looksLikeFont(seen, firstGlyph, firstGlyph + (' ' - firstCode), cells))) {
+            firstGlyph += ' ' - firstCode;
+            count -= ' ' - firstCode;
+            firstCode = ' ';
+        }
+        // A named font goes on over the odd glyph that looks like no letter, up to code 255.
+        while (firstGlyph + count < glyphCount && firstCode + count < kMostCodes
+               && fitsRun(seen, firstGlyph + count, 4))
+            ++count;
+        // Past ASCII a font goes on only where its glyphs still look like letters, as accented ones do.
+        if (firstCode + count > 0x80) {
+            const std::int64_t ascii = 0x80 - firstCode;
+            if (!looksLikeFont(seen, firstGlyph + ascii, std::min(firstGlyph + count, firstGlyph + ascii + 32), cells))
+                count = ascii;
+        }
+        while (count > 0 && seen[static_cast<std::size_t>(firstGlyph + count - 1)].blank && firstCode + count - 1 > 0x7E)
+            --count;
+        count = std::min(count, kMostCodes - firstCode);
+        if (count < kFewestGlyphs)
+            continue;
+        std::int64_t start = run.alignment;
+        start += settledShift(bytes, start, firstGlyph, count, firstCode, candidate.format, painter, bestTurn.mirror,
+                              bestTurn.flip);
+        candidate.firstCode = firstCode;
+        candidate.first = Position(offset + start + firstGlyph * size + 1);
+        if (candidate.first < kFirstPosition) {
+            candidate.first = candidate.first + size;
+            --count;
+            ++*candidate.firstCode;
+        }
+        candidate.glyphs = count;
+        // Named fonts first, the best named first; then what only looks like one.
+        // Runs over the same bytes are one font at several alignments: the
+        // one whose letters look most like ASCII's is it.
+        candidate.score = 20 + 10 * bestMatch->score + run.quality;
+        const auto same = std::find_if(namedBytes.begin(), namedBytes.end(), [&](const auto& named) {
+            return runFrom < named.second.second && named.second.first < runTo;
+        });
+        if (same == namedBytes.end()) {
+            namedBytes.push_back({found.size(), {runFrom, runTo}});
+            found.push_back(candidate);
+        } else if (candidate.score > found[same->first].score) {
+            found[same->first] = candidate;
         }
     }
-    return {best, second};
+    if (!found.empty())
+        return found;
+    // Unnamed, a run must leave little doubt: glyphs in strokes, mostly
+    // straight ones, hardly a lone dot, all different, no dot lit in most;
+    // its ends, eight glyphs at a time, look so too.
+    Run run = runs.front();
+    {
+        const auto& seen = seenAt[static_cast<std::size_t>(run.alignment)];
+        std::int64_t from = run.first;
+        std::int64_t to = run.first + run.count;
+        while (to - from >= 8 && !looksLikeFont(seen, from, from + 8, cells, true))
+            from += 8;
+        while (to - from >= 8 && !looksLikeFont(seen, to - 8, to, cells, true))
+            to -= 8;
+        while (from < to && seen[static_cast<std::size_t>(from)].blank)
+            ++from;
+        while (to > from && seen[static_cast<std::size_t>(to - 1)].blank)
+            --to;
+        if (to - from < kFewestGlyphs)
+            return found;
+        run = measure(seen, painted[static_cast<std::size_t>(run.alignment)], run.alignment, from, to - 1, cells);
+    }
+    if (!(run.letters >= 0.85 && run.distinct >= 0.9 && run.steady <= 0.7 && run.density >= 0.15 && run.density <= 0.45
+          && run.pieces <= 1.5 && run.lone <= 0.1 && run.straight >= 0.5 && run.count >= 48))
+        return found;
+    // And its glyphs look like letters of some alphabet, each like one of
+    // ASCII's: the order they look most so in is the one that draws them upright.
+    std::vector<GlyphShape> unnamedShapes;
+    for (std::int64_t g = run.first; g < run.first + run.count; ++g) {
+        GlyphShape shape = shapeOf(painted[static_cast<std::size_t>(run.alignment)][static_cast<std::size_t>(g)]);
+        if (!shape.empty)
+            unnamedShapes.push_back(shape);
+    }
+    double likeness = -1;
+    Turn upright{};
+    for (const Turn& turn : turnsOf(plainFormat)) {
+        double sum = 0;
+        for (const GlyphShape& shape : unnamedShapes)
+            sum += mostLikeAscii(shape.turned(turn.mirror, turn.flip));
+        const double mean = unnamedShapes.empty() ? 0 : sum / static_cast<double>(unnamedShapes.size());
+        if (mean > likeness + 1e-9) {
+            likeness = mean;
+            upright = turn;
+        }
+    }
+    if (likeness < kUnnamedLikeness)
+        return found;
+    FontCandidate candidate;
+    candidate.format = plainFormat;
+    candidate.format.order = upright.order;
+    const std::int64_t start = run.alignment + settledShift(bytes, run.alignment, run.first, run.count, std::nullopt,
+                                                            candidate.format, painter, upright.mirror, upright.flip);
+    candidate.first = Position(offset + start + run.first * size + 1);
+    candidate.glyphs = run.count;
+    if (candidate.first < kFirstPosition) {
+        candidate.first = candidate.first + size;
+        --candidate.glyphs;
+    }
+    candidate.score = run.quality;
+    found.push_back(candidate);
+    return found;
 }
 
 } // namespace
@@ -371,8 +744,7 @@ void FontScanner::feed(std::int64_t offset, std::span<const std::uint8_t> bytes)
 void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes)
 {
     // Stretches of chunks that may hold a font, a chunk more on each side.
-    std::vector<ByteFacts> facts;
-    std::vector<Glyph> glyphs;
+    StretchSums sums;
     std::size_t chunk = 0;
     while (chunk < bytes.size()) {
         const auto size = std::min(kChunk, bytes.size() - chunk);
@@ -389,131 +761,126 @@ void FontScanner::weigh(std::int64_t offset, std::span<const std::uint8_t> bytes
         // that memory stays flat however long a stretch looks like a font.
         for (std::size_t from = regionFrom; from < regionTo; from += kPiece - kPieceOverlap) {
             const std::size_t to = std::min(regionTo, from + kPiece);
-            const auto region = bytes.subspan(from, to - from);
-            const std::int64_t base = offset + static_cast<std::int64_t>(from);
-            learnFacts(region, facts);
-            for (int width = kNarrowest; width <= kWidest; ++width) {
-                FontCandidate best;
-                for (const int alignment : likelyAlignments(region, facts, base, width)) {
-                    const auto skip = static_cast<std::size_t>(((alignment - base) % width + width) % width);
-                    glyphsOf(region, facts, skip, width, glyphs);
-                    if (glyphs.size() < static_cast<std::size_t>(kWindow))
-                        continue;
-                    // The best window, then as far on either side as glyphs go on looking like a font.
-                    std::vector<double> scores;
-                    double top = 0;
-                    std::size_t at = 0;
-                    for (std::size_t first = 0; first + kWindow <= glyphs.size(); first += kWindow / 2) {
-                        scores.push_back(windowScore(glyphs, first, kWindow, width));
-                        if (scores.back() > top) {
-                            top = scores.back();
-                            at = first;
-                        }
-                    }
-                    // What the glyphs of the best window share goes on in the
-                    // run: the blank edge column, the free row.
-                    EdgeCounts edges;
-                    for (std::size_t i = at; i < at + kWindow; ++i) {
-                        if (glyphs[i].inked)
-                            edges.add(glyphs[i]);
-                    }
-                    const auto most = [&edges](int count) { return count * 10 >= edges.inked * 7; };
-                    const bool gapFirst = most(edges.firstBlank) && edges.firstBlank >= edges.lastBlank;
-                    const bool gapLast = most(edges.lastBlank) && !gapFirst;
-                    const std::uint8_t freeRow = most(edges.topFree) && edges.topFree >= edges.bottomFree ? 0x80
-                                                 : most(edges.bottomFree)                                ? 0x01
-                                                                                                          : 0;
-                    const auto fontLike = [&](std::size_t i) {
-                        const Glyph& glyph = glyphs[i];
-                        if (!glyph.inked)
-                            return true;
-                        return glyph.good(width) && (!gapFirst || glyph.firstBlank) && (!gapLast || glyph.lastBlank)
-                               && (glyph.rows & freeRow) == 0;
-                    };
-                    // A glyph belongs to the run where it, or six of the eight
-                    // from it on, look like the window's.
-                    const auto fits = [&](std::size_t i, int step) {
-                        if (fontLike(i))
-                            return true;
-                        int alike = 0;
-                        for (int k = 0; k < 8; ++k) {
-                            const auto j = static_cast<std::ptrdiff_t>(i) + k * step;
-                            if (j < 0 || j >= static_cast<std::ptrdiff_t>(glyphs.size()))
-                                break;
-                            alike += fontLike(static_cast<std::size_t>(j)) ? 1 : 0;
-                        }
-                        return alike >= 6;
-                    };
-                    std::size_t first = at;
-                    while (first > 0 && fits(first - 1, -1))
-                        --first;
-                    std::size_t last = at + kWindow - 1;
-                    while (last + 1 < glyphs.size() && fits(last + 1, 1))
-                        ++last;
-                    // Blank glyphs at either end are no part of it.
-                    while (first < last && !glyphs[first].inked)
-                        ++first;
-                    while (last > first && !glyphs[last].inked)
-                        --last;
-                    const auto run = static_cast<std::int64_t>(last - first + 1);
-                    // The run as a whole counts, not its best window alone; a
-                    // font has a few hundred glyphs at most.
-                    double sum = 0;
-                    int windows = 0;
-                    for (std::size_t window = 0; window < scores.size(); ++window) {
-                        const std::size_t start = window * (kWindow / 2);
-                        if (start >= first && start + kWindow <= last + 1) {
-                            sum += scores[window];
-                            ++windows;
-                        }
-                    }
-                    const double score = (windows > 0 ? sum / windows : top)
-                                         + 0.3 * std::log2(static_cast<double>(std::min<std::int64_t>(run, 256)));
-                    if (run < kFewestGlyphs || score <= best.score)
-                        continue;
-                    const Upright upright = uprightOf(region.subspan(skip + first * static_cast<std::size_t>(width),
-                                                                     static_cast<std::size_t>(run * width)),
-                                                      width);
-                    best.first = Position(base + static_cast<std::int64_t>(skip + first * static_cast<std::size_t>(width)) + 1
-                                          + upright.shift);
-                    if (best.first < kFirstPosition)
-                        best.first = best.first + width;
-                    best.format = GlyphFormat::original(width);
-                    best.glyphs = run;
-                    best.score = score;
-                    best.format.order = upright.order;
+            const auto piece = bytes.subspan(from, to - from);
+            sums.learn(piece);
+            for (const int lag : {1, 2}) {
+                for (const Stretch& stretch : stretchesOf(piece, sums, lag)) {
+                    // A few glyphs on either side: a font's first and last glyphs may look less like one.
+                    const std::int64_t margin = kWindowBytes;
+                    const std::int64_t first = std::max<std::int64_t>(0, stretch.from - margin);
+                    const std::int64_t last = std::min<std::int64_t>(static_cast<std::int64_t>(piece.size()), stretch.to + margin);
+                    keep(offset + static_cast<std::int64_t>(from) + first, piece.subspan(static_cast<std::size_t>(first),
+                                                                          static_cast<std::size_t>(last - first)),
+                         lag, stretch.score);
                 }
-                if (best.glyphs > 0)
-                    keep(best);
             }
+            // Stretches ending before the next piece are whole: looked at now.
+            settle(offset + static_cast<std::int64_t>(from + kPiece - kPieceOverlap));
             if (to == regionTo)
                 break;
         }
         chunk = end;
     }
+    // What ends before the carry is whole too: the next block weighs the carry again.
+    settle(offset + static_cast<std::int64_t>(bytes.size()) - static_cast<std::int64_t>(std::min(kCarry, bytes.size())));
 }
 
-void FontScanner::keep(const FontCandidate& candidate)
+void FontScanner::settle(std::int64_t before)
 {
-    const auto overlaps = [&candidate](const FontCandidate& other) {
-        return candidate.first <= other.last() && other.first <= candidate.last();
+    std::vector<Kept> open;
+    std::vector<Kept> whole;
+    for (Kept& kept : kept_)
+        (kept.offset + static_cast<std::int64_t>(kept.bytes.size()) > before ? open : whole).push_back(std::move(kept));
+    kept_ = std::move(open);
+    // Each stretch in each format looked at on its own: half of them on a
+    // second thread, each half's findings kept in turn.
+    struct Job {
+        const Kept* kept;
+        GlyphFormat format;
     };
-    // A better one where this one is leaves it out; worse ones it covers go.
-    for (const FontCandidate& other : kept_) {
-        if (overlaps(other) && other.score >= candidate.score)
-            return;
+    std::vector<Job> jobs;
+    for (const Kept& kept : whole) {
+        for (const GlyphFormat& format : formatsOf(kept.lag))
+            jobs.push_back({&kept, format});
     }
-    std::erase_if(kept_, overlaps);
-    kept_.push_back(candidate);
-    std::sort(kept_.begin(), kept_.end(), [](const FontCandidate& a, const FontCandidate& b) { return a.score > b.score; });
-    if (kept_.size() > static_cast<std::size_t>(kMostCandidates))
-        kept_.resize(kMostCandidates);
+    const auto judgeAll = [&jobs](std::size_t from, std::size_t to) {
+        std::vector<FontCandidate> found;
+        for (std::size_t job = from; job < to; ++job) {
+            for (const FontCandidate& candidate : judge(jobs[job].kept->bytes, jobs[job].kept->offset, jobs[job].format))
+                found.push_back(candidate);
+        }
+        return found;
+    };
+    if (jobs.size() >= 2) {
+        const std::size_t half = jobs.size() / 2;
+        auto second = std::async(std::launch::async, judgeAll, half, jobs.size());
+        const std::vector<FontCandidate> first = judgeAll(0, half);
+        found_.insert(found_.end(), first.begin(), first.end());
+        const std::vector<FontCandidate> rest = second.get();
+        found_.insert(found_.end(), rest.begin(), rest.end());
+    } else {
+        const std::vector<FontCandidate> all = judgeAll(0, jobs.size());
+        found_.insert(found_.end(), all.begin(), all.end());
+    }
+    // The best, none overlapping a better one.
+    std::sort(found_.begin(), found_.end(), [](const FontCandidate& a, const FontCandidate& b) { return a.score > b.score; });
+    std::vector<FontCandidate> best;
+    for (const FontCandidate& candidate : found_) {
+        const bool covered = std::any_of(best.begin(), best.end(), [&](const FontCandidate& other) {
+            return candidate.first <= other.last() && other.first <= candidate.last();
+        });
+        if (!covered)
+            best.push_back(candidate);
+        if (best.size() == static_cast<std::size_t>(kMostCandidates))
+            break;
+    }
+    found_ = std::move(best);
+}
+
+void FontScanner::keep(std::int64_t offset, std::span<const std::uint8_t> bytes, int lag, double score)
+{
+    // Long stretches are looked at in overlapping parts of a few fonts' length.
+    if (static_cast<std::int64_t>(bytes.size()) > kLongestStretch) {
+        for (std::int64_t from = 0; from < static_cast<std::int64_t>(bytes.size()); from += kLongestStretch / 2) {
+            const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(bytes.size()), from + kLongestStretch);
+            keep(offset + from, bytes.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from)), lag,
+                 score);
+            if (to == static_cast<std::int64_t>(bytes.size()))
+                break;
+        }
+        return;
+    }
+    const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
+    // The same stretch seen again, from the next block or piece: one, the union of both.
+    for (Kept& kept : kept_) {
+        const std::int64_t keptEnd = kept.offset + static_cast<std::int64_t>(kept.bytes.size());
+        if (kept.lag != lag || offset > keptEnd || kept.offset > end)
+            continue;
+        const std::int64_t from = std::min(offset, kept.offset);
+        const std::int64_t to = std::max(end, keptEnd);
+        if (to - from > kLongestStretch)
+            continue;
+        std::vector<std::uint8_t> joined(static_cast<std::size_t>(to - from));
+        std::copy(kept.bytes.begin(), kept.bytes.end(), joined.begin() + (kept.offset - from));
+        std::copy(bytes.begin(), bytes.end(), joined.begin() + (offset - from));
+        kept.offset = from;
+        kept.bytes = std::move(joined);
+        kept.score = std::max(kept.score, score);
+        return;
+    }
+    kept_.push_back({offset, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), lag, score});
+    if (kept_.size() > kMostStretches) {
+        const auto worst = std::min_element(kept_.begin(), kept_.end(),
+                                            [](const Kept& a, const Kept& b) { return a.score < b.score; });
+        kept_.erase(worst);
+    }
 }
 
 std::vector<FontCandidate> FontScanner::finish()
 {
     carry_.clear();
-    return kept_;
+    settle(std::numeric_limits<std::int64_t>::max());
+    return std::move(found_);
 }
 
 std::optional<Position> FontCandidate::positionOfCode(int code) const
@@ -556,7 +923,7 @@ ScanOutcome scanForFonts(const ScanSource& files, const std::function<bool(std::
         outcome.problem = "The source file \"" + files.sourcePath + "\" is empty: there is no font to find.";
         return outcome;
     }
-    if (length < kFewestGlyphs * kNarrowest) {
+    if (length < kFewestGlyphs * 4) {
         outcome.problem = "The source file \"" + files.sourcePath + "\" has only " + std::to_string(length)
                           + " bytes: too few for a font.";
         return outcome;

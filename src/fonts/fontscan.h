@@ -30,14 +30,18 @@ struct FontCandidate {
 // Ranks the places of a file that look like fonts, fed its bytes in order
 // block by block, with memory that stays flat whatever the file's size.
 //
-// Over windows of consecutive glyphs at each width and alignment it weighs
-// what glyphs of a font share: inked but not solid, distinct from each
-// other, an edge column blank in nearly all (the gap between letters), a
-// top or bottom row hardly used, and strokes that go on from column to
-// column (lit dots shared with the neighbouring column, more within a glyph
-// than across its edge); 0xFF fill and bytes that read as text count
-// against a place. A quick count of zero, 0xFF and text bytes first passes
-// over what cannot be a font.
+// A quick count of zero, 0xFF and text bytes first passes over what cannot
+// be a font. What is left is weighed at every glyph size and alignment the
+// formats of real firmware have (columns 4 to 8 bytes wide and 8 or 16
+// tall, rows 8 wide and 8, 14 or 16 tall): glyphs inked but not solid whose
+// dots go on in strokes, more within glyphs than across their edges. The
+// stretches that look so are looked at closely once all is fed: each glyph
+// drawn in each format, its strokes counted (pieces, lone dots, whole lines
+// lit), the run that looks most like letters chosen on its whole length,
+// and its glyphs compared with the digits and letters of Debian's bitmap
+// fonts in every dot order. A run whose glyphs are ASCII's in order is named
+// and drawn upright by that; one that only looks like a font is kept where
+// its strokes leave little doubt.
 class FontScanner {
 public:
     static constexpr int kMostCandidates = 20;
@@ -51,12 +55,24 @@ public:
 
 private:
     void weigh(std::int64_t offset, std::span<const std::uint8_t> bytes);
-    void keep(const FontCandidate& candidate);
+    void keep(std::int64_t offset, std::span<const std::uint8_t> bytes, int lag, double score);
+    // Looks closely at the stretches that end before `before`, which no
+    // later bytes can add to, and keeps what they hold.
+    void settle(std::int64_t before);
+
+    // A stretch kept for the close look, with its bytes.
+    struct Kept {
+        std::int64_t offset = 0;
+        std::vector<std::uint8_t> bytes;
+        int lag = 1;  // where a line's neighbour lies: the next byte, or two on
+        double score = 0;
+    };
 
     std::vector<std::uint8_t> carry_;  // the end of the last block, weighed again with the next
     std::int64_t carryOffset_ = 0;
     std::int64_t nextOffset_ = 0;
-    std::vector<FontCandidate> kept_;
+    std::vector<Kept> kept_;
+    std::vector<FontCandidate> found_;
 };
 
 // What a scan reads: the source, or during a pass the target where the

@@ -1966,17 +1966,19 @@ void Form1Test::findFontsListsTheFontAndGoesThere()
     QTRY_VERIFY(!found->scanning());
     auto* list = found->findChild<QListWidget*>(QStringLiteral("FontList"));
     QVERIFY(list->count() >= 1);
-    // The space is blank: the run starts at "!", one glyph in.
+    // The font begins at the space, and its characters are named.
     const QString named = list->item(0)->data(Qt::AccessibleTextRole).toString();
-    QVERIFY2(QRegularExpression(QStringLiteral("^Position 20007, width 6, bit 0 on top, first byte on the left, "
-                                               "[0-9]+ glyphs$"))
+    QVERIFY2(QRegularExpression(QStringLiteral("^Position 20001, width 6, bit 0 on top, first byte on the left, "
+                                               "[0-9]+ glyphs, 'A' at 20199$"))
                  .match(named)
                  .hasMatch(),
              qPrintable(named));
     emit list->itemActivated(list->item(0));
-    QCOMPARE(textBox("Offset")->text(), QStringLiteral("20007"));
+    QCOMPARE(textBox("Offset")->text(), QStringLiteral("20001"));
     QVERIFY(symtype(2)->isChecked());
-    QCOMPARE(overview->view()->selected(), dotmatrix::Position(20007));
+    QCOMPARE(overview->view()->selected(), dotmatrix::Position(20001));
+    // As "This is character..." would: codes label the glyphs at once.
+    QCOMPARE(overview->view()->codeOf(dotmatrix::Position(20199)), std::optional<int>('A'));
     QVERIFY(overview->findChild<QCheckBox*>(QStringLiteral("Bit0OnTop"))->isChecked());
     QVERIFY(overview->findChild<QCheckBox*>(QStringLiteral("FirstByteLeft"))->isChecked());
 #else
