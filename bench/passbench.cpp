@@ -60,6 +60,8 @@ public:
 
     [[nodiscard]] std::string offsetText() const override { return offset; }
     [[nodiscard]] int selectedSymtype() const override { return symtype; }
+    std::optional<dotmatrix::GlyphFormat> format;
+    [[nodiscard]] std::optional<dotmatrix::GlyphFormat> chosenFormat() const override { return format; }
     void setCuroffText(const std::string&) override { ++curoffUpdates; }
     void setStartButtEnabled(bool) override {}
     void veskdisplay() override {}
@@ -573,6 +575,27 @@ int main(int argc, char* argv[])
     }
     const double moveSeconds = secondsSince(movesStart) / static_cast<double>(moves);
     smallPass.skipRest();
+    // The same moves in a PC's 8x16 font of rows: 16 bytes a glyph.
+    double rowMoveSeconds = 0;
+    {
+        std::filesystem::remove(smallTarget);
+        QuietWindow rowsWindow;
+        rowsWindow.format = dotmatrix::readGlyphFormat("8x16, bytes as rows").format;
+        ConversionPass rowsPass(rowsWindow);
+        rowsPass.setSourcePath(small);
+        rowsPass.setTargetPath(smallTarget);
+        rowsWindow.offset = "1000";
+        rowsPass.start();
+        const auto rowMovesStart = Clock::now();
+        for (long move = 0; move < moves; ++move) {
+            if (move % 2 == 0)
+                rowsPass.nextCharacter();
+            else
+                rowsPass.previousCharacter();
+        }
+        rowMoveSeconds = secondsSince(rowMovesStart) / static_cast<double>(moves);
+        rowsPass.skipRest();
+    }
 
     // The look for a checksum at the start, alone and with the prefix copy it follows.
     settle();
@@ -652,7 +675,7 @@ int main(int argc, char* argv[])
                 median(unchangedTimes) / systemSeconds);
     std::printf("verify before Completed: %.4f s with edits, %.4f s with none (medians)\n", median(verifyTimes),
                 median(unchangedVerifyTimes));
-    std::printf("one move: %.2f us\n", moveSeconds * 1e6);
+    std::printf("one move: %.2f us; in an 8x16 font of rows: %.2f us\n", moveSeconds * 1e6, rowMoveSeconds * 1e6);
     std::printf("longest gap between progress reports: %.1f ms\n",
                 std::chrono::duration<double, std::milli>(longestGap).count());
     for (const double latency : stopLatencies)
