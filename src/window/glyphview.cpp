@@ -140,7 +140,10 @@ void GlyphView::takeSnapshot()
                               || now.height != layout_.down() || now.glyphBytes() != was.glyphBytes();
     const bool sourceChanged = files.sourcePath != shown_.sourcePath;
     const bool checksumChanged = files.checksumLine != shown_.checksumLine;
+    const bool formatChanged = files.format != shown_.format;
     shown_ = std::move(files);
+    if (formatChanged)
+        emit this->formatChanged(QString::fromStdString(shown_.format.words()));
     if (checksumChanged)
         emit checksumLineChanged(QString::fromStdString(shown_.checksumLine));
     if (widthChanged) {

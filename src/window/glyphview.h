@@ -105,6 +105,8 @@ signals:
     void refused(const QString& reason);
     void dotSizeChanged(int pixels);
     void checksumLineChanged(const QString& line);
+    // The glyphs are drawn in another format, named in `words`.
+    void formatChanged(const QString& words);
     // The context menu of the glyph at `position`, at `globalPoint`.
     void glyphMenuRequested(dotmatrix::Position position, const QPoint& globalPoint);
 

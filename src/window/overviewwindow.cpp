@@ -122,9 +122,16 @@ OverviewWindow::OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, Do
     acting->addSpacing(16);
     acting->addWidget(formatButton);
     acting->addStretch();
+    // The format the glyphs are drawn in, in words, under the tools.
+    auto* formatWords = new QLabel(this);
+    formatWords->setObjectName(QStringLiteral("OverviewFormat"));
+    formatWords->setText(QStringLiteral("Format: %1").arg(QString::fromStdString(view_->format().words())));
+    connect(view_, &GlyphView::formatChanged, formatWords,
+            [formatWords](const QString& words) { formatWords->setText(QStringLiteral("Format: %1").arg(words)); });
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(drawing);
     layout->addLayout(acting);
+    layout->addWidget(formatWords);
     layout->addWidget(view_, 1);
     layout->addWidget(checksum_);
     layout->addWidget(status_);

@@ -1608,6 +1608,8 @@ void Form1Test::otherFormatsEditInTheirOwnShape()
     dotmatrix::GlyphView* view = window_->overview()->view();
     QTRY_VERIFY(view->upToDate());
     QCOMPARE(view->layout().down(), 16);
+    QCOMPARE(window_->overview()->findChild<QLabel*>(QStringLiteral("OverviewFormat"))->text(),
+             QStringLiteral("Format: 8x16, bytes as rows, bit 7 on the left"));
     // The glyph written back, mirrored, as the target holds it.
     QCOMPARE(view->glyphBytes(dotmatrix::Position(1025)).toLatin1(), model.mid(1024, 16).toHex(' ').toUpper());
     // The overview offers the formats too; back at an original size, the
