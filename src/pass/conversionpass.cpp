@@ -159,7 +159,7 @@ void ConversionPass::start()
     if (first > kFirstPosition) {
         std::optional<Position> stoppedAt;
         try {
-            stoppedAt = runCopy(BackgroundTask::Kind::PrefixCopy, kFirstPosition, first - 1, length);
+            stoppedAt = copyOnThread(BackgroundTask::Kind::PrefixCopy, kFirstPosition, first - 1, length);
         } catch (const FileError& error) {
             endAfter(error);
             return;
@@ -180,7 +180,7 @@ void ConversionPass::start()
         endAfter(error);
         return;
     }
-    run([&]() -> std::optional<std::string> {
+    operate([&]() -> std::optional<Refusal> {
         format_ = *format;
         state_.CharWidth = static_cast<std::int16_t>(format_.width);
         state_.DotGrid.resize(format_.glyphBytes());
@@ -214,7 +214,7 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
 {
     if (!isOpen() || isBusy())
         return;
-    run([&]() -> std::optional<std::string> {
+    operate([&]() -> std::optional<Refusal> {
         veskoutput();
         const Position next = state_.CurOffset + distance;
         if (next < kFirstPosition)
@@ -230,7 +230,7 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
             const std::int64_t sourceLength = files_->length(PassFile::SourceFile);
             if (record_.writtenThrough().number() < sourceLength) {
                 if (auto refusal = fillGapBefore(std::min(next, Position(sourceLength + 1))))
-                    return refusal->empty() ? std::nullopt : refusal;
+                    return refusal;
             }
         }
         state_.CurOffset = next;
@@ -247,7 +247,7 @@ void ConversionPass::changeWidth()
 {
     if (!isOpen() || isBusy())
         return;
-    run([&]() -> std::optional<std::string> {
+    operate([&]() -> std::optional<Refusal> {
         veskoutput();
         const GlyphFormat format = formatInForce(window_).value_or(format_);
         if (!endsInRange(state_.CurOffset, format.glyphBytes()))
@@ -265,10 +265,10 @@ bool ConversionPass::jumpTo(Position position)
 {
     if (isBusy() || !mayJumpTo(position))
         return false;
-    run([&]() -> std::optional<std::string> {
+    operate([&]() -> std::optional<Refusal> {
         veskoutput();
         if (auto refusal = fillGapBefore(position))
-            return refusal->empty() ? std::nullopt : refusal;
+            return refusal;
         state_.CurOffset = position;
         captureAsWritten();
         return std::nullopt;
@@ -293,7 +293,7 @@ void ConversionPass::skipRest()
         // What an import brought stays: the tail copy goes around it.
         for (const WriteRecord::Range& stretch :
              record_.copiedByTheTail(state_.CurOffset, Position(std::max<std::int64_t>(length, 0)))) {
-            if (const auto stoppedAt = runCopy(BackgroundTask::Kind::TailCopy, stretch.first, stretch.last, length)) {
+            if (const auto stoppedAt = copyOnThread(BackgroundTask::Kind::TailCopy, stretch.first, stretch.last, length)) {
                 window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
                                     + decimalText(state_.CurOffset) + " only up to position "
                                     + decimalText(*stoppedAt) + ".\n\nThe pass stays open at position "
@@ -460,7 +460,7 @@ void ConversionPass::readAsWritten(Position first, std::span<std::uint8_t> into)
     }
 }
 
-std::optional<std::string> ConversionPass::fillGapBefore(Position position)
+std::optional<Refusal> ConversionPass::fillGapBefore(Position position)
 {
     if (position <= record_.writtenThrough() + 1)
         return std::nullopt;
@@ -472,11 +472,11 @@ std::optional<std::string> ConversionPass::fillGapBefore(Position position)
                + " bytes long: the glyph at position " + decimalText(position)
                + " lies behind its end. The character on display has been written to the target and stays on "
                  "display.";
-    if (const std::optional<Position> stoppedAt = runCopy(BackgroundTask::Kind::GapCopy, from, position - 1, length)) {
+    if (const std::optional<Position> stoppedAt = copyOnThread(BackgroundTask::Kind::GapCopy, from, position - 1, length)) {
         window_.showStopped("The copy was cancelled. The target file holds the source's bytes from position "
                             + decimalText(from) + " only up to position " + decimalText(*stoppedAt)
                             + ".\n\nThe pass stays at position " + decimalText(state_.CurOffset) + ".");
-        return std::string();
+        return Refusal::told();
     }
     return std::nullopt;
 }
@@ -518,7 +518,7 @@ void ConversionPass::veskoutput()
     window_.characterRenewed();
 }
 
-std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Position first, Position last,
+std::optional<Position> ConversionPass::copyOnThread(BackgroundTask::Kind kind, Position first, Position last,
                                                 std::int64_t sourceLength)
 {
     // The copy's own reading of the source's length, when it begins.
@@ -533,7 +533,7 @@ std::optional<Position> ConversionPass::runCopy(BackgroundTask::Kind kind, Posit
     });
     bool whole = false;
     try {
-        whole = runInBackground(task);
+        whole = awaitTask(task);
     } catch (const FileError&) {
         // What was copied before the failure is the target's; the pass ends.
         record_.copied(first, task.done());
@@ -556,10 +556,10 @@ void ConversionPass::syncTarget(Position first, Position last)
         lent_->sync();
         return true;
     });
-    runInBackground(sync);
+    awaitTask(sync);
 }
 
-bool ConversionPass::runInBackground(BackgroundTask& task)
+bool ConversionPass::awaitTask(BackgroundTask& task)
 {
     // The files are the task's until it has ended: nothing else can reach them.
     running_ = &task;
@@ -584,9 +584,9 @@ bool ConversionPass::runInBackground(BackgroundTask& task)
     }
 }
 
-void ConversionPass::run(const std::function<std::optional<std::string>()>& operation)
+void ConversionPass::operate(const std::function<std::optional<Refusal>()>& operation)
 {
-    std::optional<std::string> refusal;
+    std::optional<Refusal> refusal;
     try {
         // What the pass wrote must still be there before anything is written over a hole.
         checkTargetHolds(record_.writtenThrough().number());
@@ -597,8 +597,8 @@ void ConversionPass::run(const std::function<std::optional<std::string>()>& oper
         endAfter(error);
         return;
     }
-    if (refusal)
-        window_.showProblem(*refusal);
+    if (refusal && !refusal->message.empty())
+        window_.showProblem(refusal->message);
 }
 
 void ConversionPass::endAfter(const FileError& error)

@@ -19,6 +19,15 @@
 
 namespace dotmatrix {
 
+// Why an operation of an open pass went no further: the message to show,
+// or none where the user stopped a copy and was told so already.
+struct Refusal {
+    Refusal(std::string why) : message(std::move(why)) {}
+    Refusal(const char* why) : message(why) {}
+    [[nodiscard]] static Refusal told() { return Refusal(std::string()); }
+    std::string message;
+};
+
 // What every operation of a pass shares. Nothing of it is saved.
 struct WorkingState {
     std::string SourcePath;
@@ -165,24 +174,23 @@ private:
     // it has written, the source's elsewhere.
     void readAsWritten(Position first, std::span<std::uint8_t> into);
     // Copies the source up to `position` where the pass has not written
-    // yet. Nothing where it got there; where it did not, the refusal to
-    // show, or an empty one where the user stopped the copy and was told.
-    [[nodiscard]] std::optional<std::string> fillGapBefore(Position position);
+    // yet. Nothing where it got there; where it did not, why.
+    [[nodiscard]] std::optional<Refusal> fillGapBefore(Position position);
     void move(std::int64_t distance, PassFile captureFrom);
     // Runs an operation of an open pass, once the target still holds what the
     // pass wrote. A returned message is a refusal, shown once the written
     // bytes are with the system; a file error ends the pass.
-    void run(const std::function<std::optional<std::string>()>& operation);
+    void operate(const std::function<std::optional<Refusal>()>& operation);
     // Copies on a thread of its own while the window waits; the position
     // reached where the user stopped it, nothing where it ran to the end.
     // `sourceLength` is the source's length as the pass knows it: where the
     // copy finds another, or the source changes while it runs, in a way that
     // reaches positions `first` to `last`, the copy ends the pass.
-    std::optional<Position> runCopy(BackgroundTask::Kind kind, Position first, Position last,
+    std::optional<Position> copyOnThread(BackgroundTask::Kind kind, Position first, Position last,
                                     std::int64_t sourceLength);
     // Runs `task` while the window waits and the pass is busy; true where it
     // ran to its end. Any failure on its thread comes back as a FileError.
-    bool runInBackground(BackgroundTask& task);
+    bool awaitTask(BackgroundTask& task);
     void endAfter(const FileError& error);
     // Throws where the target, as it is now, is shorter than `written`, the
     // bytes the pass has written to it.

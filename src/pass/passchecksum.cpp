@@ -31,7 +31,7 @@ void ConversionPass::startLook()
                                 lookFound_ = findChecksum(length, checksumReader(PassFile::SourceFile, self));
                                 return !self.stopRequested();
                             });
-        if (!runInBackground(task))
+        if (!awaitTask(task))
             checksumLine_ = "The source was not checked for a checksum: the check was cancelled.";
         else if (lookFound_)
             checksumLine_ = describeChecksum(*lookFound_) + ".";
@@ -104,7 +104,7 @@ bool ConversionPass::awaitLook()
         }
         return true;
     });
-    const bool whole = runInBackground(wait);
+    const bool whole = awaitTask(wait);
     collectLook();
     return whole;
 }
@@ -141,7 +141,7 @@ std::optional<ChecksumCheck> ConversionPass::checkTarget()
                             check = checkChecksum(checksum, checksumReader(PassFile::TargetFile, self));
                             return check.has_value();
                         });
-    if (!runInBackground(task))
+    if (!awaitTask(task))
         return std::nullopt;
     return check;
 }

@@ -58,11 +58,11 @@ std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::u
     if (!window_.confirm(Asking::Import, importQuestion(count, differing)))
         return 0;
     std::int64_t written = 0;
-    run([&]() -> std::optional<std::string> {
+    operate([&]() -> std::optional<Refusal> {
         veskoutput();
         for (const Position glyph : differing) {
             if (auto refusal = fillGapBefore(glyph))
-                return refusal->empty() ? std::nullopt : refusal;
+                return refusal;
             const auto index = static_cast<std::size_t>((glyph.number() - first.number()) / format_.step());
             const auto glyphBytes =
                 bytes.subspan(index * static_cast<std::size_t>(width), static_cast<std::size_t>(width));

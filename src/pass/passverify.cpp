@@ -70,7 +70,7 @@ bool ConversionPass::verifyTarget()
         }
         return true;
     });
-    if (!runInBackground(task))
+    if (!awaitTask(task))
         return false;
     if (differs) {
         const bool wroteThere = record_.writtenBackByte(*differs).has_value();
