@@ -130,6 +130,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     // A file dropped on the window is chosen as a dialog would choose it.
     setAcceptDrops(true);
     restoreSettings();
+    showFormatInForce();
     // Hears the desktop's font changes.
     qApp->installEventFilter(this);
 }
@@ -243,8 +244,7 @@ void Form1::createControls()
     OtherFormat = place<QPushButton>(Csize, QStringLiteral("OtherFormat"), twipRect(120, 640, 1572, 288));
     OtherFormat->setText(QStringLiteral("Ot&her format..."));
     OtherFormat->setAutoDefault(false);
-    OtherFormat->setToolTip(QStringLiteral("Glyphs of any size: bytes as columns or rows, up to 32 x 32 dots, "
-                                           "further apart than their bytes"));
+
     FormatWords = place<QLabel>(this, QStringLiteral("FormatWords"), twipRect(360, 4080, 3840, 372));
     FormatWords->setWordWrap(true);
     FormatWords->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -767,6 +767,9 @@ void Form1::showFormatInForce()
     FormatWords->setText(words);
     FormatWords->setVisible(otherFormat_.has_value());
     OtherFormat->setAccessibleDescription(words);
+    const QString tip = QStringLiteral("Glyphs of any size: bytes as columns or rows, up to 32 x 32 dots, further apart "
+                                       "than their bytes");
+    OtherFormat->setToolTip(words.isEmpty() ? tip : tip + u'\n' + words);
 }
 
 void Form1::fitGrid()

@@ -1552,6 +1552,7 @@ void Form1Test::otherFormatsEditInTheirOwnShape()
     QCOMPARE(answerer_->titles.last(), QString::fromLatin1(dotmatrix::kApplicationName));
     QCOMPARE(control<QLabel>(QStringLiteral("FormatWords"))->text(),
              QStringLiteral("Format: 8x16, bytes as rows, bit 7 on the left"));
+    QVERIFY(button("OtherFormat")->toolTip().endsWith(QStringLiteral("\nFormat: 8x16, bytes as rows, bit 7 on the left")));
     for (int i = 0; i < 4; ++i)
         QVERIFY(!symtype(i)->isChecked());
     // 8 x 16 cells; the window grows, and the buttons below stay clear of them.
