@@ -556,46 +556,33 @@ int main(int argc, char* argv[])
         stopLatencies.push_back(std::chrono::duration<double>(window.stopLatency).count());
     }
 
-    // Single moves on a small image.
+    // Single moves on a small image, in the original sizes and in a PC's
+    // 8x16 font of rows (16 bytes a glyph).
     const std::string small = (work / "small.rom").string();
     const std::string smallTarget = (work / "small.bin").string();
     makeRandomFile(small, 64 << 10, random);
-    QuietWindow smallWindow;
-    ConversionPass smallPass(smallWindow);
-    smallPass.setSourcePath(small);
-    smallPass.setTargetPath(smallTarget);
-    smallWindow.offset = "1000";
-    smallPass.start();
-    const auto movesStart = Clock::now();
-    for (long move = 0; move < moves; ++move) {
-        if (move % 2 == 0)
-            smallPass.nextCharacter();
-        else
-            smallPass.previousCharacter();
-    }
-    const double moveSeconds = secondsSince(movesStart) / static_cast<double>(moves);
-    smallPass.skipRest();
-    // The same moves in a PC's 8x16 font of rows: 16 bytes a glyph.
-    double rowMoveSeconds = 0;
-    {
+    const auto timeMoves = [&](std::optional<dotmatrix::GlyphFormat> format) {
         std::filesystem::remove(smallTarget);
-        QuietWindow rowsWindow;
-        rowsWindow.format = dotmatrix::readGlyphFormat("8x16, bytes as rows").format;
-        ConversionPass rowsPass(rowsWindow);
-        rowsPass.setSourcePath(small);
-        rowsPass.setTargetPath(smallTarget);
-        rowsWindow.offset = "1000";
-        rowsPass.start();
-        const auto rowMovesStart = Clock::now();
+        QuietWindow smallWindow;
+        smallWindow.format = format;
+        smallWindow.offset = "1000";
+        ConversionPass smallPass(smallWindow);
+        smallPass.setSourcePath(small);
+        smallPass.setTargetPath(smallTarget);
+        smallPass.start();
+        const auto movesStart = Clock::now();
         for (long move = 0; move < moves; ++move) {
             if (move % 2 == 0)
-                rowsPass.nextCharacter();
+                smallPass.nextCharacter();
             else
-                rowsPass.previousCharacter();
+                smallPass.previousCharacter();
         }
-        rowMoveSeconds = secondsSince(rowMovesStart) / static_cast<double>(moves);
-        rowsPass.skipRest();
-    }
+        const double seconds = secondsSince(movesStart) / static_cast<double>(moves);
+        smallPass.skipRest();
+        return seconds;
+    };
+    const double moveSeconds = timeMoves(std::nullopt);
+    const double rowMoveSeconds = timeMoves(dotmatrix::readGlyphFormat("8x16, bytes as rows").format);
 
     // The look for a checksum at the start, alone and with the prefix copy it follows.
     settle();

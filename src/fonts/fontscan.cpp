@@ -272,13 +272,8 @@ bool fitsRun(const std::vector<Seen>& glyphs, std::int64_t i, int needed)
     return alike >= needed;
 }
 
-Run measure(const std::vector<Seen>& glyphs, const std::vector<GlyphBitmap>& bitmaps, int alignment, std::int64_t from,
-            std::int64_t to, int cells)
-{
-    Run run;
-    run.alignment = alignment;
-    run.first = from;
-    run.count = to - from + 1;
+// What the inked glyphs of `from` to `to` (inclusive) hold, summed.
+struct Tally {
     int inked = 0;
     int letters = 0;
     std::int64_t dots = 0;
@@ -286,25 +281,43 @@ Run measure(const std::vector<Seen>& glyphs, const std::vector<GlyphBitmap>& bit
     std::int64_t lone = 0;
     std::int64_t straight = 0;
     std::int64_t aslant = 0;
-    for (std::int64_t g = from; g <= to; ++g) {
-        const Seen& seen = glyphs[static_cast<std::size_t>(g)];
-        if (seen.blank)
-            continue;
-        ++inked;
-        letters += seen.letterLike ? 1 : 0;
-        dots += seen.facts.dots;
-        pieces += seen.facts.pieces;
-        lone += seen.facts.isolated;
-        straight += seen.facts.pairsAcross + seen.facts.pairsDown;
-        aslant += seen.facts.pairsAslant;
+
+    Tally(const std::vector<Seen>& glyphs, std::int64_t from, std::int64_t to)
+    {
+        for (std::int64_t g = std::max<std::int64_t>(0, from);
+             g <= std::min<std::int64_t>(to, static_cast<std::int64_t>(glyphs.size()) - 1); ++g) {
+            const Seen& seen = glyphs[static_cast<std::size_t>(g)];
+            if (seen.blank)
+                continue;
+            ++inked;
+            letters += seen.letterLike ? 1 : 0;
+            dots += seen.facts.dots;
+            pieces += seen.facts.pieces;
+            lone += seen.facts.isolated;
+            straight += seen.facts.pairsAcross + seen.facts.pairsDown;
+            aslant += seen.facts.pairsAslant;
+        }
     }
+};
+
+Run measure(const std::vector<Seen>& glyphs, const std::vector<GlyphBitmap>& bitmaps, int alignment, std::int64_t from,
+            std::int64_t to, int cells)
+{
+    Run run;
+    run.alignment = alignment;
+    run.first = from;
+    run.count = to - from + 1;
+    const Tally tally(glyphs, from, to);
+    const int inked = tally.inked;
     if (inked == 0)
         return run;
-    run.letters = static_cast<double>(letters) / inked;
-    run.density = static_cast<double>(dots) / (static_cast<double>(inked) * cells);
-    run.pieces = static_cast<double>(pieces) / inked;
-    run.lone = static_cast<double>(lone) / inked;
-    run.straight = straight + aslant > 0 ? static_cast<double>(straight) / static_cast<double>(straight + aslant) : 0;
+    run.letters = static_cast<double>(tally.letters) / inked;
+    run.density = static_cast<double>(tally.dots) / (static_cast<double>(inked) * cells);
+    run.pieces = static_cast<double>(tally.pieces) / inked;
+    run.lone = static_cast<double>(tally.lone) / inked;
+    run.straight = tally.straight + tally.aslant > 0
+                       ? static_cast<double>(tally.straight) / static_cast<double>(tally.straight + tally.aslant)
+                       : 0;
     run.steady = 1;
     // What no font's strokes are like is done with here; the rest is weighed whole.
     if (run.letters >= 0.8 && run.lone <= 0.45 && run.pieces <= 2.2) {
@@ -370,19 +383,11 @@ std::vector<Run> runsOf(const std::vector<Seen>& glyphs, const std::vector<Glyph
 // a font with nothing else to go by.
 bool looksLikeFont(const std::vector<Seen>& glyphs, std::int64_t from, std::int64_t to, int cells, bool strict = false)
 {
-    int inked = 0;
-    int letters = 0;
-    int lone = 0;
-    std::int64_t dots = 0;
-    for (std::int64_t g = std::max<std::int64_t>(0, from); g < std::min<std::int64_t>(to, static_cast<std::int64_t>(glyphs.size())); ++g) {
-        const Seen& seen = glyphs[static_cast<std::size_t>(g)];
-        if (seen.blank)
-            continue;
-        ++inked;
-        letters += seen.letterLike ? 1 : 0;
-        lone += seen.facts.isolated;
-        dots += seen.facts.dots;
-    }
+    const Tally tally(glyphs, from, to - 1);
+    const int inked = tally.inked;
+    const std::int64_t letters = tally.letters;
+    const std::int64_t lone = tally.lone;
+    const std::int64_t dots = tally.dots;
     if (strict)
         return inked > 0 && letters * 8 >= inked * 7 && lone * 10 <= inked * 2 && dots * 100 <= std::int64_t{inked} * cells * 40;
     return inked == 0

@@ -70,13 +70,9 @@ DotGridView::DotGridView(ConversionPass& pass, DotOrderSetting& order, std::func
 {
     for (int n = 1; n <= kArrays; ++n) {
         for (int index = 0; index < kCellsPerArray; ++index) {
-            auto* cell = new DotCell(this);
-            cell->setObjectName(QStringLiteral("Col%1(%2)").arg(n).arg(index));
-            cell->setToolTipSource([this, n, index] { return cellToolTip(n, index); });
-            cell->setNameSource([this, n, index] { return cellName(n, index); });
-            connect(cell, &DotCell::clicked, this, [this, n, index] { Col_Click(n, index); });
-            connect(cell, &DotCell::markMoveRequested, this, &DotGridView::moveMark);
-            cells_[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(index)] = cell;
+            cells_[static_cast<std::size_t>(n - 1)][static_cast<std::size_t>(index)] =
+                makeCell(QStringLiteral("Col%1(%2)").arg(n).arg(index), [this, n, index] { return cellToolTip(n, index); },
+                         [this, n, index] { return cellName(n, index); }, [this, n, index] { Col_Click(n, index); });
         }
     }
     markedCell_ = cellAt(markColumn_, markBit_);
@@ -89,6 +85,18 @@ DotGridView::DotGridView(ConversionPass& pass, DotOrderSetting& order, std::func
         // The mark stays on its dot, wherever that now stands.
         display();
     });
+}
+
+DotCell* DotGridView::makeCell(const QString& name, std::function<QString()> toolTip, std::function<QString()> accessibleName,
+                               std::function<void()> click)
+{
+    auto* cell = new DotCell(this);
+    cell->setObjectName(name);
+    cell->setToolTipSource(std::move(toolTip));
+    cell->setNameSource(std::move(accessibleName));
+    connect(cell, &DotCell::clicked, this, std::move(click));
+    connect(cell, &DotCell::markMoveRequested, this, &DotGridView::moveMark);
+    return cell;
 }
 
 std::vector<std::pair<QWidget*, QRect>> DotGridView::cellPlaces() const
@@ -148,13 +156,8 @@ void DotGridView::buildDots(const GlyphFormat& format)
         dotsShape_ = format;
         for (int y = 0; y < format.height; ++y) {
             for (int x = 0; x < format.width; ++x) {
-                auto* cell = new DotCell(this);
-                cell->setObjectName(QStringLiteral("Dot(%1,%2)").arg(x).arg(y));
-                cell->setToolTipSource([this, x, y] { return dotToolTip(x, y); });
-                cell->setNameSource([this, x, y] { return dotName(x, y); });
-                connect(cell, &DotCell::clicked, this, [this, x, y] { Dot_Click(x, y); });
-                connect(cell, &DotCell::markMoveRequested, this, &DotGridView::moveMark);
-                dots_.push_back(cell);
+                dots_.push_back(makeCell(QStringLiteral("Dot(%1,%2)").arg(x).arg(y), [this, x, y] { return dotToolTip(x, y); },
+                                         [this, x, y] { return dotName(x, y); }, [this, x, y] { Dot_Click(x, y); }));
             }
         }
         markX_ = std::min(markX_, format.width - 1);

@@ -82,6 +82,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // A cell of the grid, named `name`, with what it says and does.
+    DotCell* makeCell(const QString& name, std::function<QString()> toolTip, std::function<QString()> accessibleName,
+                      std::function<void()> click);
     [[nodiscard]] DotCell* cellAt(int column, int bit) const;
     // The byte column and bit that cell `index` of ColN shows.
     [[nodiscard]] DotAddress addressOf(int arrayNumber, int index) const;

@@ -77,16 +77,9 @@ ScanOutcome scan(const std::string& path)
     return scanForFonts({path, {}, Position(0)}, [](std::int64_t, std::int64_t) { return true; });
 }
 
-GlyphFormat format(GlyphFormat::Lines lines, int width, int height, DotOrder order,
-                   GlyphFormat::Pages pages = GlyphFormat::Pages::ColumnByColumn)
+GlyphFormat format(const char* words)
 {
-    GlyphFormat made;
-    made.lines = lines;
-    made.width = width;
-    made.height = height;
-    made.order = order;
-    made.pages = pages;
-    return made;
+    return *readGlyphFormat(words).format;
 }
 
 // Fonts of every format real firmware uses, each hidden in the middle of
@@ -94,7 +87,6 @@ GlyphFormat format(GlyphFormat::Lines lines, int width, int height, DotOrder ord
 // its format and order, with 'A' where it is; nothing else ranks above it.
 TEST(FontScan, FindsEachKindOfFontFirstAmongWhatSurroundsIt)
 {
-    using Lines = GlyphFormat::Lines;
     using fontimages::Font;
     using fontimages::fontGlyphs;
     struct Case {
@@ -102,15 +94,15 @@ TEST(FontScan, FindsEachKindOfFontFirstAmongWhatSurroundsIt)
         GlyphFormat format;
         Bytes glyphs;  // codes 0x20 to 0x7F
     };
-    const GlyphFormat noGap = format(Lines::Columns, 5, 8, {false, true});
-    const GlyphFormat topUnused = format(Lines::Columns, 5, 8, {false, true});
-    const GlyphFormat seven = format(Lines::Columns, 7, 8, {true, true});
-    const GlyphFormat eight = format(Lines::Columns, 8, 8, {true, false});
-    const GlyphFormat paged = format(Lines::Columns, 8, 16, {true, true}, GlyphFormat::Pages::PageByPage);
-    const GlyphFormat together = format(Lines::Columns, 8, 16, {true, true});
-    const GlyphFormat rows8 = format(Lines::Rows, 8, 8, {});
-    const GlyphFormat rows14 = format(Lines::Rows, 8, 14, {});
-    const GlyphFormat rows16 = format(Lines::Rows, 8, 16, {});
+    const GlyphFormat noGap = format("width 5, first byte on the left");
+    const GlyphFormat topUnused = format("width 5, first byte on the left");
+    const GlyphFormat seven = format("width 7, bit 0 on top, first byte on the left");
+    const GlyphFormat eight = format("width 8, bit 0 on top");
+    const GlyphFormat paged = format("width 8, 16 tall, page by page, bit 0 on top, first byte on the left");
+    const GlyphFormat together = format("width 8, 16 tall, column by column, bit 0 on top, first byte on the left");
+    const GlyphFormat rows8 = format("8x8, bytes as rows");
+    const GlyphFormat rows14 = format("8x14, bytes as rows");
+    const GlyphFormat rows16 = format("8x16, bytes as rows");
     const Case cases[] = {
         // 6x9's letters without their spacing column: every byte inked.
         {"5 wide, no gap column", noGap, fontGlyphs(Font::X6x9, noGap, 0x20, 96, 0, 1)},
