@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <future>
 #include <span>
 
 #include "bufferedfile.h"
@@ -92,26 +91,6 @@ void FileService::readFresh(PassFile which, Position first, std::span<std::uint8
     // The target's buffer may hold this operation's writes: out they go first.
     target_->flush();
     file(which).readFresh(offsetOf(first), into);
-}
-
-void FileService::readFreshBoth(Position first, std::span<std::uint8_t> target, std::span<std::uint8_t> source)
-{
-    target_->flush();
-    if (sameFile_) {
-        target_->readFresh(offsetOf(first), target);
-        std::copy(target.begin(), target.end(), source.begin());
-        return;
-    }
-    auto other = std::async(std::launch::async, [&] { source_->readFresh(offsetOf(first), source); });
-    std::exception_ptr failed;
-    try {
-        target_->readFresh(offsetOf(first), target);
-    } catch (...) {
-        failed = std::current_exception();
-    }
-    other.get();  // the source's failure, if any, is thrown here
-    if (failed)
-        std::rethrow_exception(failed);
 }
 
 std::vector<ByteStretch> FileService::sharedStretches(Position first, Position last)

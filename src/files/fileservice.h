@@ -49,9 +49,6 @@ public:
     // The bytes from `first` on as the file holds them now, whatever was read
     // before; 0 behind its end.
     void readFresh(PassFile file, Position first, std::span<std::uint8_t> into);
-    // The same of both files at once into `target` and `source`, the
-    // source's read on a thread of its own meanwhile.
-    void readFreshBoth(Position first, std::span<std::uint8_t> target, std::span<std::uint8_t> source);
 
     // The stretches of positions from `first` to `last` where the system
     // keeps the source's and the target's bytes in one place on the disk

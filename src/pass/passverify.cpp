@@ -13,7 +13,7 @@ namespace dotmatrix {
 namespace {
 
 // The verify step's reading, per file and piece.
-constexpr std::int64_t kVerifyBlock = std::int64_t{4} << 20;
+constexpr std::int64_t kVerifyBlock = std::int64_t{1} << 20;
 
 } // namespace
 
@@ -23,6 +23,7 @@ bool ConversionPass::verifyTarget()
     if (last < kFirstPosition)
         return true;
     checkTargetHolds(last.number());
+    const bool oneFile = files_->oneFile();
     // Stretches the system keeps in one place for both files hold the same bytes.
     const std::vector<ByteStretch> shared = files_->sharedStretches(kFirstPosition, last);
     std::optional<Position> differs;
@@ -43,7 +44,11 @@ bool ConversionPass::verifyTarget()
             if (!sharedPiece || !writtenBack.empty()) {
                 target.resize(count);
                 expected.resize(count);
-                lent_->readFreshBoth(first, target, expected);
+                lent_->readFresh(PassFile::TargetFile, first, target);
+                if (oneFile)
+                    expected = target;
+                else
+                    lent_->readFresh(PassFile::SourceFile, first, expected);
                 for (const WriteRecord::Range& range : writtenBack) {
                     for (Position at = range.first; at <= range.last; at = at + 1)
                         expected[static_cast<std::size_t>(at.number() - first.number())] =
