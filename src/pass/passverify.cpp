@@ -4,7 +4,10 @@
 #include "conversionpass.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <functional>
+#include <future>
 
 #include "offsettext.h"
 
@@ -26,15 +29,21 @@ bool ConversionPass::verifyTarget()
     const bool oneFile = files_->oneFile();
     // Stretches the system keeps in one place for both files hold the same bytes.
     const std::vector<ByteStretch> shared = files_->sharedStretches(kFirstPosition, last);
-    std::optional<Position> differs;
-    std::uint8_t held = 0;
-    std::uint8_t meant = 0;
-    BackgroundTask task(BackgroundTask::Kind::Verify, kFirstPosition, last, [&](BackgroundTask& self) {
+    // The first position of a stretch that differs, with what it holds and what was meant.
+    struct Difference {
+        std::optional<Position> at;
+        std::uint8_t held = 0;
+        std::uint8_t meant = 0;
+    };
+    // Compares positions `from` to `to` piece by piece; false where `going`
+    // says to stop. The record and the shared stretches are only read.
+    const auto compare = [&](Position from, Position to, Difference& found,
+                             const std::function<bool(Position)>& going) {
         std::vector<std::uint8_t> target;
         std::vector<std::uint8_t> expected;
         std::size_t sharedAt = 0;
-        for (Position first = kFirstPosition; first <= last;) {
-            const Position end = std::min(last, first + (kVerifyBlock - 1));
+        for (Position first = from; first <= to;) {
+            const Position end = std::min(to, first + (kVerifyBlock - 1));
             const auto count = static_cast<std::size_t>(end.number() - first.number() + 1);
             const auto writtenBack = record_.writtenBackWithin(first, end);
             while (sharedAt < shared.size() && shared[sharedAt].end <= offsetOf(first))
@@ -58,25 +67,55 @@ bool ConversionPass::verifyTarget()
                     std::size_t i = 0;
                     while (target[i] == expected[i])
                         ++i;
-                    differs = first + static_cast<std::int64_t>(i);
-                    held = target[i];
-                    meant = expected[i];
+                    found = {first + static_cast<std::int64_t>(i), target[i], expected[i]};
                     return true;
                 }
             }
-            if (!self.report(end))
+            if (!going(end))
                 return false;
             first = end + 1;
         }
         return true;
+    };
+    Difference differs;
+    BackgroundTask task(BackgroundTask::Kind::Verify, kFirstPosition, last, [&](BackgroundTask& self) {
+        // A large image in two halves, the second on a thread of its own; the
+        // progress said is the first half's, at twice its pace.
+        if (last.number() < 2 * kVerifyBlock)
+            return compare(kFirstPosition, last, differs, [&self](Position end) { return self.report(end); });
+        const Position middle(last.number() / 2);
+        std::atomic<bool> stop = false;
+        Difference later;
+        auto second = std::async(std::launch::async, [&] {
+            return compare(middle + 1, last, later, [&stop](Position) { return !stop.load(); });
+        });
+        bool ran = false;
+        try {
+            ran = compare(kFirstPosition, middle, differs, [&](Position end) {
+                return self.report(Position(std::min(last.number(), 2 * end.number())));
+            });
+        } catch (...) {
+            stop = true;
+            second.wait();
+            throw;
+        }
+        // The first half's difference is the first; stopped, the second half's is not wanted.
+        if (!ran || differs.at)
+            stop = true;
+        const bool secondRan = second.get();
+        if (!ran)
+            return false;
+        if (!differs.at && later.at)
+            differs = later;
+        return secondRan || differs.at.has_value();
     });
     if (!awaitTask(task))
         return false;
-    if (differs) {
-        const bool wroteThere = record_.writtenBackByte(*differs).has_value();
+    if (differs.at) {
+        const bool wroteThere = record_.writtenBackByte(*differs.at).has_value();
         throw FileError(PassFile::TargetFile, state_.TargetPath, "verify",
-                        "at position " + decimalText(*differs) + " it holds " + hexText(held, 2) + ", where "
-                            + (wroteThere ? "this pass wrote " : "the source holds ") + hexText(meant, 2)
+                        "at position " + decimalText(*differs.at) + " it holds " + hexText(differs.held, 2) + ", where "
+                            + (wroteThere ? "this pass wrote " : "the source holds ") + hexText(differs.meant, 2)
                             + ". Another program may have written to it, or the disk did not keep what was written");
     }
     return true;
