@@ -19,8 +19,7 @@ namespace {
 
 // The quick count goes by chunks; what passes it is weighed glyph by glyph.
 constexpr std::size_t kChunk = 256;
-// Glyphs a window weighs at once, and the fewest a font has in a row.
-constexpr int kWindow = 32;
+// The fewest glyphs a font has in a row.
 constexpr std::int64_t kFewestGlyphs = 16;
 // What of one block is weighed again with the next, so that a font across
 // the blocks' edge is seen whole.

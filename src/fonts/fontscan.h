@@ -31,17 +31,17 @@ struct FontCandidate {
 // block by block, with memory that stays flat whatever the file's size.
 //
 // A quick count of zero, 0xFF and text bytes first passes over what cannot
-// be a font. What is left is weighed at every glyph size and alignment the
-// formats of real firmware have (columns 4 to 8 bytes wide and 8 or 16
-// tall, rows 8 wide and 8, 14 or 16 tall): glyphs inked but not solid whose
-// dots go on in strokes, more within glyphs than across their edges. The
-// stretches that look so are looked at closely once all is fed: each glyph
-// drawn in each format, its strokes counted (pieces, lone dots, whole lines
-// lit), the run that looks most like letters chosen on its whole length,
-// and its glyphs compared with the digits and letters of Debian's bitmap
-// fonts in every dot order. A run whose glyphs are ASCII's in order is named
-// and drawn upright by that; one that only looks like a font is kept where
-// its strokes leave little doubt.
+// be a font. What is left is weighed in windows of a few glyphs' bytes,
+// whatever their size and alignment: dots neither sparse nor dense, in
+// strokes, hardly ever alone. The stretches that look so are looked at
+// closely once whole, in every format real firmware keeps fonts in (columns
+// 4 to 8 bytes wide and 8 or 16 tall, rows 8 wide and 8, 14 or 16 tall):
+// each glyph drawn at every alignment, its strokes counted (pieces, lone
+// dots, dots lit in nearly every glyph), the runs that look like letters
+// judged on their whole length, and their glyphs compared with the digits
+// and letters of Debian's bitmap fonts in every dot order. A run whose
+// glyphs are ASCII's in order is named and drawn upright by that; one that
+// only looks like a font is kept where its glyphs leave no doubt.
 class FontScanner {
 public:
     static constexpr int kMostCandidates = 20;

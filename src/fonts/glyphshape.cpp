@@ -358,11 +358,14 @@ std::optional<AsciiMatch> matchAscii(std::span<const GlyphShape> glyphs)
         return std::nullopt;
     const std::vector<Prototype>& all = prototypes();
     // Distinctive characters first: every glyph compared with them alone.
-    std::vector<const Prototype*> anchors;
-    for (const Prototype& prototype : all) {
-        if (std::string_view("0247ABEHKMRSaegkmr").find(static_cast<char>(prototype.code)) != std::string_view::npos)
-            anchors.push_back(&prototype);
-    }
+    static const std::vector<const Prototype*> anchors = [&all] {
+        std::vector<const Prototype*> chosen;
+        for (const Prototype& prototype : all) {
+            if (std::string_view("0247ABEHKMRSaegkmr").find(static_cast<char>(prototype.code)) != std::string_view::npos)
+                chosen.push_back(&prototype);
+        }
+        return chosen;
+    }();
     std::vector<float> alike(static_cast<std::size_t>(count) * anchors.size(), 0);
     for (int i = 0; i < count; ++i) {
         for (std::size_t k = 0; k < anchors.size(); ++k)
