@@ -10,7 +10,8 @@ namespace dotmatrix {
 
 namespace {
 
-constexpr std::size_t kReadBlock = 1 << 20;
+// Small enough that a look asked to stop hears it within a millisecond.
+constexpr std::size_t kReadBlock = 1 << 18;
 
 // Slicing by eight: entry [k][b] is the register after byte b and k zero
 // bytes, so that eight bytes take eight independent lookups.

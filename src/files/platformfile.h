@@ -37,6 +37,11 @@ inline constexpr const char* kUnaddressable =
 [[nodiscard]] std::string unusableFileReason(UnusableFile reason);
 [[nodiscard]] std::error_code make_error_code(UnusableFile reason);
 
+// Lets the calling thread run only where a core would otherwise be idle:
+// for work done on the chance that it is needed, which must not slow what
+// the user waits for.
+void runThisThreadWhenIdle();
+
 // A stretch of a file, zero-based: `begin` up to `end`.
 struct ByteStretch {
     std::int64_t begin = 0;

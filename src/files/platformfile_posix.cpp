@@ -9,6 +9,8 @@
 #include <utility>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <linux/fiemap.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -535,6 +537,13 @@ void PlatformFile::close(std::error_code& error)
     // Not retried on EINTR: the descriptor is gone either way.
     if (handle_ != kNoHandle && ::close(static_cast<int>(std::exchange(handle_, kNoHandle))) != 0 && errno != EINTR)
         error = lastError();
+}
+
+void runThisThreadWhenIdle()
+{
+    // A hint: where the system refuses it, the thread runs as before.
+    const sched_param none{};
+    (void)::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &none);
 }
 
 } // namespace dotmatrix

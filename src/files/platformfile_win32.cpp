@@ -573,4 +573,10 @@ void PlatformFile::close(std::error_code& error)
         error = lastError();
 }
 
+void runThisThreadWhenIdle()
+{
+    // A hint: where the system refuses it, the thread runs as before.
+    (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
+}
+
 } // namespace dotmatrix

@@ -42,6 +42,8 @@ void ConversionPass::startLook()
     look_ = std::make_unique<BackgroundTask>(
         BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
         [this, length, path = state_.SourcePath](BackgroundTask& self) {
+            // The look may never be needed: it yields to the pass's own work.
+            runThisThreadWhenIdle();
             std::error_code error;
             PlatformFile source = PlatformFile::open(path, PlatformFile::Access::ReadOnly, error);
             if (error)
