@@ -903,26 +903,18 @@ std::string describeCandidate(const FontCandidate& candidate)
     return text;
 }
 
-ScanOutcome scanForFonts(const ScanSource& files, const std::function<bool(std::int64_t, std::int64_t)>& progress)
+ScanOutcome scanForFonts(const ImageFiles& files, const std::function<bool(std::int64_t, std::int64_t)>& progress)
 {
     ScanOutcome outcome;
-    std::error_code error;
-    PlatformFile source = PlatformFile::open(files.sourcePath, PlatformFile::Access::ReadOnly, error);
-    const auto cannot = [&](const std::string& which, const std::string& path) {
-        outcome.problem = "Cannot read the " + which + " file \"" + path + "\": " + error.message() + ".";
+    std::optional<MadeImage> image = MadeImage::open(files, outcome.problem);
+    if (!image)
         return outcome;
-    };
-    if (error)
-        return cannot("source", files.sourcePath);
-    std::optional<PlatformFile> target;
-    if (!files.targetPath.empty() && files.writtenThrough.number() > 0) {
-        target = PlatformFile::open(files.targetPath, PlatformFile::Access::ReadOnly, error);
-        if (error)
-            return cannot("target", files.targetPath);
+    std::error_code error;
+    const std::int64_t length = image->length(error);
+    if (error) {
+        outcome.problem = cannotRead("source", files.sourcePath, error);
+        return outcome;
     }
-    const std::int64_t length = std::max(source.size(error), files.writtenThrough.number());
-    if (error)
-        return cannot("source", files.sourcePath);
     if (length == 0) {
         outcome.problem = "The source file \"" + files.sourcePath + "\" is empty: there is no font to find.";
         return outcome;
@@ -934,7 +926,6 @@ ScanOutcome scanForFonts(const ScanSource& files, const std::function<bool(std::
     }
     FontScanner scanner;
     std::vector<std::uint8_t> block(kScanBlock);
-    const std::int64_t written = files.writtenThrough.number();
     std::int64_t offset = 0;
     while (offset < length) {
         if (!progress(offset, length)) {
@@ -942,18 +933,16 @@ ScanOutcome scanForFonts(const ScanSource& files, const std::function<bool(std::
             break;
         }
         // The source's holes read as zeros: nothing of a font is there.
-        PlatformFile& from = target && offset < written ? *target : source;
-        const std::int64_t limit = target && offset < written ? written : length;
         std::error_code holeError;
-        const std::int64_t data = from.nextData(offset, limit, holeError);
+        const std::int64_t data = image->nextData(offset, length, holeError);
         if (!holeError && data > offset) {
             offset = data;
             continue;
         }
-        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(kScanBlock), limit - offset));
+        const auto want = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(kScanBlock), length - offset));
         std::size_t got = 0;
         while (got < want) {
-            const std::size_t now = from.readAt(offset + static_cast<std::int64_t>(got), std::span(block).subspan(got, want - got), error);
+            const std::size_t now = image->readAt(offset + static_cast<std::int64_t>(got), std::span(block).subspan(got, want - got), error);
             if (error || now == 0)
                 break;
             got += now;
@@ -971,7 +960,7 @@ ScanOutcome scanForFonts(const ScanSource& files, const std::function<bool(std::
         offset += static_cast<std::int64_t>(got);
     }
     std::error_code after;
-    outcome.changed = std::max(source.size(after), written) != length;
+    outcome.changed = image->length(after) != length;
     outcome.found = scanner.finish();
     return outcome;
 }

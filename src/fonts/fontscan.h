@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "glyphformat.h"
+#include "madeimage.h"
 #include "position.h"
 
 namespace dotmatrix {
@@ -75,14 +76,6 @@ private:
     std::vector<FontCandidate> found_;
 };
 
-// What a scan reads: the source, or during a pass the target where the
-// pass has written and the source elsewhere, as the overview shows it.
-struct ScanSource {
-    std::string sourcePath;
-    std::string targetPath;
-    Position writtenThrough{0};
-};
-
 struct ScanOutcome {
     std::vector<FontCandidate> found;
     // Lines about what was passed over: holes, stretches that could not be read.
@@ -94,10 +87,11 @@ struct ScanOutcome {
     bool changed = false;
 };
 
-// Scans the files in large blocks from start to end, once, skipping holes
+// Scans the image as the pass makes it (the source outside a pass) in large
+// blocks from start to end, once, skipping holes
 // and stretches that can't be read. `progress` hears the bytes done of the
 // length; false stops the scan within a block.
-[[nodiscard]] ScanOutcome scanForFonts(const ScanSource& files,
+[[nodiscard]] ScanOutcome scanForFonts(const ImageFiles& files,
                                        const std::function<bool(std::int64_t done, std::int64_t length)>& progress);
 
 // "Position 1001, width 6, bit 0 on top, first byte on the left, 96 glyphs".

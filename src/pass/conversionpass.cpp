@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "madeimage.h"
 #include "offsettext.h"
 
 namespace dotmatrix {
@@ -71,6 +72,7 @@ ImageView ConversionPass::imageView(const GlyphFormat& selected) const
     if (isOpen()) {
         view.targetPath = state_.TargetPath;
         view.writtenThrough = writtenThrough();
+        view.writtenBack = record_.writtenBack();
         view.format = format_;
         view.marked = state_.CurOffset;
         view.checksumLine = checksumLine();
@@ -451,13 +453,12 @@ void ConversionPass::captureAsWritten()
 
 void ConversionPass::readAsWritten(Position first, std::span<std::uint8_t> into)
 {
-    std::vector<std::uint8_t> source(into.size());
-    files_->readFresh(PassFile::TargetFile, first, into);
-    files_->readFresh(PassFile::SourceFile, first, source);
-    for (std::size_t i = 0; i < into.size(); ++i) {
-        if (!record_.written(first + static_cast<std::int64_t>(i)))
-            into[i] = source[i];
-    }
+    const auto fromTarget = static_cast<std::size_t>(
+        bytesFromTarget(offsetOf(first), static_cast<std::int64_t>(into.size()), record_.writtenThrough()));
+    if (fromTarget > 0)
+        files_->readFresh(PassFile::TargetFile, first, into.first(fromTarget));
+    if (fromTarget < into.size())
+        files_->readFresh(PassFile::SourceFile, first + static_cast<std::int64_t>(fromTarget), into.subspan(fromTarget));
 }
 
 std::optional<Refusal> ConversionPass::fillGapBefore(Position position)
@@ -564,15 +565,18 @@ bool ConversionPass::awaitTask(BackgroundTask& task)
     // The files are the task's until it has ended: nothing else can reach them.
     running_ = &task;
     lent_ = std::move(files_);
+    window_.busyChanged();
     try {
         window_.runTask(task);
     } catch (...) {
         files_ = std::move(lent_);
         running_ = nullptr;
+        window_.busyChanged();
         throw;
     }
     files_ = std::move(lent_);
     running_ = nullptr;
+    window_.busyChanged();
     try {
         return task.join();
     } catch (const FileError&) {

@@ -14,6 +14,7 @@
 #include "checksum.h"
 #include "fileservice.h"
 #include "position.h"
+#include "previewreader.h"
 #include "windowport.h"
 #include "writerecord.h"
 
@@ -39,20 +40,6 @@ struct WorkingState {
     std::int16_t CharWidth = 0;
     Position CurOffset{0};          // position of the first byte of the character on display
     CharacterGrid DotGrid;
-};
-
-// What a view of the image as a pass makes it shows: before a pass the
-// source in the format selected; during one the target where the pass has
-// written and the source elsewhere, in the pass's format, with the
-// character on display marked.
-struct ImageView {
-    std::string sourcePath;
-    std::string targetPath;  // empty outside a pass
-    Position writtenThrough{0};
-    GlyphFormat format;
-    Position marked{0};  // 0 where no character is on display
-    bool busy = false;   // a task owns the files: nothing is read meanwhile
-    std::string checksumLine;
 };
 
 // A conversion pass: the source copied to the target byte by byte, one

@@ -3,31 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "platformfile.h"
+#include "madeimage.h"
 
 namespace dotmatrix {
-
-namespace {
-
-// Reads `into.size()` bytes at `offset` of an open file: zeros behind its end.
-void readInto(PlatformFile& file, std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
-{
-    std::fill(into.begin(), into.end(), std::uint8_t{0});
-    std::size_t got = 0;
-    while (got < into.size() && !error) {
-        const std::size_t now = file.readAt(offset + static_cast<std::int64_t>(got), into.subspan(got), error);
-        if (now == 0)
-            break;
-        got += now;
-    }
-}
-
-std::string problemWith(const char* which, const std::string& path, const std::error_code& error)
-{
-    return std::string("Cannot read the ") + which + " file \"" + path + "\": " + error.message() + ".";
-}
-
-} // namespace
 
 namespace {
 
@@ -101,6 +79,19 @@ void PreviewReader::run(const std::shared_ptr<Shared>& shared)
     shared->arrived.notify_all();
 }
 
+PreviewReader::Request PreviewReader::requestFor(const ImageView& image, Position first, std::int64_t count)
+{
+    Request request;
+    request.sourcePath = image.sourcePath;
+    request.targetPath = image.targetPath;
+    request.writtenThrough = image.writtenThrough;
+    request.first = first;
+    request.count = count;
+    if (count > 0)
+        request.writtenBack = image.writtenBack.within(first, first + (count - 1));
+    return request;
+}
+
 PreviewReader::View PreviewReader::read(const Request& request)
 {
     View view;
@@ -111,33 +102,29 @@ PreviewReader::View PreviewReader::read(const Request& request)
     view.changed.assign(count, false);
     if (request.sourcePath.empty())
         return view;
+    std::optional<MadeImage> image =
+        MadeImage::open({request.sourcePath, request.targetPath, request.writtenThrough}, view.problem);
+    if (!image)
+        return view;
     std::error_code error;
-    PlatformFile source = PlatformFile::open(request.sourcePath, PlatformFile::Access::ReadOnly, error);
-    if (!error)
-        view.length = source.size(error);
-    if (!error)
-        readInto(source, offsetOf(request.first), view.bytes, error);
+    view.length = image->length(error);
     if (error) {
-        view.problem = problemWith("source", request.sourcePath, error);
+        view.problem = cannotRead("source", request.sourcePath, error);
         return view;
     }
-    view.length = std::max(view.length, request.writtenThrough.number());
-    // Where the pass has written, the target's bytes are what it made.
-    const std::int64_t written = std::min<std::int64_t>(request.writtenThrough.number() - request.first.number() + 1,
-                                                        static_cast<std::int64_t>(count));
-    if (request.targetPath.empty() || written <= 0)
-        return view;
-    PlatformFile target = PlatformFile::open(request.targetPath, PlatformFile::Access::ReadOnly, error);
-    std::vector<std::uint8_t> made(static_cast<std::size_t>(written));
-    if (!error)
-        readInto(target, offsetOf(request.first), made, error);
-    if (error) {
-        view.problem = problemWith("target", request.targetPath, error);
-        return view;
-    }
-    for (std::size_t i = 0; i < made.size(); ++i) {
-        view.changed[i] = made[i] != view.bytes[i];
-        view.bytes[i] = made[i];
+    image->readAll(offsetOf(request.first), view.bytes, view.problem);
+    // Changed where the pass wrote back a byte other than the source's.
+    std::vector<std::uint8_t> source;
+    for (const PositionRanges::Range& range : request.writtenBack) {
+        const std::int64_t from = std::max(range.first.number(), request.first.number()) - request.first.number();
+        const std::int64_t to = std::min<std::int64_t>(range.last.number() - request.first.number() + 1,
+                                                       static_cast<std::int64_t>(count));
+        if (!view.problem.empty() || from >= to)
+            continue;
+        source.resize(static_cast<std::size_t>(to - from));
+        image->readSource(offsetOf(request.first) + from, source, view.problem);
+        for (std::int64_t i = from; i < to; ++i)
+            view.changed[static_cast<std::size_t>(i)] = view.bytes[static_cast<std::size_t>(i)] != source[static_cast<std::size_t>(i - from)];
     }
     return view;
 }

@@ -11,9 +11,14 @@
 #include <thread>
 #include <vector>
 
+#include "fontscan.h"
+#include "glyphformat.h"
 #include "position.h"
+#include "writerecord.h"
 
 namespace dotmatrix {
+
+struct ImageView;
 
 // Reads stretches of the files for a view of many characters, on a thread of
 // its own with read-only handles of its own, so that a slow or vanished file
@@ -27,6 +32,9 @@ public:
         std::string sourcePath;
         std::string targetPath;         // empty outside a pass
         Position writtenThrough{0};     // the target holds positions 1 to this one
+        // What the pass wrote back within the stretch: where the target's
+        // bytes there differ from the source's, they are changed.
+        std::vector<PositionRanges::Range> writtenBack;
         Position first{1};
         std::int64_t count = 0;
         std::uint64_t serial = 0;       // given back with the view
@@ -37,7 +45,7 @@ public:
         Position first{1};
         // What the pass makes of positions `first` on; 0 behind the ends.
         std::vector<std::uint8_t> bytes;
-        // Where each byte differs from the source's.
+        // Where the pass wrote back a byte other than the source's.
         std::vector<bool> changed;
         // The length the view covers: the source's, or more where the pass
         // has written beyond it.
@@ -61,6 +69,8 @@ public:
     // Waits up to `timeout` for a view to take; true where there is one.
     [[nodiscard]] bool waitReady(std::chrono::milliseconds timeout);
 
+    // What to read for `count` bytes from `first` of `image`.
+    [[nodiscard]] static Request requestFor(const ImageView& image, Position first, std::int64_t count);
     // Reads a request at once, on the calling thread.
     [[nodiscard]] static View read(const Request& request);
 
@@ -81,6 +91,25 @@ private:
 
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
+};
+
+// What a view of the image as a pass makes it shows: before a pass the
+// source in the format selected; during one the target where the pass has
+// written and the source elsewhere, in the pass's format, with the
+// character on display marked. The pass makes it; views are given it.
+struct ImageView {
+    std::string sourcePath;
+    std::string targetPath;  // empty outside a pass
+    Position writtenThrough{0};
+    // Where the pass wrote back: only there can the target differ from the source.
+    PositionRanges writtenBack;
+    GlyphFormat format;
+    Position marked{0};  // 0 where no character is on display
+    bool busy = false;   // a task owns the files: nothing is read meanwhile
+    std::string checksumLine;
+
+    // The files as a scan of their own reads them.
+    [[nodiscard]] ImageFiles files() const { return {sourcePath, targetPath, writtenThrough}; }
 };
 
 } // namespace dotmatrix

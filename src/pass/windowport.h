@@ -52,6 +52,9 @@ public:
     // the pass, shows the progress of a long task and lets the user stop it.
     // During the prefix copy `curoff` counts the positions copied.
     virtual void runTask(BackgroundTask& task) = 0;
+    // A task has taken the pass's files, or given them back: a view of them
+    // reads nothing meanwhile.
+    virtual void busyChanged() {}
     // Says what a copy the user stopped has left; the window may leave it
     // unsaid where the copy was stopped to close the window.
     virtual void showStopped(const std::string& message) = 0;

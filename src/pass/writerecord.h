@@ -58,6 +58,8 @@ public:
     [[nodiscard]] Position writtenThrough() const { return writtenThrough_; }
     // True where the target holds what the pass wrote at `position`.
     [[nodiscard]] bool written(Position position) const { return position >= kFirstPosition && position <= writtenThrough_; }
+    // Every range written back.
+    [[nodiscard]] const PositionRanges& writtenBack() const { return writtenBack_; }
     // The written-back ranges that meet `first` to `last`, cut to them, in order.
     [[nodiscard]] std::vector<Range> writtenBackWithin(Position first, Position last) const
     {

@@ -25,14 +25,10 @@ constexpr int kStripDot = 2;
 constexpr int kPollMilliseconds = 100;
 
 // The bytes of a candidate's first glyphs, as the overview reads them.
-std::vector<std::uint8_t> stripBytes(const ScanSource& files, const FontCandidate& candidate)
+std::vector<std::uint8_t> stripBytes(const ImageView& image, const FontCandidate& candidate)
 {
-    PreviewReader::Request request;
-    request.sourcePath = files.sourcePath;
-    request.targetPath = files.targetPath;
-    request.writtenThrough = files.writtenThrough;
-    request.first = candidate.first;
-    request.count = std::int64_t{kStripGlyphs - 1} * candidate.format.step() + candidate.format.glyphBytes();
+    const PreviewReader::Request request = PreviewReader::requestFor(
+        image, candidate.first, std::int64_t{kStripGlyphs - 1} * candidate.format.step() + candidate.format.glyphBytes());
     std::vector<std::uint8_t> bytes = PreviewReader::read(request).bytes;
     bytes.resize(static_cast<std::size_t>(request.count), 0);
     return bytes;
@@ -116,7 +112,7 @@ void FontsFoundWindow::stop()
     poll_.stop();
 }
 
-void FontsFoundWindow::scan(const ScanSource& files)
+void FontsFoundWindow::scan(const ImageView& image)
 {
     stop();
     found_.clear();
@@ -125,20 +121,20 @@ void FontsFoundWindow::scan(const ScanSource& files)
     bar_->show();
     cancel_->show();
     cancel_->setEnabled(true);
-    status_->setText(QStringLiteral("Scanning \"%1\"...").arg(QString::fromStdString(files.sourcePath)));
+    status_->setText(QStringLiteral("Scanning \"%1\"...").arg(QString::fromStdString(image.sourcePath)));
     run_ = std::make_shared<ScanRun>();
     // The thread owns its share of the run: it may outlive this window.
-    std::thread([run = run_, files] {
+    std::thread([run = run_, image] {
         ScanOutcome outcome;
         std::vector<std::vector<std::uint8_t>> strips;
         try {
-            outcome = scanForFonts(files, [&run](std::int64_t done, std::int64_t length) {
+            outcome = scanForFonts(image.files(), [&run](std::int64_t done, std::int64_t length) {
                 run->progress = done;
                 run->length = length;
                 return !run->stopRequested.load();
             });
             for (const FontCandidate& candidate : outcome.found)
-                strips.push_back(stripBytes(files, candidate));
+                strips.push_back(stripBytes(image, candidate));
         } catch (const std::exception& error) {
             outcome.problem = error.what();
         }

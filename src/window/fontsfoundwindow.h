@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "fontscan.h"
+#include "previewreader.h"
 
 class QLabel;
 class QListWidget;
@@ -27,8 +28,8 @@ public:
     explicit FontsFoundWindow(QWidget* parent);
     ~FontsFoundWindow() override;
 
-    // Scans `files` anew; a scan under way is stopped first.
-    void scan(const ScanSource& files);
+    // Scans `image` anew; a scan under way is stopped first.
+    void scan(const ImageView& image);
     [[nodiscard]] bool scanning() const { return run_ != nullptr; }
     [[nodiscard]] const std::vector<FontCandidate>& found() const { return found_; }
 

@@ -554,21 +554,7 @@ bool Form1::oneFileMayServeBoth(const QString& shown, const std::string& other, 
 void Form1::OverviewButt_Click()
 {
     if (overview_ == nullptr) {
-        overview_ = new OverviewWindow(
-            [this] {
-                const ImageView view = pass_.imageView(selectedFormat());
-                GlyphView::Snapshot files;
-                files.sourcePath = view.sourcePath;
-                files.targetPath = view.targetPath;
-                files.writtenThrough = view.writtenThrough;
-                files.format = view.format;
-                files.format.order = dotOrder_->order();
-                files.marked = view.marked;
-                files.busy = view.busy;
-                files.checksumLine = view.checksumLine;
-                return files;
-            },
-            *dotOrder_, this);
+        overview_ = new OverviewWindow(*dotOrder_, this);
         connect(overview_, &OverviewWindow::jumpRequested, this, &Form1::goToGlyph);
         connect(overview_, &OverviewWindow::importRequested, this, &Form1::importSheet);
         connect(overview_, &OverviewWindow::formatRequested, this, [this] { OtherFormat_Click(overview_); });
@@ -590,16 +576,26 @@ void Form1::OverviewButt_Click()
     // Glyphs start where the user has said a character starts.
     const std::optional<Position> at =
         pass_.isOpen() ? std::optional(pass_.state().CurOffset) : readStartingOffset(offsetText()).position;
+    overview_->view()->setImage(image());
     if (at)
         overview_->view()->alignTo(*at);
     refreshOverview(at);
 }
 
+ImageView Form1::image() const
+{
+    ImageView view = pass_.imageView(selectedFormat());
+    view.format.order = dotOrder_->order();
+    return view;
+}
+
 void Form1::refreshOverview(std::optional<Position> show)
 {
     overviewStale_ = false;
-    if (overview_ != nullptr && overview_->isVisible())
+    if (overview_ != nullptr && overview_->isVisible()) {
+        overview_->view()->setImage(image());
         overview_->view()->refresh(show);
+    }
 }
 
 void Form1::goToGlyph(Position position)
@@ -888,6 +884,12 @@ bool Form1::confirm(Asking /*asking*/, const std::string& question, bool yesByDe
 void Form1::runTask(BackgroundTask& task)
 {
     waiter_->run(task);
+}
+
+void Form1::busyChanged()
+{
+    if (overview_ != nullptr)
+        overview_->view()->setImage(image());
 }
 
 void Form1::showStopped(const std::string& message)

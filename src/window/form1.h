@@ -102,6 +102,8 @@ private:
     void importSheet(Position first);
     // Tells the overview what to show now; `show` is kept in view.
     void refreshOverview(std::optional<Position> show = std::nullopt);
+    // What the overview is to show now.
+    [[nodiscard]] ImageView image() const;
     void selectSymtypeOfCharWidth();
     void paintReadOnlyBoxes();
     // Runs a modal box, wide enough to show its whole title.
@@ -131,6 +133,7 @@ private:
     void showProblem(const std::string& message) override;
     bool confirm(Asking asking, const std::string& question, bool yesByDefault) override;
     void runTask(BackgroundTask& task) override;
+    void busyChanged() override;
     void showStopped(const std::string& message) override;
 
     ConversionPass pass_{*this};

@@ -42,8 +42,7 @@ bool sameContent(const PreviewReader::View& a, const PreviewReader::View& b)
 
 } // namespace
 
-GlyphView::GlyphView(std::function<Snapshot()> snapshot, QWidget* parent)
-    : QAbstractScrollArea(parent), snapshot_(std::move(snapshot))
+GlyphView::GlyphView(QWidget* parent) : QAbstractScrollArea(parent)
 {
     installGlyphViewAccessibility();
     setObjectName(QStringLiteral("GlyphView"));
@@ -55,10 +54,7 @@ GlyphView::GlyphView(std::function<Snapshot()> snapshot, QWidget* parent)
     reader_ = std::make_unique<PreviewReader>(
         [this] { QMetaObject::invokeMethod(this, &GlyphView::viewArrived, Qt::QueuedConnection); });
     watch_.setInterval(kWatchMilliseconds);
-    connect(&watch_, &QTimer::timeout, this, [this] {
-        takeSnapshot();
-        requestRead();
-    });
+    connect(&watch_, &QTimer::timeout, this, [this] { requestRead(); });
     fitLabels();
 }
 
@@ -107,21 +103,14 @@ std::pair<Position, std::int64_t> GlyphView::selection() const
 
 PreviewReader::Request GlyphView::glyphsRequest(Position first, std::int64_t count) const
 {
-    PreviewReader::Request request;
-    request.sourcePath = shown_.sourcePath;
-    request.targetPath = shown_.targetPath;
-    request.writtenThrough = shown_.writtenThrough;
-    request.first = first;
-    request.count = count * glyphWidth();
-    return request;
+    return PreviewReader::requestFor(shown_, first, count * glyphWidth());
 }
 
-std::optional<ScanSource> GlyphView::scanFiles()
+std::optional<ImageView> GlyphView::image() const
 {
-    takeSnapshot();
     if (shown_.busy)
         return std::nullopt;
-    return ScanSource{shown_.sourcePath, shown_.targetPath, shown_.writtenThrough};
+    return shown_;
 }
 
 bool GlyphView::upToDate() const
@@ -129,9 +118,8 @@ bool GlyphView::upToDate() const
     return view_.has_value() && view_->serial == serial_;
 }
 
-void GlyphView::takeSnapshot()
+void GlyphView::setImage(ImageView files)
 {
-    Snapshot files = snapshot_();
     if (!files.format.valid())
         files.format = GlyphFormat::original(5, files.format.order);
     const GlyphFormat& was = shown_.format;
@@ -191,7 +179,6 @@ QString GlyphView::rowLabel(std::int64_t row) const
 
 void GlyphView::refresh(std::optional<Position> show)
 {
-    takeSnapshot();
     if (show && *show >= kFirstPosition) {
         selected_ = layout_.glyphHolding(show->number());
         ensureSelectedVisible();
@@ -214,7 +201,6 @@ void GlyphView::shiftAlignment(int bytes)
 
 void GlyphView::alignTo(Position position)
 {
-    takeSnapshot();
     if (mark_ && layout_.glyphHolding(position.number()) != position.number()) {
         mark_.reset();
         fitLabels();
@@ -237,7 +223,6 @@ void GlyphView::setDotSize(int pixels)
 
 void GlyphView::activate(Position position)
 {
-    takeSnapshot();
     if (shown_.busy || position < kFirstPosition || position.number() > layout_.length())
         return;
     select(position.number());
@@ -254,7 +239,6 @@ void GlyphView::activate(Position position)
 
 bool GlyphView::markCharacter(Position position, int code)
 {
-    takeSnapshot();
     const CharacterMark mark{Position(layout_.glyphHolding(position.number())), code};
     if (const std::string problem = markProblem(mark, glyphWidth()); !problem.empty()) {
         emit refused(QString::fromStdString(problem));
@@ -273,7 +257,6 @@ bool GlyphView::markCharacter(Position position, int code)
 
 void GlyphView::selectGlyph(Position position)
 {
-    takeSnapshot();
     select(layout_.glyphHolding(position.number()));
 }
 
@@ -286,15 +269,10 @@ void GlyphView::readNow()
 
 bool GlyphView::requestRead()
 {
-    const Snapshot& files = shown_;
-    if (files.busy || !isVisible())
+    if (shown_.busy || !isVisible())
         return false;  // the files are the copy's; what was read stays on show
-    PreviewReader::Request request;
-    request.sourcePath = files.sourcePath;
-    request.targetPath = files.targetPath;
-    request.writtenThrough = files.writtenThrough;
-    request.first = Position(layout_.rowStart(layout_.topRow()));
-    request.count = (std::int64_t{layout_.rowsInView()} + 1) * layout_.rowBytes();
+    PreviewReader::Request request = PreviewReader::requestFor(
+        shown_, Position(layout_.rowStart(layout_.topRow())), (std::int64_t{layout_.rowsInView()} + 1) * layout_.rowBytes());
     request.serial = ++serial_;
     ++readCount_;
     reader_->request(std::move(request));
@@ -587,7 +565,7 @@ void GlyphView::renderGlyphs()
     const QRgb marked = blend(face, palette().color(QPalette::Highlight));
     const QRgb unknown = blend(face, palette().color(QPalette::Base));
     glyphImage_.fill(gap);
-    const Snapshot& files = shown_;
+    const ImageView& files = shown_;
     const std::int64_t markFirst = files.marked.number();
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < perRow; ++column) {

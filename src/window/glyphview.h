@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,27 +29,15 @@ class GlyphView : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
-    // What the view shows and marks, asked for whenever it reads.
-    struct Snapshot {
-        std::string sourcePath;
-        std::string targetPath;       // empty outside a pass
-        Position writtenThrough{0};
-        // The glyphs' format, and the dot order they are drawn in.
-        GlyphFormat format;
-        // The character on display during a pass; 0 where there is none.
-        Position marked{0};
-        // True while a copy owns the files: nothing is read meanwhile.
-        bool busy = false;
-        // What the pass found of the source's checksum.
-        std::string checksumLine;
-    };
-
     static constexpr int kSmallestDot = 2;
     static constexpr int kLargestDot = 12;
 
-    GlyphView(std::function<Snapshot()> snapshot, QWidget* parent);
+    explicit GlyphView(QWidget* parent);
     ~GlyphView() override;
 
+    // What the view is to show from now on; read at the next refresh. A
+    // view that is busy reads nothing, and keeps what it has on show.
+    void setImage(ImageView image);
     // Reads the files again and repaints; shows `position` where given.
     void refresh(std::optional<Position> show = std::nullopt);
     // Every glyph starts `bytes` later (or earlier) in the file.
@@ -62,9 +49,9 @@ public:
     [[nodiscard]] const GlyphLayout& layout() const { return layout_; }
     [[nodiscard]] DotOrder order() const { return shown_.format.order; }
     [[nodiscard]] const GlyphFormat& format() const { return shown_.format; }
-    // The files as the view reads them, for a scan of their own; nothing
+    // What the view shows, for a scan or a read of its own; nothing
     // while a copy owns them.
-    [[nodiscard]] std::optional<ScanSource> scanFiles();
+    [[nodiscard]] std::optional<ImageView> image() const;
 
     // The first position of the glyph that holds the keyboard's selection.
     [[nodiscard]] Position selected() const { return Position(selected_); }
@@ -127,8 +114,6 @@ private:
     // The bytes from glyph to glyph, and the bytes of one glyph.
     [[nodiscard]] int glyphWidth() const { return layout_.width(); }
     [[nodiscard]] int glyphSize() const { return shown_.format.glyphBytes(); }
-    // Takes what the view is to show now from its owner.
-    void takeSnapshot();
     // Gives the labels the room of the longest position and code shown.
     void fitLabels();
     [[nodiscard]] QString rowLabel(std::int64_t row) const;
@@ -149,7 +134,6 @@ private:
     // Tells screen readers which glyphs are in view now.
     void glyphsChanged();
 
-    std::function<Snapshot()> snapshot_;
     std::unique_ptr<PreviewReader> reader_;
     // Other programs may change the files: read them twice a second while shown.
     QTimer watch_;
@@ -157,7 +141,7 @@ private:
     std::uint64_t serial_ = 0;
     int readCount_ = 0;
     std::optional<PreviewReader::View> view_;
-    Snapshot shown_;
+    ImageView shown_;
     GlyphLayout layout_;
     QString problem_;
     std::int64_t selected_ = 1;

@@ -39,12 +39,12 @@
 
 namespace dotmatrix {
 
-OverviewWindow::OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, DotOrderSetting& order, QWidget* parent)
+OverviewWindow::OverviewWindow(DotOrderSetting& order, QWidget* parent)
     : QWidget(parent, Qt::Window), order_(order)
 {
     setObjectName(QStringLiteral("Overview"));
     setWindowTitle(QStringLiteral("Overview"));
-    view_ = new GlyphView(std::move(snapshot), this);
+    view_ = new GlyphView(this);
     view_->setAccessibleName(QStringLiteral("Glyphs"));
     view_->setToolTip(QStringLiteral("Click a glyph, or select it with the arrow keys and press Enter, to go there. "
                                      "Ctrl+Left and Ctrl+Right shift every glyph by one byte."));
@@ -334,7 +334,7 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
 
 void OverviewWindow::findFonts()
 {
-    const std::optional<ScanSource> files = view_->scanFiles();
+    const std::optional<ImageView> files = view_->image();
     if (!files)
         return;  // a copy owns the files: the button is pressed again once it has ended
     if (files->sourcePath.empty()) {

@@ -23,7 +23,7 @@ class OverviewWindow : public QWidget {
     Q_OBJECT
 
 public:
-    OverviewWindow(std::function<GlyphView::Snapshot()> snapshot, DotOrderSetting& order, QWidget* parent);
+    OverviewWindow(DotOrderSetting& order, QWidget* parent);
 
     [[nodiscard]] GlyphView* view() const { return view_; }
     // The glyph's context menu, for entries of the window's owner to join.

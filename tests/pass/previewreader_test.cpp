@@ -14,14 +14,16 @@ using testing::writeFile;
 
 // The image as the pass makes it: the target through what the pass wrote,
 // the source after it, the target beyond the source where the pass wrote
-// there; changed where the two differ; and a word where a file can't be read.
+// there; changed where the pass wrote back a byte other than the source's;
+// and a word where a file can't be read.
 TEST(PreviewReader, ReadsTheImageAsThePassMakesIt)
 {
     testing::TempFolder folder;
     const std::string source = folder.path("source.rom");
     const std::string target = folder.path("target.bin");
     writeFile(source, {1, 2, 3, 4, 5, 6, 7, 8});
-    writeFile(target, {1, 9, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+    // Position 1 changed by another program, 2 and 3 written back.
+    writeFile(target, {7, 9, 3, 4, 5, 6, 7, 8, 9, 10, 11});
 
     PreviewReader::Request request;
     request.sourcePath = source;
@@ -32,10 +34,14 @@ TEST(PreviewReader, ReadsTheImageAsThePassMakesIt)
     EXPECT_EQ(view.bytes, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0}));
     EXPECT_EQ(view.length, 8);
 
-    request.targetPath = target;
-    request.writtenThrough = Position(3);
+    ImageView image;
+    image.sourcePath = source;
+    image.targetPath = target;
+    image.writtenThrough = Position(3);
+    image.writtenBack.add(Position(2), Position(3));
+    request = PreviewReader::requestFor(image, Position(1), 12);
     view = PreviewReader::read(request);
-    EXPECT_EQ(view.bytes, (Bytes{1, 9, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0}));
+    EXPECT_EQ(view.bytes, (Bytes{7, 9, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0}));
     EXPECT_EQ(view.changed, (std::vector<bool>{false, true, false, false, false, false, false, false, false, false,
                                                false, false}));
     request.writtenThrough = Position(10);
