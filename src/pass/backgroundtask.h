@@ -5,18 +5,20 @@
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#include "fileservice.h"
 #include "position.h"
 
 namespace dotmatrix {
 
 // One long file operation of a pass (a copy or a sync, which can take
 // seconds) run on a thread of its own, so that the window's thread stays
-// free to paint and to answer the desktop. The files belong to that thread
-// from start() until join() returns; meanwhile only the progress and a stop
-// request cross between the two.
+// free to paint and to answer the desktop. The pass's files are lent to the
+// task and belong to its thread until they are given back; meanwhile only
+// the progress and a stop request cross between the two.
 class BackgroundTask {
 public:
     // A gap copy fills the positions a jump forward passes over; a check
@@ -44,6 +46,13 @@ public:
     // is finished at once and join() throws why.
     void start();
 
+    // Lends the pass's files to the task, before it starts; the work reaches
+    // them through files() until they are given back once it has ended.
+    void lend(std::unique_ptr<FileService> files) { files_ = std::move(files); }
+    [[nodiscard]] std::unique_ptr<FileService> giveBack() { return std::move(files_); }
+    // From the work: the files lent to it.
+    [[nodiscard]] FileService& files() const { return *files_; }
+
     // From the work: the last position done so far. False once a stop is requested.
     bool report(Position done);
 
@@ -63,6 +72,7 @@ private:
     Position first_;
     Position last_;
     Work work_;
+    std::unique_ptr<FileService> files_;
     std::atomic<std::int64_t> done_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;

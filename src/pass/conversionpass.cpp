@@ -214,8 +214,6 @@ void ConversionPass::stepBack()
 
 void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
 {
-    if (!isOpen() || isBusy())
-        return;
     operate([&]() -> std::optional<Refusal> {
         veskoutput();
         const Position next = state_.CurOffset + distance;
@@ -247,8 +245,6 @@ void ConversionPass::move(std::int64_t distance, PassFile captureFrom)
 
 void ConversionPass::changeWidth()
 {
-    if (!isOpen() || isBusy())
-        return;
     operate([&]() -> std::optional<Refusal> {
         veskoutput();
         const GlyphFormat format = formatInForce(window_).value_or(format_);
@@ -265,9 +261,9 @@ void ConversionPass::changeWidth()
 
 bool ConversionPass::jumpTo(Position position)
 {
-    if (isBusy() || !mayJumpTo(position))
+    if (!mayJumpTo(position))
         return false;
-    operate([&]() -> std::optional<Refusal> {
+    return operate([&]() -> std::optional<Refusal> {
         veskoutput();
         if (auto refusal = fillGapBefore(position))
             return refusal;
@@ -275,23 +271,19 @@ bool ConversionPass::jumpTo(Position position)
         captureAsWritten();
         return std::nullopt;
     });
-    return true;
 }
 
 void ConversionPass::skipRest()
 {
-    if (!isOpen() || isBusy())
-        return;
-    try {
+    operate([&]() -> std::optional<Refusal> {
         // What other programs changed since the last click counts.
         files_->forgetReads();
         if (const auto question = tailCopyQuestion(files_->length(PassFile::SourceFile))) {
             if (!window_.confirm(Asking::TailCopy, *question))
-                return;
+                return std::nullopt;
         }
         // The source may have grown or shrunk while the question was open.
         const std::int64_t length = files_->length(PassFile::SourceFile);
-        checkTargetHolds(record_.writtenThrough().number());
         // What an import brought stays: the tail copy goes around it.
         for (const WriteRecord::Range& stretch :
              record_.copiedByTheTail(state_.CurOffset, Position(std::max<std::int64_t>(length, 0)))) {
@@ -301,7 +293,7 @@ void ConversionPass::skipRest()
                                     + decimalText(*stoppedAt) + ".\n\nThe pass stays open at position "
                                     + decimalText(state_.CurOffset)
                                     + ": \"Skip the rest\" copies the rest again from there.");
-                return;
+                return Refusal::told();
             }
         }
         syncTarget(state_.CurOffset, state_.CurOffset);
@@ -316,15 +308,14 @@ void ConversionPass::skipRest()
             window_.showStopped("The check of the target was cancelled. The target file holds the whole pass, but it "
                                 "was not read back.\n\nThe pass stays open at position "
                                 + decimalText(state_.CurOffset) + ": \"Skip the rest\" copies and checks again.");
-            return;
+            return Refusal::told();
         }
         // Some file systems report a failed write only when the file is closed.
         files_->close();
         window_.setStartButtEnabled(true);
         window_.showCompleted(note);
-    } catch (const FileError& error) {
-        endAfter(error);
-    }
+        return std::nullopt;
+    });
 }
 
 std::optional<std::string> ConversionPass::tailCopyQuestion(std::int64_t sourceLength)
@@ -526,8 +517,8 @@ std::optional<Position> ConversionPass::copyOnThread(BackgroundTask::Kind kind, 
     std::int64_t before = sourceLength;
     // The target must keep what the pass wrote, whatever its length when the copy begins.
     const Position held = record_.writtenThrough();
-    BackgroundTask task(kind, first, last, [this, first, last, held, &before](BackgroundTask& self) {
-        CopyEngine engine = lent_->copier([&self](Position copied) { return self.report(copied); });
+    BackgroundTask task(kind, first, last, [first, last, held, &before](BackgroundTask& self) {
+        CopyEngine engine = self.files().copier([&self](Position copied) { return self.report(copied); });
         const bool whole = engine.copy(first, last, held);
         before = engine.sourceLength();
         return whole;
@@ -553,8 +544,8 @@ std::optional<Position> ConversionPass::copyOnThread(BackgroundTask::Kind kind, 
 
 void ConversionPass::syncTarget(Position first, Position last)
 {
-    BackgroundTask sync(BackgroundTask::Kind::Sync, first, last, [this](BackgroundTask&) {
-        lent_->sync();
+    BackgroundTask sync(BackgroundTask::Kind::Sync, first, last, [](BackgroundTask& self) {
+        self.files().sync();
         return true;
     });
     awaitTask(sync);
@@ -564,17 +555,17 @@ bool ConversionPass::awaitTask(BackgroundTask& task)
 {
     // The files are the task's until it has ended: nothing else can reach them.
     running_ = &task;
-    lent_ = std::move(files_);
+    task.lend(std::move(files_));
     window_.busyChanged();
     try {
         window_.runTask(task);
     } catch (...) {
-        files_ = std::move(lent_);
+        files_ = task.giveBack();
         running_ = nullptr;
         window_.busyChanged();
         throw;
     }
-    files_ = std::move(lent_);
+    files_ = task.giveBack();
     running_ = nullptr;
     window_.busyChanged();
     try {
@@ -588,21 +579,26 @@ bool ConversionPass::awaitTask(BackgroundTask& task)
     }
 }
 
-void ConversionPass::operate(const std::function<std::optional<Refusal>()>& operation)
+bool ConversionPass::operate(const std::function<std::optional<Refusal>()>& operation)
 {
+    if (!isOpen() || isBusy())
+        return false;
     std::optional<Refusal> refusal;
     try {
         // What the pass wrote must still be there before anything is written over a hole.
         checkTargetHolds(record_.writtenThrough().number());
         refusal = operation();
-        files_->flush();
-        files_->checkPaths();
+        if (files_->isOpen()) {
+            files_->flush();
+            files_->checkPaths();
+        }
     } catch (const FileError& error) {
         endAfter(error);
-        return;
+        return true;
     }
     if (refusal && !refusal->message.empty())
         window_.showProblem(refusal->message);
+    return true;
 }
 
 void ConversionPass::endAfter(const FileError& error)

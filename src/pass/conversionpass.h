@@ -55,7 +55,7 @@ public:
     [[nodiscard]] const WorkingState& state() const { return state_; }
 
     // True from a successful start until the pass is finished or fails.
-    [[nodiscard]] bool isOpen() const { return files_ != nullptr ? files_->isOpen() : lent_ != nullptr; }
+    [[nodiscard]] bool isOpen() const { return files_ != nullptr ? files_->isOpen() : running_ != nullptr; }
     // True while a copy or the final sync runs on its own thread: the files
     // are that thread's, and every operation below is refused meanwhile.
     [[nodiscard]] bool isBusy() const { return running_ != nullptr; }
@@ -165,9 +165,10 @@ private:
     [[nodiscard]] std::optional<Refusal> fillGapBefore(Position position);
     void move(std::int64_t distance, PassFile captureFrom);
     // Runs an operation of an open pass, once the target still holds what the
-    // pass wrote. A returned message is a refusal, shown once the written
+    // pass wrote; false, and nothing done, outside a pass or while a task
+    // has the files. A returned message is a refusal, shown once the written
     // bytes are with the system; a file error ends the pass.
-    void operate(const std::function<std::optional<Refusal>()>& operation);
+    bool operate(const std::function<std::optional<Refusal>()>& operation);
     // Copies on a thread of its own while the window waits; the position
     // reached where the user stopped it, nothing where it ran to the end.
     // `sourceLength` is the source's length as the pass knows it: where the
@@ -226,10 +227,9 @@ private:
 
     WindowPort& window_;
     WorkingState state_;
-    // The files of the pass; lent to a task while it runs (lent_), so that
-    // no operation of the window's thread can reach them meanwhile.
+    // The files of the pass; lent to a task while it runs, so that no
+    // operation of the window's thread can reach them meanwhile.
     std::unique_ptr<FileService> files_;
-    std::unique_ptr<FileService> lent_;
     // The bytes of the columns on display as last captured or written back.
     std::array<std::uint8_t, CharacterGrid::kMaxBytes> savedColumns_{};
     GlyphFormat format_;

@@ -128,8 +128,8 @@ void ConversionPass::dropLook()
 ChecksumReader ConversionPass::checksumReader(PassFile file, BackgroundTask& task)
 {
     // Runs on the task's thread, with the files lent to it.
-    return [this, file, &task](std::int64_t offset, std::span<std::uint8_t> into) {
-        lent_->readFresh(file, Position(offset + 1), into);
+    return [file, &task](std::int64_t offset, std::span<std::uint8_t> into) {
+        task.files().readFresh(file, Position(offset + 1), into);
         return task.report(Position(offset + static_cast<std::int64_t>(into.size())));
     };
 }

@@ -34,31 +34,21 @@ std::vector<Position> ConversionPass::differingGlyphs(Position first, std::span<
 std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::uint8_t> bytes)
 {
     const std::int64_t width = characterBytes();
-    if (isBusy() || !isOpen() || bytes.empty() || bytes.size() % static_cast<std::size_t>(width) != 0)
+    if (bytes.empty() || width <= 0 || bytes.size() % static_cast<std::size_t>(width) != 0)
         return 0;
     const auto count = static_cast<std::int64_t>(bytes.size()) / width;
-    if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * format_.step())) {
-        window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
-                            + " would run past position " + decimalText(kLastCharacterPosition)
-                            + ", the highest this tool can write.");
-        return 0;
-    }
-    std::vector<Position> differing;
-    try {
-        differing = differingGlyphs(first, bytes);
-    } catch (const FileError& error) {
-        endAfter(error);
-        return 0;
-    }
-    if (differing.empty()) {
-        window_.showProblem("The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
-                            + " are what the target holds already: nothing is written.");
-        return 0;
-    }
-    if (!window_.confirm(Asking::Import, importQuestion(count, differing)))
-        return 0;
     std::int64_t written = 0;
     operate([&]() -> std::optional<Refusal> {
+        if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * format_.step()))
+            return "The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
+                   + " would run past position " + decimalText(kLastCharacterPosition)
+                   + ", the highest this tool can write.";
+        const std::vector<Position> differing = differingGlyphs(first, bytes);
+        if (differing.empty())
+            return "The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
+                   + " are what the target holds already: nothing is written.";
+        if (!window_.confirm(Asking::Import, importQuestion(count, differing)))
+            return std::nullopt;
         veskoutput();
         for (const Position glyph : differing) {
             if (auto refusal = fillGapBefore(glyph))

@@ -37,7 +37,7 @@ bool ConversionPass::verifyTarget()
     };
     // Compares positions `from` to `to` piece by piece; false where `going`
     // says to stop. The record and the shared stretches are only read.
-    const auto compare = [&](Position from, Position to, Difference& found,
+    const auto compare = [&](FileService& files, Position from, Position to, Difference& found,
                              const std::function<bool(Position)>& going) {
         std::vector<std::uint8_t> target;
         std::vector<std::uint8_t> expected;
@@ -53,11 +53,11 @@ bool ConversionPass::verifyTarget()
             if (!sharedPiece || !writtenBack.empty()) {
                 target.resize(count);
                 expected.resize(count);
-                lent_->readFresh(PassFile::TargetFile, first, target);
+                files.readFresh(PassFile::TargetFile, first, target);
                 if (oneFile)
                     expected = target;
                 else
-                    lent_->readFresh(PassFile::SourceFile, first, expected);
+                    files.readFresh(PassFile::SourceFile, first, expected);
                 for (const WriteRecord::Range& range : writtenBack) {
                     for (Position at = range.first; at <= range.last; at = at + 1)
                         expected[static_cast<std::size_t>(at.number() - first.number())] =
@@ -82,16 +82,16 @@ bool ConversionPass::verifyTarget()
         // A large image in two halves, the second on a thread of its own; the
         // progress said is the first half's, at twice its pace.
         if (last.number() < 2 * kVerifyBlock)
-            return compare(kFirstPosition, last, differs, [&self](Position end) { return self.report(end); });
+            return compare(self.files(), kFirstPosition, last, differs, [&self](Position end) { return self.report(end); });
         const Position middle(last.number() / 2);
         std::atomic<bool> stop = false;
         Difference later;
         auto second = std::async(std::launch::async, [&] {
-            return compare(middle + 1, last, later, [&stop](Position) { return !stop.load(); });
+            return compare(self.files(), middle + 1, last, later, [&stop](Position) { return !stop.load(); });
         });
         bool ran = false;
         try {
-            ran = compare(kFirstPosition, middle, differs, [&](Position end) {
+            ran = compare(self.files(), kFirstPosition, middle, differs, [&](Position end) {
                 return self.report(Position(std::min(last.number(), 2 * end.number())));
             });
         } catch (...) {

@@ -49,6 +49,8 @@ TEST_F(PassTest, NothingActsOnThePassWhileACopyRuns)
         pass.stepBack();
         pass.changeWidth();
         pass.skipRest();
+        EXPECT_FALSE(pass.jumpTo(Position(50)));
+        EXPECT_EQ(pass.importGlyphs(Position(1), Bytes(5, 0xFF)), 0);
         EXPECT_FALSE(pass.toggleDot(0, 0));
         EXPECT_FALSE(pass.setDisplayedColumns(Bytes(5, 0xFF)));
         EXPECT_FALSE(pass.setSourcePath("elsewhere"));
@@ -65,6 +67,7 @@ TEST_F(PassTest, NothingActsOnThePassWhileACopyRuns)
     EXPECT_EQ(tried, 4);  // the prefix copy, the tail copy, the sync and the verify
     EXPECT_EQ(window.completed, 1);
     EXPECT_TRUE(window.problems.empty());
+    EXPECT_TRUE(window.questions.empty());
     EXPECT_EQ(readFile(target), s);
     EXPECT_EQ(pass.state().SourcePath, source);
     EXPECT_FALSE(pass.isBusy());
