@@ -272,9 +272,7 @@ int apply(const Invocation& invocation, std::ostream& out, std::ostream& err, bo
         throw Failure{"cannot read \"" + invocation.sheet + "\" as a PNG sheet: " + reader.errorString().toStdString()};
     const SheetInfo info = sheetInfoOf(image);
     // The sheet's own format unless --format says one; where both do, they agree in size.
-    std::optional<GlyphFormat> sheetFormat = info.format;
-    if (!sheetFormat && info.width)
-        sheetFormat = GlyphFormat::original(*info.width, info.order.value_or(DotOrder{}));
+    const std::optional<GlyphFormat> sheetFormat = info.drawnFormat(DotOrder{});
     if (!invocation.format && !sheetFormat)
         throw Failure{"the sheet \"" + invocation.sheet + "\" does not say how wide its glyphs are: give --format"};
     if (invocation.format && sheetFormat

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <optional>
+#include <vector>
+
 #include <QImage>
+#include <QString>
 
 #include "glyphexport.h"
 
@@ -16,5 +20,14 @@ namespace dotmatrix {
 // transparent dot reads as the white under it.
 [[nodiscard]] SheetGlyphs readSheetImage(const QImage& sheet, int glyphWidth, DotOrder order);
 [[nodiscard]] SheetGlyphs readSheetImage(const QImage& sheet, const GlyphFormat& format);
+
+// A PNG sheet read for a pass in `format`: its glyphs and where it says it
+// belongs, or why it can't be brought in, said as the window says it.
+struct SheetForPass {
+    std::vector<std::uint8_t> bytes;
+    std::optional<Position> position;
+    QString problem;
+};
+[[nodiscard]] SheetForPass readSheetForPass(const QString& path, GlyphFormat format);
 
 } // namespace dotmatrix

@@ -49,15 +49,23 @@ std::string decimalText(Position position)
     return std::to_string(position.number());
 }
 
-std::string hexDigits(std::uint32_t value, int digits)
+std::string endsBeyondTheHighest(const std::string& what)
 {
+    return what + " would end beyond position " + decimalText(kLastCharacterPosition)
+           + ", the highest this tool can address.";
+}
+
+std::string hexDigits(std::uint64_t value, int digits)
+{
+    while (digits < 16 && (value >> (4 * digits)) != 0)
+        ++digits;
     std::string text;
     for (int nibble = digits - 1; nibble >= 0; --nibble)
         text += "0123456789ABCDEF"[(value >> (4 * nibble)) & 0xF];
     return text;
 }
 
-std::string hexText(std::uint32_t value, int digits)
+std::string hexText(std::uint64_t value, int digits)
 {
     return "0x" + hexDigits(value, digits);
 }

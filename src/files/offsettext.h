@@ -22,9 +22,13 @@ struct StartingOffset {
 // A position in plain decimal digits, as `curoff` shows it.
 [[nodiscard]] std::string decimalText(Position position);
 
-// `value` as `digits` upper-case hex digits: "7E", "00D7".
-[[nodiscard]] std::string hexDigits(std::uint32_t value, int digits);
+// Refuses `what` ("A glyph of 8 bytes at position 9") for ending beyond the
+// highest position, in the one wording every refusal of it uses.
+[[nodiscard]] std::string endsBeyondTheHighest(const std::string& what);
+
+// `value` as upper-case hex digits, at least `digits` of them: "7E", "00D7".
+[[nodiscard]] std::string hexDigits(std::uint64_t value, int digits);
 // The same with "0x" in front, as messages name a byte or a field's value.
-[[nodiscard]] std::string hexText(std::uint32_t value, int digits);
+[[nodiscard]] std::string hexText(std::uint64_t value, int digits);
 
 } // namespace dotmatrix

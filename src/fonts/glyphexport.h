@@ -86,6 +86,15 @@ struct SheetInfo {
     std::optional<DotOrder> order;
     // Where the sheet is of a format other than the four sizes.
     std::optional<GlyphFormat> format;
+
+    // The format the sheet was drawn in, where it says so; an order it
+    // leaves unsaid is `order`.
+    [[nodiscard]] std::optional<GlyphFormat> drawnFormat(DotOrder unsaid) const
+    {
+        if (!format && width)
+            return GlyphFormat::original(*width, order.value_or(unsaid));
+        return format;
+    }
 };
 [[nodiscard]] SheetInfo readSheetInfo(const std::function<std::string(const std::string& key)>& text);
 

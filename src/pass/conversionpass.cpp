@@ -32,9 +32,7 @@ bool endsInRange(Position first, int width)
 
 std::string beyondLastMessage(Position first, int width)
 {
-    return "A character of " + std::to_string(width) + " bytes at position " + decimalText(first)
-           + " would end beyond position " + decimalText(kLastCharacterPosition)
-           + ", the highest this tool can address.";
+    return endsBeyondTheHighest("A character of " + std::to_string(width) + " bytes at position " + decimalText(first));
 }
 
 // What to do about a file that could not be opened, said once.
@@ -69,12 +67,14 @@ ImageView ConversionPass::imageView(const GlyphFormat& selected) const
     view.sourcePath = state_.SourcePath;
     view.busy = isBusy();
     view.format = selected;
+    view.anchor = readStartingOffset(window_.offsetText()).position;
     if (isOpen()) {
         view.targetPath = state_.TargetPath;
         view.writtenThrough = writtenThrough();
         view.writtenBack = record_.writtenBack();
         view.format = format_;
         view.marked = state_.CurOffset;
+        view.anchor = state_.CurOffset;
         view.checksumLine = checksumLine();
     }
     return view;

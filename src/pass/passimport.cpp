@@ -40,9 +40,8 @@ std::int64_t ConversionPass::importGlyphs(Position first, std::span<const std::u
     std::int64_t written = 0;
     operate([&]() -> std::optional<Refusal> {
         if (!mayJumpTo(first) || !mayJumpTo(first + (count - 1) * format_.step()))
-            return "The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)
-                   + " would run past position " + decimalText(kLastCharacterPosition)
-                   + ", the highest this tool can write.";
+            return endsBeyondTheHighest("The sheet's " + std::to_string(count) + " glyphs from position "
+                                        + decimalText(first));
         const std::vector<Position> differing = differingGlyphs(first, bytes);
         if (differing.empty())
             return "The sheet's " + std::to_string(count) + " glyphs from position " + decimalText(first)

@@ -105,6 +105,9 @@ struct ImageView {
     PositionRanges writtenBack;
     GlyphFormat format;
     Position marked{0};  // 0 where no character is on display
+    // Where glyphs start: the character on display during a pass, before
+    // one the starting offset typed, where it is one.
+    std::optional<Position> anchor;
     bool busy = false;   // a task owns the files: nothing is read meanwhile
     std::string checksumLine;
 

@@ -10,6 +10,7 @@
 #include <QUndoCommand>
 
 #include "dotcell.h"
+#include "offsettext.h"
 
 namespace dotmatrix {
 
@@ -33,9 +34,9 @@ bool sameShape(const GlyphFormat& a, const GlyphFormat& b)
     return a.lines == b.lines && a.width == b.width && a.height == b.height && a.pages == b.pages;
 }
 
-QString hex(qint64 value, int digits)
+QString hex(std::uint64_t value, int digits)
 {
-    return QString::number(value, 16).toUpper().rightJustified(digits, u'0');
+    return QString::fromStdString(hexDigits(value, digits));
 }
 
 QString binary(std::uint8_t byte)
@@ -356,10 +357,10 @@ QString DotGridView::toolTipOf(DotAddress address) const
     if (!state.DotGrid.hasCell(address.column, address.bit))
         return {};
     const std::uint8_t byte = state.DotGrid.columnByte(address.column);
-    const qint64 position = (state.CurOffset + address.column).number();
+    const Position position = state.CurOffset + address.column;
     return QStringLiteral("Position %1, file offset 0x%2\nByte 0x%3 = %4\nBit %5")
-        .arg(position)
-        .arg(hex(position - 1, 8), hex(byte, 2), binary(byte))
+        .arg(position.number())
+        .arg(hex(static_cast<std::uint64_t>(offsetOf(position)), 8), hex(byte, 2), binary(byte))
         .arg(address.bit);
 }
 

@@ -574,12 +574,11 @@ void Form1::OverviewButt_Click()
     overview_->raise();
     overview_->activateWindow();
     // Glyphs start where the user has said a character starts.
-    const std::optional<Position> at =
-        pass_.isOpen() ? std::optional(pass_.state().CurOffset) : readStartingOffset(offsetText()).position;
-    overview_->view()->setImage(image());
-    if (at)
-        overview_->view()->alignTo(*at);
-    refreshOverview(at);
+    const ImageView shown = image();
+    overview_->view()->setImage(shown);
+    if (shown.anchor)
+        overview_->view()->alignTo(*shown.anchor);
+    refreshOverview(shown.anchor);
 }
 
 ImageView Form1::image() const
@@ -625,54 +624,14 @@ void Form1::importSheet(Position first)
                                    QStringLiteral("folders/import"));
     if (!chosen)
         return;
-    const QString path = chosen->path;
-    const QString shown = QDir::toNativeSeparators(path);
-    QImageReader reader(path, "png");
-    reader.setDecideFormatFromContent(true);
     GlyphFormat format = pass_.format();
     format.order = dotOrder_->order();
-    // Sheets have 16 glyphs a row: a wider or far taller image is none, whatever it holds.
-    const QSize size = reader.size();
-    const SheetSize largest = sheetSize(65536, format);
-    if (size.isValid() && (size.width() > largest.width || size.height() > largest.height)) {
-        showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: the image is %2 x %3 pixels, and a sheet of glyphs "
-                                   "%4 x %5 dots is at most %6 x %7.")
-                        .arg(shown)
-                        .arg(size.width())
-                        .arg(size.height())
-                        .arg(format.width)
-                        .arg(format.height)
-                        .arg(largest.width)
-                        .arg(largest.height));
+    const SheetForPass sheet = readSheetForPass(chosen->path, format);
+    if (!sheet.problem.isEmpty()) {
+        showWarning(sheet.problem);
         return;
     }
-    const QImage sheet = reader.read();
-    if (sheet.isNull()) {
-        showWarning(QStringLiteral("Cannot read \"%1\" as a PNG sheet: %2.").arg(shown, reader.errorString()));
-        return;
-    }
-    const SheetInfo info = sheetInfoOf(sheet);
-    // The sheet's own format, where it says one, and the order it was drawn in.
-    std::optional<GlyphFormat> drawn = info.format;
-    if (!drawn && info.width)
-        drawn = GlyphFormat::original(*info.width, info.order.value_or(format.order));
-    if (drawn && (drawn->lines != format.lines || drawn->width != format.width || drawn->height != format.height
-                  || drawn->glyphBytes() != format.glyphBytes())) {
-        GlyphFormat named = *drawn;
-        named.pitch = 0;
-        showWarning(QStringLiteral("The sheet \"%1\" holds glyphs of %2, and the pass is in %3. Choose that format and "
-                                   "import again.")
-                        .arg(shown, QString::fromStdString(named.words()), QString::fromStdString(format.words())));
-        return;
-    }
-    if (drawn)
-        format.order = drawn->order;
-    const SheetGlyphs glyphs = readSheetImage(sheet, format);
-    if (!glyphs.problem.empty()) {
-        showWarning(QStringLiteral("\"%1\" is no sheet of glyphs: %2").arg(shown, QString::fromStdString(glyphs.problem)));
-        return;
-    }
-    pass_.importGlyphs(info.position.value_or(first), glyphs.bytes);
+    pass_.importGlyphs(sheet.position.value_or(first), sheet.bytes);
 }
 
 void Form1::Symtype_Click(int /*index*/)

@@ -120,8 +120,6 @@ bool GlyphView::upToDate() const
 
 void GlyphView::setImage(ImageView files)
 {
-    if (!files.format.valid())
-        files.format = GlyphFormat::original(5, files.format.order);
     const GlyphFormat& was = shown_.format;
     const GlyphFormat& now = files.format;
     const bool widthChanged = now.step() != layout_.width() || now.width != layout_.across()
@@ -227,11 +225,8 @@ void GlyphView::activate(Position position)
         return;
     select(position.number());
     if (!characterFits(position, glyphSize())) {
-        emit refused(QStringLiteral("A glyph of %1 bytes at position %2 would end beyond position %3, the highest "
-                                    "this tool can go to.")
-                         .arg(glyphSize())
-                         .arg(position.number())
-                         .arg(kLastCharacterPosition.number()));
+        emit refused(QString::fromStdString(endsBeyondTheHighest(
+            "A glyph of " + std::to_string(glyphSize()) + " bytes at position " + decimalText(position))));
         return;
     }
     emit activated(position);

@@ -782,7 +782,7 @@ TEST_F(PassTest, AnImportWritesWhatDiffersOnceAskedAndFinishingKeepsIt)
     EXPECT_NE(window.problems[0].find("are what the target holds already"), std::string::npos);
     pass.importGlyphs(Position(2147483645), sheet);
     ASSERT_EQ(window.problems.size(), 2U);
-    EXPECT_NE(window.problems[1].find("would run past position"), std::string::npos);
+    EXPECT_NE(window.problems[1].find("would end beyond position"), std::string::npos);
 
     // No, the default, writes nothing; Yes writes the differing glyphs, gap copied.
     window.answer = false;
