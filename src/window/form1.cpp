@@ -32,6 +32,7 @@
 #include <QValidator>
 #include <QWindow>
 
+#include "messagebox.h"
 #include "dotcell.h"
 #include "dotgridview.h"
 #include "formatdialog.h"
@@ -859,22 +860,7 @@ void Form1::showStopped(const std::string& message)
 
 void Form1::showWarning(const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), text, QMessageBox::Ok, this);
-    runBox(box);
-}
-
-int Form1::runBox(QMessageBox& box)
-{
-    // A box sizes itself to its text alone; "Completed" would cut the title.
-    // The title bar's font is the desktop's: the window's, with room to spare,
-    // plus the frame's buttons.
-    QFont title = box.font();
-    title.setBold(true);
-    const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) * 5 / 4 + 120;
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
-                      grid->columnCount());
-    return box.exec();
+    warn(this, text);
 }
 
 QMessageBox::StandardButton Form1::ask(const QString& text, QMessageBox::StandardButtons buttons,

@@ -106,8 +106,6 @@ private:
     [[nodiscard]] ImageView image() const;
     void selectSymtypeOfCharWidth();
     void paintReadOnlyBoxes();
-    // Runs a modal box, wide enough to show its whole title.
-    int runBox(QMessageBox& box);
     // A modal box with the exclamation icon and OK alone, titled with the tool's name.
     void showWarning(const QString& text);
     // A modal question with `buttons`; `safe` is the default and Escape's answer.

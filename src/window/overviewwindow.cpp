@@ -28,6 +28,7 @@
 #include <QDir>
 #include <cctype>
 
+#include "messagebox.h"
 #include "applicationname.h"
 #include "commondialog.h"
 #include "fontsfoundwindow.h"
@@ -246,12 +247,6 @@ void OverviewWindow::goToCharacter()
             .arg(QString::fromStdString(codeText(*typed.code)), QString::fromStdString(decimalText(position))));
 }
 
-void OverviewWindow::showWarning(const QString& text)
-{
-    QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), text, QMessageBox::Ok, this);
-    box.exec();
-}
-
 void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
 {
     const GlyphLayout& layout = view_->layout();
@@ -299,7 +294,7 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
         return;  // the user gave up waiting
     const PreviewReader::View& read = *aside;
     if (!read.problem.empty()) {
-        showWarning(QString::fromStdString(read.problem));
+        warn(this, QString::fromStdString(read.problem));
         return;
     }
     GlyphRun run;
@@ -324,7 +319,7 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
             why = file.errorString();
     }
     if (!why.isEmpty()) {
-        showWarning(QStringLiteral("Cannot write the file \"%1\": %2.").arg(shown, why));
+        warn(this, QStringLiteral("Cannot write the file \"%1\": %2.").arg(shown, why));
         return;
     }
     setStatus(QStringLiteral("%1 glyphs from position %2 written to \"%3\".")

@@ -67,7 +67,6 @@ protected:
 
 private:
     // A modal box with OK, titled as the tool's boxes are.
-    void showWarning(const QString& text);
 
     GlyphView* view_ = nullptr;
     QSpinBox* dotSize_ = nullptr;
