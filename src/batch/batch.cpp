@@ -94,17 +94,10 @@ int exportGlyphs(const Invocation& invocation, std::ostream& out)
     const std::optional<ExportFormat> kind = exportFormatOfPath(invocation.output);
     if (!kind)
         throw Failure{"\"" + invocation.output + "\" names no export format: end it in .png, .bdf, .c or .bin"};
-    GlyphRun run;
-    run.first = *invocation.at;
-    run.width = format.width;
-    run.order = format.order;
-    if (!format.isOriginal())
-        run.format = format;
     // The glyphs' own bytes, one a pitch apart.
-    const std::int64_t size = format.glyphBytes();
     const std::vector<std::uint8_t> span =
-        readBytes(invocation.file, run.first, (*invocation.count - 1) * format.step() + size);
-    run.bytes = glyphsOf(span, format, *invocation.count);
+        readBytes(invocation.file, *invocation.at, (*invocation.count - 1) * format.step() + format.glyphBytes());
+    const GlyphRun run = GlyphRun::of(*invocation.at, format, span, *invocation.count);
     const std::u8string stem = fsPath(invocation.output).stem().u8string();
     const std::string name(stem.begin(), stem.end());
     writeWhole(invocation.output, [&](const std::string& partial) {

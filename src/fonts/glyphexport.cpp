@@ -359,6 +359,19 @@ std::int64_t glyphsLeft(std::int64_t length, Position first, int width)
     return std::max<std::int64_t>(1, (length - first.number()) / std::max(width, 1) + 1);
 }
 
+GlyphRun GlyphRun::of(Position first, const GlyphFormat& format, std::span<const std::uint8_t> span,
+                      std::int64_t count)
+{
+    GlyphRun run;
+    run.first = first;
+    run.width = format.width;
+    run.order = format.order;
+    if (!format.isOriginal())
+        run.format = format;
+    run.bytes = glyphsOf(span, format, count);
+    return run;
+}
+
 std::vector<std::uint8_t> glyphsOf(std::span<const std::uint8_t> span, const GlyphFormat& format, std::int64_t count)
 {
     std::vector<std::uint8_t> bytes;

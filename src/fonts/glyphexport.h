@@ -29,6 +29,11 @@ struct GlyphRun {
     std::optional<CharacterMark> mark;
     std::vector<std::uint8_t> bytes;
 
+    // `count` glyphs of `format` from `first`, taken from `span`, the
+    // file's bytes from `first` on; the bytes between glyphs are left out.
+    [[nodiscard]] static GlyphRun of(Position first, const GlyphFormat& format, std::span<const std::uint8_t> span,
+                                     std::int64_t count);
+
     [[nodiscard]] GlyphFormat glyphFormat() const { return format ? *format : GlyphFormat::original(width, order); }
     [[nodiscard]] int count() const
     {

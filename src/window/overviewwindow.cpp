@@ -297,14 +297,8 @@ void OverviewWindow::exportGlyphs(Position first, std::int64_t proposed)
         warn(this, QString::fromStdString(read.problem));
         return;
     }
-    GlyphRun run;
-    run.first = first;
-    run.width = glyphs.width;
-    run.order = glyphs.order;
-    if (!glyphs.isOriginal())
-        run.format = glyphs;
+    GlyphRun run = GlyphRun::of(first, glyphs, read.bytes, count);
     run.mark = view_->characterMark();
-    run.bytes = glyphsOf(read.bytes, glyphs, count);
     const QString shown = QDir::toNativeSeparators(path);
     QString why;
     QSaveFile file(path);
