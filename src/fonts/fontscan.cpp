@@ -528,189 +528,204 @@ std::int64_t settledShift(std::span<const std::uint8_t> bytes, std::int64_t star
 
 // The fonts a stretch holds in one format: every run named as ASCII, or
 // else the run that looks most like a font where nothing else could be.
-std::vector<FontCandidate> judge(std::span<const std::uint8_t> bytes, std::int64_t offset, const GlyphFormat& plainFormat)
+// Every glyph of a stretch drawn in one format at each alignment, with
+// what its strokes show, and the runs that look like a font's.
+struct Painted {
+    explicit Painted(const GlyphFormat& format) : painter(format), cells(format.width * format.height) {}
+
+    GlyphPainter painter;
+    int cells;
+    std::vector<std::vector<GlyphBitmap>> bitmaps;  // per alignment
+    std::vector<std::vector<Seen>> seen;            // per alignment
+    std::vector<Run> runs;                          // the best first
+};
+
+Painted paintAlignments(std::span<const std::uint8_t> bytes, const GlyphFormat& format)
 {
-    std::vector<FontCandidate> found;
-    const int size = plainFormat.glyphBytes();
-    const GlyphPainter painter(plainFormat);
-    const int cells = plainFormat.width * plainFormat.height;
-    std::vector<Run> runs;
-    std::vector<std::vector<GlyphBitmap>> painted(static_cast<std::size_t>(size));
-    std::vector<std::vector<Seen>> seenAt(static_cast<std::size_t>(size));
+    Painted painted(format);
+    const int size = format.glyphBytes();
+    painted.bitmaps.resize(static_cast<std::size_t>(size));
+    painted.seen.resize(static_cast<std::size_t>(size));
     for (int alignment = 0; alignment < size; ++alignment) {
-        auto& bitmaps = painted[static_cast<std::size_t>(alignment)];
-        auto& seen = seenAt[static_cast<std::size_t>(alignment)];
+        auto& bitmaps = painted.bitmaps[static_cast<std::size_t>(alignment)];
+        auto& seen = painted.seen[static_cast<std::size_t>(alignment)];
         for (std::size_t at = static_cast<std::size_t>(alignment); at + static_cast<std::size_t>(size) <= bytes.size();
              at += static_cast<std::size_t>(size)) {
             const auto glyph = bytes.subspan(at, static_cast<std::size_t>(size));
-            bitmaps.push_back(painter.paint(glyph));
+            bitmaps.push_back(painted.painter.paint(glyph));
             seen.push_back(see(bitmaps.back(), glyph));
         }
-        for (const Run& run : runsOf(seen, bitmaps, alignment, cells))
-            runs.push_back(run);
+        for (const Run& run : runsOf(seen, bitmaps, alignment, painted.cells))
+            painted.runs.push_back(run);
     }
-    if (runs.empty())
-        return found;
-    std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.quality > b.quality; });
+    std::sort(painted.runs.begin(), painted.runs.end(), [](const Run& a, const Run& b) { return a.quality > b.quality; });
+    return painted;
+}
+
+// The glyphs and codes of a named font: from its run and the code the
+// letters say it starts at, out over odd glyphs to code 0 and 255, the
+// control codes kept only where they look like a PC's symbols.
+struct CodeSpan {
+    std::int64_t firstGlyph;
+    std::int64_t count;
+    int firstCode;
+};
+
+CodeSpan codeSpanOf(const std::vector<Seen>& seen, const Run& run, int firstCode, int cells)
+{
+    std::int64_t firstGlyph = run.first;
+    std::int64_t count = run.count;
+    const auto glyphCount = static_cast<std::int64_t>(seen.size());
+    // No glyph stands before code 0. Blank glyphs in front may be the
+    // first codes; other glyphs in front of the space are no font's.
+    if (firstCode < 0) {
+        firstGlyph -= firstCode;
+        count += firstCode;
+        firstCode = 0;
+    }
+    // A named font goes back over the odd glyph that looks like no letter, down to code 0.
+    while (firstGlyph > 0 && firstCode > 0 && fitsRun(seen, firstGlyph - 1, 4)) {
+        --firstGlyph;
+        ++count;
+        --firstCode;
+    }
+    // Glyphs of the control codes, in front of the space, are a font's
+    // only where they look like one, as a PC's symbols do; where they are
+    // all blank, the font is said to begin at the space.
+    const auto controlsBlank = [&] {
+        for (std::int64_t g = firstGlyph; g < firstGlyph + (' ' - firstCode); ++g) {
+            if (!seen[static_cast<std::size_t>(g)].blank)
+                return false;
+        }
+        return true;
+    };
+    if (firstCode < ' ' && count > ' ' - firstCode
+        && (controlsBlank() || !looksLikeFont(seen, firstGlyph, firstGlyph + (' ' - firstCode), cells))) {
+        firstGlyph += ' ' - firstCode;
+        count -= ' ' - firstCode;
+        firstCode = ' ';
+    }
+    // A named font goes on over the odd glyph that looks like no letter, up to code 255.
+    while (firstGlyph + count < glyphCount && firstCode + count < kMostCodes && fitsRun(seen, firstGlyph + count, 4))
+        ++count;
+    // Past ASCII a font goes on only where its glyphs still look like letters, as accented ones do.
+    if (firstCode + count > 0x80) {
+        const std::int64_t ascii = 0x80 - firstCode;
+        if (!looksLikeFont(seen, firstGlyph + ascii, std::min(firstGlyph + count, firstGlyph + ascii + 32), cells))
+            count = ascii;
+    }
+    while (count > 0 && seen[static_cast<std::size_t>(firstGlyph + count - 1)].blank && firstCode + count - 1 > 0x7E)
+        --count;
+    return {firstGlyph, std::min(count, kMostCodes - firstCode), firstCode};
+}
+
+// The font a run is, where its letters name their codes: nothing where
+// its strokes are no font's or no letter is like ASCII's.
+std::optional<FontCandidate> namedFont(std::span<const std::uint8_t> bytes, std::int64_t offset,
+                                       const GlyphFormat& plainFormat, const Painted& painted, const Run& run)
+{
+    // Only what looks like a font by its strokes is compared with letters:
+    // a dot lit in nearly every glyph is a table's, not a font's.
+    if (run.letters < 0.8 || run.lone > 0.45 || run.pieces > 2.2 || run.steady > 0.8 || run.distinct < 0.6)
+        return std::nullopt;
+    const int size = plainFormat.glyphBytes();
+    const auto& bitmaps = painted.bitmaps[static_cast<std::size_t>(run.alignment)];
+    const auto& seen = painted.seen[static_cast<std::size_t>(run.alignment)];
     std::vector<GlyphShape> shapes;
+    for (std::int64_t g = run.first; g < run.first + run.count; ++g)
+        shapes.push_back(shapeOf(bitmaps[static_cast<std::size_t>(g)]));
+    std::optional<AsciiMatch> bestMatch;
+    Turn bestTurn{};
     std::vector<GlyphShape> turned;
-    // Per named font, where it is in `found`, and the bytes of its run.
-    std::vector<std::pair<std::size_t, std::pair<std::int64_t, std::int64_t>>> namedBytes;
-    for (std::size_t r = 0; r < std::min(runs.size(), kRunsNamed); ++r) {
-        const Run& run = runs[r];
-        const std::int64_t runFrom = run.alignment + run.first * size;
-        const std::int64_t runTo = runFrom + run.count * size;
-        // Only what looks like a font by its strokes is compared with letters:
-        // a dot lit in nearly every glyph is a table's, not a font's.
-        if (run.letters < 0.8 || run.lone > 0.45 || run.pieces > 2.2 || run.steady > 0.8 || run.distinct < 0.6)
-            continue;
-        const auto& bitmaps = painted[static_cast<std::size_t>(run.alignment)];
-        const auto& seen = seenAt[static_cast<std::size_t>(run.alignment)];
-        shapes.clear();
-        for (std::int64_t g = run.first; g < run.first + run.count; ++g)
-            shapes.push_back(shapeOf(bitmaps[static_cast<std::size_t>(g)]));
-        std::optional<AsciiMatch> bestMatch;
-        Turn bestTurn{};
-        for (const Turn& turn : turnsOf(plainFormat)) {
-            turned.clear();
-            for (const GlyphShape& shape : shapes)
-                turned.push_back(shape.turned(turn.mirror, turn.flip));
-            const auto match = matchAscii(turned);
-            if (match && (!bestMatch || match->score > bestMatch->score)) {
-                bestMatch = match;
-                bestTurn = turn;
-            }
-        }
-        if (!bestMatch)
-            continue;
-        FontCandidate candidate;
-        candidate.format = plainFormat;
-        candidate.format.order = bestTurn.order;
-        std::int64_t firstGlyph = run.first;
-        std::int64_t count = run.count;
-        int firstCode = bestMatch->firstCode;
-        const auto glyphCount = static_cast<std::int64_t>(seen.size());
-        // No glyph stands before code 0. Blank glyphs in front may be the
-        // first codes; other glyphs in front of the space are no font's.
-        if (firstCode < 0) {
-            firstGlyph -= firstCode;
-            count += firstCode;
-            firstCode = 0;
-        }
-        // A named font goes back over the odd glyph that looks like no letter, down to code 0.
-        while (firstGlyph > 0 && firstCode > 0 && fitsRun(seen, firstGlyph - 1, 4)) {
-            --firstGlyph;
-            ++count;
-            --firstCode;
-        }
-        // Glyphs of the control codes, in front of the space, are a font's
-        // only where they look like one, as a PC's symbols do; where they are
-        // all blank, the font is said to begin at the space.
-        const auto controlsBlank = [&] {
-            for (std::int64_t g = firstGlyph; g < firstGlyph + (' ' - firstCode); ++g) {
-                if (!seen[static_cast<std::size_t>(g)].blank)
-                    return false;
-            }
-            return true;
-        };
-        if (firstCode < ' ' && count > ' ' - firstCode
-            && (controlsBlank() || !looksLikeFont(seen, firstGlyph, firstGlyph + (' ' - firstCode), cells))) {
-            firstGlyph += ' ' - firstCode;
-            count -= ' ' - firstCode;
-            firstCode = ' ';
-        }
-        // A named font goes on over the odd glyph that looks like no letter, up to code 255.
-        while (firstGlyph + count < glyphCount && firstCode + count < kMostCodes
-               && fitsRun(seen, firstGlyph + count, 4))
-            ++count;
-        // Past ASCII a font goes on only where its glyphs still look like letters, as accented ones do.
-        if (firstCode + count > 0x80) {
-            const std::int64_t ascii = 0x80 - firstCode;
-            if (!looksLikeFont(seen, firstGlyph + ascii, std::min(firstGlyph + count, firstGlyph + ascii + 32), cells))
-                count = ascii;
-        }
-        while (count > 0 && seen[static_cast<std::size_t>(firstGlyph + count - 1)].blank && firstCode + count - 1 > 0x7E)
-            --count;
-        count = std::min(count, kMostCodes - firstCode);
-        if (count < kFewestGlyphs)
-            continue;
-        std::int64_t start = run.alignment;
-        start += settledShift(bytes, start, firstGlyph, count, firstCode, candidate.format, painter, bestTurn.mirror,
-                              bestTurn.flip);
-        candidate.firstCode = firstCode;
-        candidate.first = Position(offset + start + firstGlyph * size + 1);
-        if (candidate.first < kFirstPosition) {
-            candidate.first = candidate.first + size;
-            --count;
-            ++*candidate.firstCode;
-        }
-        candidate.glyphs = count;
-        // Named fonts first, the best named first; then what only looks like one.
-        // Runs over the same bytes are one font at several alignments: the
-        // one whose letters look most like ASCII's is it.
-        candidate.score = 20 + 10 * bestMatch->score + run.quality;
-        const auto same = std::find_if(namedBytes.begin(), namedBytes.end(), [&](const auto& named) {
-            return runFrom < named.second.second && named.second.first < runTo;
-        });
-        if (same == namedBytes.end()) {
-            namedBytes.push_back({found.size(), {runFrom, runTo}});
-            found.push_back(candidate);
-        } else if (candidate.score > found[same->first].score) {
-            found[same->first] = candidate;
+    for (const Turn& turn : turnsOf(plainFormat)) {
+        turned.clear();
+        for (const GlyphShape& shape : shapes)
+            turned.push_back(shape.turned(turn.mirror, turn.flip));
+        const auto match = matchAscii(turned);
+        if (match && (!bestMatch || match->score > bestMatch->score)) {
+            bestMatch = match;
+            bestTurn = turn;
         }
     }
-    if (!found.empty())
-        return found;
-    // Unnamed, a run must leave little doubt: glyphs in strokes, mostly
-    // straight ones, hardly a lone dot, all different, no dot lit in most;
-    // its ends, eight glyphs at a time, look so too.
-    Run run = runs.front();
-    {
-        const auto& seen = seenAt[static_cast<std::size_t>(run.alignment)];
-        std::int64_t from = run.first;
-        std::int64_t to = run.first + run.count;
-        while (to - from >= 8 && !looksLikeFont(seen, from, from + 8, cells, true))
-            from += 8;
-        while (to - from >= 8 && !looksLikeFont(seen, to - 8, to, cells, true))
-            to -= 8;
-        while (from < to && seen[static_cast<std::size_t>(from)].blank)
-            ++from;
-        while (to > from && seen[static_cast<std::size_t>(to - 1)].blank)
-            --to;
-        if (to - from < kFewestGlyphs)
-            return found;
-        run = measure(seen, painted[static_cast<std::size_t>(run.alignment)], run.alignment, from, to - 1, cells);
+    if (!bestMatch)
+        return std::nullopt;
+    const CodeSpan codes = codeSpanOf(seen, run, bestMatch->firstCode, painted.cells);
+    std::int64_t count = codes.count;
+    if (count < kFewestGlyphs)
+        return std::nullopt;
+    FontCandidate candidate;
+    candidate.format = plainFormat;
+    candidate.format.order = bestTurn.order;
+    const std::int64_t start =
+        run.alignment + settledShift(bytes, run.alignment, codes.firstGlyph, count, codes.firstCode, candidate.format,
+                                     painted.painter, bestTurn.mirror, bestTurn.flip);
+    candidate.firstCode = codes.firstCode;
+    candidate.first = Position(offset + start + codes.firstGlyph * size + 1);
+    if (candidate.first < kFirstPosition) {
+        candidate.first = candidate.first + size;
+        --count;
+        ++*candidate.firstCode;
     }
+    candidate.glyphs = count;
+    // Named fonts first, the best named first; then what only looks like one.
+    candidate.score = 20 + 10 * bestMatch->score + run.quality;
+    return candidate;
+}
+
+// The best run as a font no letter names: only where it leaves little
+// doubt, its glyphs in strokes, mostly straight ones, hardly a lone dot,
+// all different, no dot lit in most, its ends, eight glyphs at a time,
+// looking so too; and each glyph like one of ASCII's, in the order that
+// draws them upright.
+std::optional<FontCandidate> unnamedFont(std::span<const std::uint8_t> bytes, std::int64_t offset,
+                                         const GlyphFormat& plainFormat, const Painted& painted)
+{
+    Run run = painted.runs.front();
+    const auto& seen = painted.seen[static_cast<std::size_t>(run.alignment)];
+    const auto& bitmaps = painted.bitmaps[static_cast<std::size_t>(run.alignment)];
+    std::int64_t from = run.first;
+    std::int64_t to = run.first + run.count;
+    while (to - from >= 8 && !looksLikeFont(seen, from, from + 8, painted.cells, true))
+        from += 8;
+    while (to - from >= 8 && !looksLikeFont(seen, to - 8, to, painted.cells, true))
+        to -= 8;
+    while (from < to && seen[static_cast<std::size_t>(from)].blank)
+        ++from;
+    while (to > from && seen[static_cast<std::size_t>(to - 1)].blank)
+        --to;
+    if (to - from < kFewestGlyphs)
+        return std::nullopt;
+    run = measure(seen, bitmaps, run.alignment, from, to - 1, painted.cells);
     if (!(run.letters >= 0.85 && run.distinct >= 0.9 && run.steady <= 0.7 && run.density >= 0.15 && run.density <= 0.45
           && run.pieces <= 1.5 && run.lone <= 0.1 && run.straight >= 0.5 && run.count >= 48))
-        return found;
-    // And its glyphs look like letters of some alphabet, each like one of
-    // ASCII's: the order they look most so in is the one that draws them upright.
-    std::vector<GlyphShape> unnamedShapes;
+        return std::nullopt;
+    std::vector<GlyphShape> shapes;
     for (std::int64_t g = run.first; g < run.first + run.count; ++g) {
-        GlyphShape shape = shapeOf(painted[static_cast<std::size_t>(run.alignment)][static_cast<std::size_t>(g)]);
+        GlyphShape shape = shapeOf(bitmaps[static_cast<std::size_t>(g)]);
         if (!shape.empty)
-            unnamedShapes.push_back(shape);
+            shapes.push_back(shape);
     }
     double likeness = -1;
     Turn upright{};
     for (const Turn& turn : turnsOf(plainFormat)) {
         double sum = 0;
-        for (const GlyphShape& shape : unnamedShapes)
+        for (const GlyphShape& shape : shapes)
             sum += mostLikeAscii(shape.turned(turn.mirror, turn.flip));
-        const double mean = unnamedShapes.empty() ? 0 : sum / static_cast<double>(unnamedShapes.size());
+        const double mean = shapes.empty() ? 0 : sum / static_cast<double>(shapes.size());
         if (mean > likeness + 1e-9) {
             likeness = mean;
             upright = turn;
         }
     }
     if (likeness < kUnnamedLikeness)
-        return found;
+        return std::nullopt;
+    const int size = plainFormat.glyphBytes();
     FontCandidate candidate;
     candidate.format = plainFormat;
     candidate.format.order = upright.order;
     const std::int64_t start = run.alignment + settledShift(bytes, run.alignment, run.first, run.count, std::nullopt,
-                                                            candidate.format, painter, upright.mirror, upright.flip);
+                                                            candidate.format, painted.painter, upright.mirror,
+                                                            upright.flip);
     candidate.first = Position(offset + start + run.first * size + 1);
     candidate.glyphs = run.count;
     if (candidate.first < kFirstPosition) {
@@ -718,7 +733,41 @@ std::vector<FontCandidate> judge(std::span<const std::uint8_t> bytes, std::int64
         --candidate.glyphs;
     }
     candidate.score = run.quality;
-    found.push_back(candidate);
+    return candidate;
+}
+
+std::vector<FontCandidate> judge(std::span<const std::uint8_t> bytes, std::int64_t offset, const GlyphFormat& plainFormat)
+{
+    const Painted painted = paintAlignments(bytes, plainFormat);
+    if (painted.runs.empty())
+        return {};
+    const int size = plainFormat.glyphBytes();
+    std::vector<FontCandidate> found;
+    // Runs over the same bytes are one font at several alignments: the one
+    // whose letters look most like ASCII's is it. Per named font, where it
+    // is in `found`, and the bytes of its run.
+    std::vector<std::pair<std::size_t, std::pair<std::int64_t, std::int64_t>>> namedBytes;
+    for (std::size_t r = 0; r < std::min(painted.runs.size(), kRunsNamed); ++r) {
+        const Run& run = painted.runs[r];
+        const std::optional<FontCandidate> candidate = namedFont(bytes, offset, plainFormat, painted, run);
+        if (!candidate)
+            continue;
+        const std::int64_t runFrom = run.alignment + run.first * size;
+        const std::int64_t runTo = runFrom + run.count * size;
+        const auto same = std::find_if(namedBytes.begin(), namedBytes.end(), [&](const auto& named) {
+            return runFrom < named.second.second && named.second.first < runTo;
+        });
+        if (same == namedBytes.end()) {
+            namedBytes.push_back({found.size(), {runFrom, runTo}});
+            found.push_back(*candidate);
+        } else if (candidate->score > found[same->first].score) {
+            found[same->first] = *candidate;
+        }
+    }
+    if (found.empty()) {
+        if (std::optional<FontCandidate> candidate = unnamedFont(bytes, offset, plainFormat, painted))
+            found.push_back(*candidate);
+    }
     return found;
 }
 
