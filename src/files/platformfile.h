@@ -37,10 +37,10 @@ inline constexpr const char* kUnaddressable =
 [[nodiscard]] std::string unusableFileReason(UnusableFile reason);
 [[nodiscard]] std::error_code make_error_code(UnusableFile reason);
 
-// Lets the calling thread run only where a core would otherwise be idle:
-// for work done on the chance that it is needed, which must not slow what
-// the user waits for.
-void runThisThreadWhenIdle();
+// Lets the calling thread run only where a core would otherwise be idle
+// (`idle`), for work done on the chance that it is needed, which must not
+// slow what the user waits for; or as any other again, once it is needed.
+void runThisThreadWhenIdle(bool idle);
 
 // A stretch of a file, zero-based: `begin` up to `end`.
 struct ByteStretch {

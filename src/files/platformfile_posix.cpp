@@ -539,11 +539,11 @@ void PlatformFile::close(std::error_code& error)
         error = lastError();
 }
 
-void runThisThreadWhenIdle()
+void runThisThreadWhenIdle(bool idle)
 {
     // A hint: where the system refuses it, the thread runs as before.
     const sched_param none{};
-    (void)::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &none);
+    (void)::pthread_setschedparam(::pthread_self(), idle ? SCHED_IDLE : SCHED_OTHER, &none);
 }
 
 } // namespace dotmatrix

@@ -573,10 +573,10 @@ void PlatformFile::close(std::error_code& error)
         error = lastError();
 }
 
-void runThisThreadWhenIdle()
+void runThisThreadWhenIdle(bool idle)
 {
     // A hint: where the system refuses it, the thread runs as before.
-    (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_IDLE);
+    (void)::SetThreadPriority(::GetCurrentThread(), idle ? THREAD_PRIORITY_IDLE : THREAD_PRIORITY_NORMAL);
 }
 
 } // namespace dotmatrix

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -237,6 +238,8 @@ private:
     // The look for the source's checksum while it runs, and what it found.
     mutable std::optional<Checksum> lookFound_;
     mutable std::unique_ptr<BackgroundTask> look_;
+    // Set once the pass waits for the look: it then runs as any other thread.
+    std::atomic<bool> lookAwaited_{false};
     mutable std::optional<Checksum> sourceChecksum_;
     mutable std::string checksumLine_;
     // The task under way, for the close question asked meanwhile.

@@ -14,6 +14,7 @@ namespace dotmatrix {
 void ConversionPass::startLook()
 {
     dropLook();
+    lookAwaited_ = false;
     sourceChecksum_.reset();
     lookFound_.reset();
     checksumLine_.clear();
@@ -42,8 +43,10 @@ void ConversionPass::startLook()
     look_ = std::make_unique<BackgroundTask>(
         BackgroundTask::Kind::SourceCheck, kFirstPosition, Position(length),
         [this, length, path = state_.SourcePath](BackgroundTask& self) {
-            // The look may never be needed: it yields to the pass's own work.
-            runThisThreadWhenIdle();
+            // The look may never be needed: it yields to the pass's own work
+            // until the pass waits for it.
+            bool idle = true;
+            runThisThreadWhenIdle(idle);
             std::error_code error;
             PlatformFile source = PlatformFile::open(path, PlatformFile::Access::ReadOnly, error);
             if (error)
@@ -54,6 +57,10 @@ void ConversionPass::startLook()
                 if (error)
                     throw FileError(PassFile::SourceFile, path, "read", error.message(), error);
                 std::fill(into.begin() + static_cast<std::ptrdiff_t>(got), into.end(), std::uint8_t{0});
+                if (idle && lookAwaited_.load()) {
+                    idle = false;
+                    runThisThreadWhenIdle(idle);
+                }
                 return self.report(Position(offset + static_cast<std::int64_t>(into.size())));
             });
             return !self.stopRequested();
@@ -96,6 +103,7 @@ bool ConversionPass::awaitLook()
 {
     if (collectLook())
         return true;
+    lookAwaited_ = true;
     BackgroundTask& look = *look_;
     BackgroundTask wait(BackgroundTask::Kind::SourceCheck, look.first(), look.last(), [&look](BackgroundTask& self) {
         while (!look.waitFinished(std::chrono::milliseconds(20))) {
