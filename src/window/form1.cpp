@@ -128,6 +128,14 @@ Form1::Form1(QWidget* parent) : QWidget(parent)
     createControls();
     arrangeControls();
     waiter_ = new TaskWaiter(*this, [this](Position done) { setCuroffText(decimalText(done)); });
+    lookWatch_.setInterval(250);
+    connect(&lookWatch_, &QTimer::timeout, this, [this] {
+        if (pass_.lookingForChecksum())
+            return;
+        lookWatch_.stop();
+        curoff->setToolTip(QString::fromStdString(pass_.checksumLine()));
+        refreshOverview();
+    });
     // A file dropped on the window is chosen as a dialog would choose it.
     setAcceptDrops(true);
     restoreSettings();
@@ -807,6 +815,8 @@ void Form1::veskdisplay()
 {
     startGaveFocus_ = false;  // the pass is open: "Next >" is what comes next
     curoff->setToolTip(QString::fromStdString(pass_.checksumLine()));
+    if (pass_.lookingForChecksum())
+        lookWatch_.start();
     grid_->display();
     refreshOverview(pass_.state().CurOffset);
 }

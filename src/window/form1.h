@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 
 #include "applicationname.h"
@@ -175,6 +176,8 @@ private:
     DotOrderSetting* dotOrder_ = nullptr;
     // True from a write-back until the overview has read the files again.
     bool overviewStale_ = false;
+    // Waits for the checksum look of a pass to end, to show what it found.
+    QTimer lookWatch_;
 };
 
 } // namespace dotmatrix

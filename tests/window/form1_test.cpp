@@ -42,6 +42,7 @@
 #include <qpa/qplatformintegration.h>
 #include <qpa/qwindowsysteminterface.h>
 
+#include "checksum.h"
 #include "dotcell.h"
 #include "glyphtools.h"
 #include "overviewwindow.h"
@@ -1328,6 +1329,29 @@ void Form1Test::overviewShowsTheGlyphsAndGoesWhereClicked()
                                             + QDir::toNativeSeparators(sourcePath)),
                  qPrintable(status->text()));
     QCOMPARE(answerer_->messages.size(), said);
+
+    // What the look for a checksum finds shows once it has ended, with no
+    // move: an 8 MiB image ending in the CRC-32 of the rest.
+    const QString romPath = folder_->filePath(QStringLiteral("large.rom"));
+    {
+        QByteArray rom(8 << 20, '\0');
+        for (qsizetype i = 0; i < rom.size() - 4; ++i)
+            rom[i] = static_cast<char>(i * 7);
+        dotmatrix::ChecksumState crc;
+        crc.add(std::span(reinterpret_cast<const std::uint8_t*>(rom.constData()), static_cast<std::size_t>(rom.size() - 4)));
+        const std::uint32_t value = crc.value(dotmatrix::ChecksumKind::Crc32);
+        for (int b = 0; b < 4; ++b)
+            rom[rom.size() - 4 + b] = static_cast<char>(value >> (8 * b));
+        writeFile(romPath, rom);
+    }
+    chooseFiles(romPath, folder_->filePath(QStringLiteral("large.bin")));
+    typeOffset(QStringLiteral("1"));
+    click(button("StartButt"));
+    const auto* line = overview->findChild<QLabel*>(QStringLiteral("ChecksumLine"));
+    QTRY_VERIFY2(line->text().startsWith(QStringLiteral("The source ends with a CRC-32")), qPrintable(line->text()));
+    QCOMPARE(textBox("curoff")->toolTip(), line->text());
+    click(button("SkipButt"));
+    QCOMPARE(answerer_->messages.last(), QStringLiteral("Completed"));
     window_->close();
     QVERIFY(!overview->isVisible());
 }
