@@ -1281,19 +1281,21 @@ void Form1Test::overviewShowsTheGlyphsAndGoesWhereClicked()
     QCOMPARE(view->glyphBytes(Position(13)), QStringLiteral("8D 0E 0F 10"));
     // Tinted where the pass wrote back a byte other than the source's; not
     // where another program changed the target since.
+#ifndef Q_OS_WIN  // Windows lets no other program write the target during a pass
     {
         QFile other(targetPath);
         QVERIFY(other.open(QIODevice::ReadWrite) && other.seek(21) && other.write("\x17", 1) == 1);
     }
     view->refresh();
     QTRY_COMPARE(view->glyphBytes(Position(21)), QStringLiteral("15 17 17 18"));
+#endif
     const QImage tinted = view->viewport()->grab().toImage();
     const auto unlitColour = [&](Position glyphAt) {  // column 1, row 0: unlit in each
         const QPoint at = view->glyphRect(glyphAt).topLeft() + QPoint(dot + dot / 2, dot / 2);
         return tinted.pixelColor(at * tinted.devicePixelRatio());
     };
     QVERIFY(unlitColour(Position(13)) != unlitColour(Position(17)));
-    QCOMPARE(unlitColour(Position(21)), unlitColour(Position(17)));
+    QCOMPARE(unlitColour(Position(21)), unlitColour(Position(17)));  // on Windows, as the source has it
     // By keyboard: back a row and a glyph, Enter: a jump back shows the edit, as "< Previous" does.
     view->setFocus();
     QTest::keyClick(view, Qt::Key_Left);
