@@ -16,7 +16,6 @@
 #include <QGroupBox>
 #include <QFileDialog>
 #include <QGuiApplication>
-#include <QImageReader>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -32,11 +31,11 @@
 #include <QValidator>
 #include <QWindow>
 
-#include "messagebox.h"
 #include "dotcell.h"
 #include "dotgridview.h"
 #include "formatdialog.h"
 #include "glyphexport.h"
+#include "messagebox.h"
 #include "overviewwindow.h"
 #include "sheetimage.h"
 #include "offsettext.h"

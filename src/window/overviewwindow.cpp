@@ -9,7 +9,6 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMessageBox>
 #include <QSaveFile>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -28,12 +27,12 @@
 #include <QDir>
 #include <cctype>
 
-#include "messagebox.h"
 #include "applicationname.h"
 #include "commondialog.h"
 #include "fontsfoundwindow.h"
 #include "glyphdrawing.h"
 #include "glyphexport.h"
+#include "messagebox.h"
 #include "offsettext.h"
 #include "sheetimage.h"
 #include "usersettings.h"
