@@ -14,6 +14,23 @@ std::string cannotRead(const char* which, const std::string& path, const std::er
     return std::string("Cannot read the ") + which + " file \"" + path + "\": " + error.message() + ".";
 }
 
+namespace {
+
+// Reads `into` at `offset` of one file, zeros behind its end; false, and
+// `problem` said, where it can't be read.
+bool readStretch(PlatformFile& file, std::int64_t offset, std::span<std::uint8_t> into, const char* which,
+                 const std::string& path, std::string& problem)
+{
+    std::error_code error;
+    const std::size_t got = file.readAt(offset, into, error);
+    std::fill(into.begin() + static_cast<std::ptrdiff_t>(error ? 0 : got), into.end(), std::uint8_t{0});
+    if (error)
+        problem = cannotRead(which, path, error);
+    return !error;
+}
+
+} // namespace
+
 std::optional<MadeImage> MadeImage::open(const ImageFiles& files, std::string& problem)
 {
     std::error_code error;
@@ -33,19 +50,9 @@ std::optional<MadeImage> MadeImage::open(const ImageFiles& files, std::string& p
     return MadeImage(files, std::move(source), std::move(target));
 }
 
-const PlatformFile* MadeImage::holder(std::int64_t offset) const
+bool MadeImage::inTarget(std::int64_t offset) const
 {
-    return target_ && bytesFromTarget(offset, 1, files_.writtenThrough) > 0 ? &*target_ : &source_;
-}
-
-PlatformFile& MadeImage::holder(std::int64_t offset)
-{
-    return const_cast<PlatformFile&>(*std::as_const(*this).holder(offset));
-}
-
-const std::string& MadeImage::pathAt(std::int64_t offset) const
-{
-    return holder(offset) == &source_ ? files_.sourcePath : files_.targetPath;
+    return target_ && bytesFromTarget(offset, 1, files_.writtenThrough) > 0;
 }
 
 std::int64_t MadeImage::length(std::error_code& error) const
@@ -55,58 +62,33 @@ std::int64_t MadeImage::length(std::error_code& error) const
 
 std::size_t MadeImage::readAt(std::int64_t offset, std::span<std::uint8_t> into, std::error_code& error)
 {
-    if (target_) {
-        const std::int64_t fromTarget = bytesFromTarget(offset, static_cast<std::int64_t>(into.size()), files_.writtenThrough);
-        if (fromTarget > 0)
-            into = into.first(static_cast<std::size_t>(fromTarget));
-    }
-    return holder(offset).readAt(offset, into, error);
+    if (!inTarget(offset))
+        return source_.readAt(offset, into, error);
+    const std::int64_t fromTarget = bytesFromTarget(offset, static_cast<std::int64_t>(into.size()), files_.writtenThrough);
+    return target_->readAt(offset, into.first(static_cast<std::size_t>(fromTarget)), error);
 }
 
 void MadeImage::readAll(std::int64_t offset, std::span<std::uint8_t> into, std::string& problem)
 {
-    std::fill(into.begin(), into.end(), std::uint8_t{0});
-    std::size_t got = 0;
-    while (got < into.size()) {
-        const std::int64_t at = offset + static_cast<std::int64_t>(got);
-        std::error_code error;
-        const std::size_t now = readAt(at, into.subspan(got), error);
-        if (error) {
-            problem = cannotRead(whichAt(at), pathAt(at), error);
-            return;
-        }
-        if (now == 0) {
-            // Behind this file's end: zeros up to the next file's stretch, if any.
-            const bool inTarget = target_ && bytesFromTarget(at, 1, files_.writtenThrough) > 0;
-            if (!inTarget)
-                return;
-            got += static_cast<std::size_t>(bytesFromTarget(at, static_cast<std::int64_t>(into.size() - got), files_.writtenThrough));
-            continue;
-        }
-        got += now;
-    }
+    const auto fromTarget = inTarget(offset) ? static_cast<std::size_t>(bytesFromTarget(
+                                                   offset, static_cast<std::int64_t>(into.size()), files_.writtenThrough))
+                                             : 0;
+    if (fromTarget > 0 && !readStretch(*target_, offset, into.first(fromTarget), "target", files_.targetPath, problem))
+        return;
+    readStretch(source_, offset + static_cast<std::int64_t>(fromTarget), into.subspan(fromTarget), "source",
+                files_.sourcePath, problem);
 }
 
 void MadeImage::readSource(std::int64_t offset, std::span<std::uint8_t> into, std::string& problem)
 {
-    std::fill(into.begin(), into.end(), std::uint8_t{0});
-    std::size_t got = 0;
-    std::error_code error;
-    while (got < into.size()) {
-        const std::size_t now = source_.readAt(offset + static_cast<std::int64_t>(got), into.subspan(got), error);
-        if (error)
-            problem = cannotRead("source", files_.sourcePath, error);
-        if (error || now == 0)
-            return;
-        got += now;
-    }
+    readStretch(source_, offset, into, "source", files_.sourcePath, problem);
 }
 
 std::int64_t MadeImage::nextData(std::int64_t offset, std::int64_t end, std::error_code& error) const
 {
-    const std::int64_t stretchEnd =
-        target_ && bytesFromTarget(offset, 1, files_.writtenThrough) > 0 ? std::min(end, files_.writtenThrough.number()) : end;
-    return holder(offset)->nextData(offset, stretchEnd, error);
+    if (!inTarget(offset))
+        return source_.nextData(offset, end, error);
+    return target_->nextData(offset, std::min(end, files_.writtenThrough.number()), error);
 }
 
 } // namespace dotmatrix

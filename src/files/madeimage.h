@@ -43,17 +43,14 @@ public:
     void readSource(std::int64_t offset, std::span<std::uint8_t> into, std::string& problem);
     // The first offset at or after `offset`, before `end`, that holds data.
     [[nodiscard]] std::int64_t nextData(std::int64_t offset, std::int64_t end, std::error_code& error) const;
-    // The file that holds `offset`, said as the pass says it.
-    [[nodiscard]] const char* whichAt(std::int64_t offset) const { return holder(offset) == &source_ ? "source" : "target"; }
-    [[nodiscard]] const std::string& pathAt(std::int64_t offset) const;
 
 private:
     MadeImage(ImageFiles files, PlatformFile source, std::optional<PlatformFile> target)
         : files_(std::move(files)), source_(std::move(source)), target_(std::move(target))
     {
     }
-    [[nodiscard]] const PlatformFile* holder(std::int64_t offset) const;
-    [[nodiscard]] PlatformFile& holder(std::int64_t offset);
+    // True where the target holds the byte at `offset`.
+    [[nodiscard]] bool inTarget(std::int64_t offset) const;
 
     ImageFiles files_;
     PlatformFile source_;

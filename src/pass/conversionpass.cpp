@@ -67,16 +67,17 @@ ImageView ConversionPass::imageView(const GlyphFormat& selected) const
     view.sourcePath = state_.SourcePath;
     view.busy = isBusy();
     view.format = selected;
-    view.anchor = readStartingOffset(window_.offsetText()).position;
-    if (isOpen()) {
-        view.targetPath = state_.TargetPath;
-        view.writtenThrough = writtenThrough();
-        view.writtenBack = record_.writtenBack();
-        view.format = format_;
-        view.marked = state_.CurOffset;
-        view.anchor = state_.CurOffset;
-        view.checksumLine = checksumLine();
+    if (!isOpen()) {
+        view.anchor = readStartingOffset(window_.offsetText()).position;
+        return view;
     }
+    view.targetPath = state_.TargetPath;
+    view.writtenThrough = writtenThrough();
+    view.writtenBack = record_.writtenBack();
+    view.format = format_;
+    view.marked = state_.CurOffset;
+    view.anchor = state_.CurOffset;
+    view.checksumLine = checksumLine();
     return view;
 }
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "fontscan.h"
 #include "glyphformat.h"
+#include "madeimage.h"
 #include "position.h"
 #include "writerecord.h"
 

@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include "charactercode.h"
-#include "fontscan.h"
 #include "glyphformat.h"
 #include "glyphlayout.h"
 #include "glyphtools.h"

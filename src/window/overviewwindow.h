@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "dotordersetting.h"
+#include "fontscan.h"
 #include "glyphview.h"
 
 class QCheckBox;
